@@ -1,0 +1,31 @@
+#include "base/test_util.h"
+
+#include <atomic>
+#include <chrono>
+
+#include "base/file_util.h"
+
+namespace base {
+
+string16 makeTempDirectory(const string16& tag) {
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const string16 path = joinPath(
+        tempDirectory(),
+        tag + asciiToWide(stringPrintf("-%llx-%u", static_cast<unsigned long long>(now),
+                                       counter.fetch_add(1))));
+    if (!pathExists(path) && createDirectories(path)) return path;
+  }
+  return string16();
+}
+
+bool removeTree(const string16& path) {
+  if (path.empty()) return false;
+  if (!isDirectory(path)) return deleteFile(path);
+  bool ok = true;
+  for (const string16& name : listDirectory(path)) ok = removeTree(joinPath(path, name)) && ok;
+  return removeEmptyDirectory(path) && ok;
+}
+
+}  // namespace base

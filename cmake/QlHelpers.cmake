@@ -1,0 +1,45 @@
+# Helpers shared by every directory of the project.
+
+if(WIN32)
+  set(QL_PLATFORM_SUFFIX win)
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+else()
+  set(QL_PLATFORM_SUFFIX posix)
+endif()
+
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+
+if(QL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(QL_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# ql_platform_sources(<var> <stem>...): appends <stem>_win.cc or <stem>_posix.cc.
+function(ql_platform_sources var)
+  set(out ${${var}})
+  foreach(stem ${ARGN})
+    list(APPEND out ${stem}_${QL_PLATFORM_SUFFIX}.cc)
+  endforeach()
+  set(${var} ${out} PARENT_SCOPE)
+endfunction()
+
+# ql_test(<name> SOURCES ... LIBS ... [ENV k=v ...] [TIMEOUT s])
+# One test program per directory, run by CTest (through Wine in the Windows build).
+function(ql_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ql_gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_ENV)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
+  endif()
+endfunction()

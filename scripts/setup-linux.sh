@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the native Linux build and its tests need.
+# Idempotent and non-interactive; a second run only checks.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git file
+  clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  zlib1g-dev libspeexdsp-dev libcurl4-openssl-dev libturbojpeg0-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  libavahi-compat-libdnssd-dev
+  ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup-linux: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
