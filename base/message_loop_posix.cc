@@ -196,7 +196,7 @@ bool pumpOnce(LoopCore& core, Clock::time_point deadline, bool block, int* quitC
     Posted p;
     {
       std::lock_guard<std::mutex> lock(core.mu);
-      if (core.quitRequested || core.queue.empty()) break;
+      if (core.queue.empty()) break;
       p = core.queue.front();
       core.queue.pop_front();
     }
@@ -205,7 +205,8 @@ bool pumpOnce(LoopCore& core, Clock::time_point deadline, bool block, int* quitC
   bool queueEmpty;
   {
     std::lock_guard<std::mutex> lock(core.mu);
-    if (core.quitRequested) {
+    // Like WM_QUIT, a quit request is seen once no posted message waits.
+    if (core.quitRequested && core.queue.empty()) {
       core.quitRequested = false;
       *quitCode = core.quitCode;
       return true;

@@ -50,7 +50,6 @@ TEST(MessageLoop, TimersAreLowPriorityAndStopWhenKilled) {
   r.also = [&](uint32_t msg, uintptr_t wp, intptr_t) {
     if (msg == kMsgTimer && wp == 5 && ++fired == 3) {
       w.killTimer(5);
-      w.post(kMsgUser, 99);
       loop.quit(0);
     }
   };
@@ -60,13 +59,29 @@ TEST(MessageLoop, TimersAreLowPriorityAndStopWhenKilled) {
   w.setTimer(7, 1);
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   w.post(kMsgUser, 100);
+  w.post(kMsgUser, 101);
   r.seen.clear();
   loop.runFor(30);
   ASSERT_GE(r.seen.size(), 3u);
-  EXPECT_EQ(r.seen[0], std::to_string(kMsgUser) + ":99");
-  EXPECT_EQ(r.seen[1], std::to_string(kMsgUser) + ":100");
+  EXPECT_EQ(r.seen[0], std::to_string(kMsgUser) + ":100");
+  EXPECT_EQ(r.seen[1], std::to_string(kMsgUser) + ":101");
   EXPECT_EQ(r.seen[2], "timer7");
   for (const auto& s : r.seen) EXPECT_NE(s, "timer5");
+}
+
+TEST(MessageLoop, QuitWaitsForPostedMessages) {
+  MessageLoop loop;
+  Recorder r;
+  MessageWindow w(u"test.window", &r);
+  r.also = [&](uint32_t msg, uintptr_t wp, intptr_t) {
+    if (wp == 1) {
+      loop.quit(3);
+      w.post(kMsgUser, 2);
+    }
+  };
+  w.post(kMsgUser, 1);
+  EXPECT_EQ(loop.run(), 3);
+  EXPECT_EQ(r.seen.size(), 2u);
 }
 
 TEST(MessageLoop, DestroyedWindowDropsItsMessagesAndHandlersMayThrow) {
