@@ -52,6 +52,16 @@ constexpr int32_t kRegKeyDeleted = 1018;     // ERROR_KEY_DELETED
 // "HKEY_CURRENT_USER" / "HKEY_LOCAL_MACHINE".
 const char16_t* regRootName(RegRoot root);
 
+// The file a hive is kept in (Linux); empty on Windows.
+string16 registryHiveFile(RegRoot root);
+
+// Tests only: until endRegistryOverrideForTesting(), every key of both roots
+// lives in a fresh, empty scratch place (Linux: a new temporary folder for
+// the hive files; Windows: a new key below HKEY_CURRENT_USER\Software that
+// stands in for the roots through RegOverridePredefKey). The end removes it.
+bool beginRegistryOverrideForTesting();
+void endRegistryOverrideForTesting();
+
 class RegKey {
  public:
   RegKey();
