@@ -1,0 +1,116 @@
+#include "transport/message_bearer.h"
+
+#include "base/logging.h"
+#include "transport/byte_order.h"
+
+namespace transport {
+
+MessageBearer::MessageBearer() = default;
+
+MessageBearer::~MessageBearer() = default;
+
+void MessageBearer::attach(DataBearer* dataBearer) {
+  decoder_ = std::make_unique<FrameDecoder>();
+  encoder_ = std::make_unique<FrameEncoder>();
+  dataBearer_.reset(dataBearer);
+  disconnected_ = false;
+  if (dataBearer_) dataBearer_->setDelegate(this);
+}
+
+bool MessageBearer::sendMessage(uint32_t type, const std::vector<uint8_t>& payload) {
+  return sendMessage(type, payload.data(), payload.size());
+}
+
+bool MessageBearer::sendMessage(uint32_t type, const uint8_t* payload, size_t size) {
+  if (!dataBearer_ || !encoder_) {
+    LOG(ERROR) << "Message of type " << type << " not sent: no connection";
+    return false;
+  }
+  std::vector<uint8_t> frame;
+  if (!encoder_->encode(type, payload, size, &frame)) {
+    LOG(ERROR) << "Couldn't encode";
+    if (encoder_->sequence() > 0) LOG(ERROR) << "Couldn't copy";
+    return false;
+  }
+  return dataBearer_->write(std::move(frame), -1);
+}
+
+bool MessageBearer::sendHandshake() {
+  std::vector<uint8_t> payload;
+  if (!buildServerHandshake(applicationId_, version_, *makeServerInformation(applicationId_, version_),
+                            &payload)) {
+    LOG(ERROR) << "Couldn't encode";
+    return false;
+  }
+  return sendMessage(kMessageHandshake, payload);
+}
+
+bool MessageBearer::sendFarewell(uint32_t reason) {
+  uint8_t payload[4];
+  storeLe32(payload, reason);
+  const bool sent = sendMessage(kMessageFarewell, payload, sizeof(payload));
+  farewellSent_ = true;
+  if (dataBearer_) dataBearer_->disconnectAfterWriting();
+  return sent;
+}
+
+void MessageBearer::onBearerDidConnect(DataBearer* bearer) {
+  if (dataBearer_) dataBearer_->startReading();
+}
+
+void MessageBearer::onBearerWillDisconnect(DataBearer* bearer, const Error* error) {
+  if (delegate_) delegate_->onMessageBearerWillDisconnect(this, error);
+}
+
+void MessageBearer::onBearerDidDisconnect(DataBearer* bearer) {
+  disconnected_ = true;
+  if (delegate_) delegate_->onMessageBearerDidDisconnect(this);
+}
+
+void MessageBearer::onBearerDidReadData(DataBearer* bearer, const std::vector<uint8_t>& bytes) {
+  if (!decoder_ || disconnected_) return;
+  const std::weak_ptr<char> alive(alive_);
+  decoder_->feed(bytes.data(), bytes.size(), [this, &alive](const Frame& frame) {
+    handleFrame(frame);
+    return !alive.expired();
+  });
+}
+
+void MessageBearer::handleFrame(const Frame& frame) {
+  // A connection that is ending (disconnected, or told goodbye) has nothing
+  // more to say.
+  if (disconnected_ || farewellSent_) return;
+  if (handshakePassed_) {
+    if (delegate_) delegate_->onMessageBearerDidReceiveMessage(this, frame.type, frame.payload);
+    return;
+  }
+  if (frame.type == kMessageHandshake) handleClientHandshake(frame.payload);
+}
+
+void MessageBearer::handleClientHandshake(const std::vector<uint8_t>& payload) {
+  ClientHandshake handshake;
+  if (!parseClientHandshake(payload.data(), payload.size(), &handshake)) {
+    LOG(WARNING) << "Handshake of " << payload.size() << " bytes is too short; dropped";
+    return;
+  }
+  if (handshake.applicationId != applicationId_) {
+    LOG(INFO) << "Versions are not compatible. Client: " << handshake.applicationId;
+    sendHandshake();
+    sendFarewell(kFarewellApplicationRejected);
+    return;
+  }
+  LOG(INFO) << "Handshake passed.";
+  clientVersion_ = handshake.version();
+  LOG(INFO) << "PIN: " << handshake.pin;
+  LOG(INFO) << "Client v" << clientVersion_.toString();
+  clientInformation_.reset();
+  if (clientVersion_ >= ClientHandshake::dictionaryVersion()) {
+    clientInformation_ = readHandshakeDictionary(handshake.rest, handshake.restSize);
+    if (!clientInformation_) LOG(WARNING) << "Client information could not be decoded; ignored";
+  }
+  handshakePassed_ = true;
+  sendHandshake();
+  if (delegate_) delegate_->onMessageBearerDidConnect(this);
+}
+
+}  // namespace transport

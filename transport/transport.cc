@@ -1,0 +1,159 @@
+#include "transport/transport.h"
+
+#include <algorithm>
+
+#include "base/logging.h"
+#include "transport/handshake.h"
+#include "transport/socket_data_bearer.h"
+
+namespace transport {
+namespace {
+
+constexpr uint32_t kMsgCollectGarbage = base::kMsgUser;
+constexpr uint16_t kNoClientPort = 65535;
+
+}  // namespace
+
+Transport::Transport() : window_(std::make_unique<base::MessageWindow>(kWindowClass, static_cast<base::MessageWindow::Handler*>(this))) {}
+
+Transport::~Transport() {
+  // Sockets destroyed this way report nothing.
+  client_ = nullptr;
+  bearers_.clear();
+  listening_.reset();
+  doomedBearers_.clear();
+  doomedListeners_.clear();
+  window_.reset();
+}
+
+bool Transport::startListening(uint16_t port) {
+  LOG(INFO) << "Start listen on port " << port;
+  if (listening_) {
+    listening_->setDelegate(nullptr);
+    listening_->stopListening();
+    deleteSoon(std::move(listening_));
+  }
+  listening_ = std::make_unique<SocketDataBearer>();
+  listening_->setDelegate(this);
+  std::unique_ptr<Error> error;
+  if (!listening_->listen(port, &error)) {
+    LOG(ERROR) << "StartListen failed with error " << error.get();
+    deleteSoon(std::move(listening_));
+    return false;
+  }
+  return true;
+}
+
+void Transport::stopListening() {
+  if (listening_) listening_->stopListening();
+}
+
+void Transport::disconnectClient() {
+  if (!client_) return;
+  MessageBearer* client = client_;
+  client_ = nullptr;
+  client->sendFarewell(kFarewellSessionEnded);
+}
+
+std::string Transport::clientAddress() const {
+  if (!client_ || !client_->dataBearer()) return {};
+  return client_->dataBearer()->peerAddress();
+}
+
+uint16_t Transport::clientPort() const {
+  if (!client_ || !client_->dataBearer()) return kNoClientPort;
+  return client_->dataBearer()->peerPort();
+}
+
+std::string Transport::localAddress() const { return listening_ ? listening_->localAddress() : std::string(); }
+
+uint16_t Transport::localPort() const { return listening_ ? listening_->localPort() : 0; }
+
+std::string Transport::clientString(const char* key) const {
+  std::string value;
+  if (!client_ || !client_->clientInformation() || !client_->clientInformation()->getString(key, &value))
+    return {};
+  return value;
+}
+
+std::string Transport::deviceModel() const { return clientString("DeviceModel"); }
+std::string Transport::systemName() const { return clientString("SystemName"); }
+std::string Transport::systemVersion() const { return clientString("SystemVersion"); }
+
+void Transport::onBearerDidStartListening(DataBearer* bearer) {
+  FOR_EACH_OBSERVER(Observer, observers_, onTransportDidStartListening(this));
+}
+
+void Transport::onBearerDidStopListening(DataBearer* bearer) {
+  FOR_EACH_OBSERVER(Observer, observers_, onTransportDidStopListening(this));
+}
+
+void Transport::onBearerDidAcceptNewBearer(DataBearer* bearer, DataBearer* newBearer) {
+  auto messageBearer = std::make_unique<MessageBearer>();
+  messageBearer->setApplicationId(applicationId_);
+  const VersionParts parts = parseVersionParts(version_);
+  messageBearer->setVersion(parts[0], parts[1], parts[2], parts[3]);
+  messageBearer->setDelegate(this);
+  messageBearer->attach(newBearer);
+  bearers_.push_back(std::move(messageBearer));
+}
+
+void Transport::onMessageBearerDidConnect(MessageBearer* bearer) {
+  if (client_) {
+    LOG(INFO) << "Another phone is connected already; saying farewell to the new one";
+    bearer->sendFarewell(kFarewellAnotherPhoneConnected);
+    return;
+  }
+  client_ = bearer;
+  FOR_EACH_OBSERVER(Observer, observers_, onClientDidConnect(this));
+}
+
+void Transport::onMessageBearerWillDisconnect(MessageBearer* bearer, const Error* error) {
+  LOG(INFO) << "Message bearer will be disconnected. " << error;
+}
+
+void Transport::onMessageBearerDidDisconnect(MessageBearer* bearer) {
+  LOG(INFO) << "Message bearer disconnected.";
+  auto it = std::find_if(bearers_.begin(), bearers_.end(),
+                         [bearer](const std::unique_ptr<MessageBearer>& b) { return b.get() == bearer; });
+  if (it == bearers_.end()) return;
+  std::unique_ptr<MessageBearer> gone = std::move(*it);
+  bearers_.erase(it);
+  deleteSoon(std::move(gone));
+  if (client_ == bearer) {
+    client_ = nullptr;
+    FOR_EACH_OBSERVER(Observer, observers_, onClientDidDisconnect(this));
+  }
+}
+
+void Transport::onMessageBearerDidReceiveMessage(MessageBearer* bearer, uint32_t type,
+                                                 const std::vector<uint8_t>& payload) {
+  if (bearer != client_) {
+    LOG(INFO) << "Message of type " << type << " from a phone that is not the client dropped";
+    return;
+  }
+  observers_.forEach([&](Observer* observer) {
+    if (observer->messageType() == type) observer->onMessage(this, type, payload);
+  });
+}
+
+void Transport::deleteSoon(std::unique_ptr<MessageBearer> bearer) {
+  doomedBearers_.push_back(std::move(bearer));
+  if (!cleanupPosted_) cleanupPosted_ = window_->post(kMsgCollectGarbage);
+}
+
+void Transport::deleteSoon(std::unique_ptr<SocketDataBearer> listener) {
+  doomedListeners_.push_back(std::move(listener));
+  if (!cleanupPosted_) cleanupPosted_ = window_->post(kMsgCollectGarbage);
+}
+
+void Transport::onWindowMessage(uint32_t msg, uintptr_t, intptr_t) {
+  if (msg != kMsgCollectGarbage) return;
+  cleanupPosted_ = false;
+  std::vector<std::unique_ptr<MessageBearer>> bearers;
+  std::vector<std::unique_ptr<SocketDataBearer>> listeners;
+  bearers.swap(doomedBearers_);
+  listeners.swap(doomedListeners_);
+}
+
+}  // namespace transport
