@@ -164,15 +164,19 @@ TEST(SampleRingTest, ConcurrentReadersSeeOnlyTheirPositionsOrSilence) {
   std::atomic<uint64_t> written{0};
   std::atomic<bool> done{false};
   std::atomic<uint64_t> bad{0}, data_reads{0};
+  std::atomic<int> readers_ready{0};
 
   std::thread writer([&] {
+    // Start only when both readers run (threads start slowly under Wine).
+    while (readers_ready.load() < 2) std::this_thread::yield();
     std::vector<int16_t> block(kBlock);
     for (uint64_t p = 0; p < kTotal; p += kBlock) {
       for (size_t i = 0; i < kBlock; ++i) block[i] = ValueAt(p + i);
       ring.Write(block.data(), kBlock, p);
       written.store(p + kBlock, std::memory_order_relaxed);
-      if ((p / kBlock) % 4 == 0)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      // Whole milliseconds: shorter sleeps round down to none on Windows.
+      if ((p / kBlock) % 16 == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     done.store(true);
   });
@@ -180,6 +184,7 @@ TEST(SampleRingTest, ConcurrentReadersSeeOnlyTheirPositionsOrSilence) {
   auto reader = [&](uint64_t back) {
     std::vector<int16_t> out(2 * kBlock);
     uint32_t seed = static_cast<uint32_t>(back);
+    readers_ready.fetch_add(1);
     while (!done.load()) {
       seed = seed * 1664525u + 1013904223u;
       const uint64_t head = written.load(std::memory_order_relaxed);
@@ -201,7 +206,7 @@ TEST(SampleRingTest, ConcurrentReadersSeeOnlyTheirPositionsOrSilence) {
   writer.join();
   reader1.join();
   reader2.join();
-  EXPECT_EQ(0u, bad.load());
+  EXPECT_EQ(0u, bad.load()) << "in " << data_reads.load() << " reads";
   EXPECT_GT(data_reads.load(), 100u);
   ExpectRange(ring, kTotal - SampleRing::kCapacityFrames, kTotal);
 }
