@@ -68,6 +68,7 @@ bool AsyncSocket::listenOnPort(uint16_t port, std::unique_ptr<Error>* error) {
     return false;
   }
   socket_ = handle;
+  listening_ = true;
   flags_ |= kStarted;
   return true;
 }
@@ -166,6 +167,10 @@ void AsyncSocket::close() {
   }
   if (socket_ != kInvalidSocket) {
     window_->selectSocket(socket_, kMsgSocketEvent, 0);
+    // Closing with unread input makes the system reset the connection, and a
+    // reset may throw away what was just sent (a farewell). Nobody will read
+    // those bytes any more, so take them out of the way first.
+    if (!listening_ && !(flags_ & kClosingWithError)) discardUnreadInput();
     base::socketClose(socket_);
     socket_ = kInvalidSocket;
   }
@@ -175,6 +180,16 @@ void AsyncSocket::close() {
   // The window stays until the object is destroyed: the delegate may delete
   // the socket from inside the report above, and the window's handler may be
   // running right now.
+}
+
+void AsyncSocket::discardUnreadInput() {
+  uint8_t scratch[4096];
+  for (size_t total = 0; total < kMaxDiscardBytes;) {
+    if (base::socketBytesAvailable(socket_) <= 0) break;
+    const long got = base::socketRecv(socket_, scratch, sizeof(scratch));
+    if (got <= 0) break;
+    total += static_cast<size_t>(got);
+  }
 }
 
 std::string AsyncSocket::peerAddress() const {

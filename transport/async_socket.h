@@ -40,6 +40,8 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   // One read request delivers at most this much; the rest follows with the
   // next request. Keeps a fast peer from growing a single read without end.
   static constexpr size_t kMaxReadBytes = 64 * 1024;
+  // A plain close first drops at most this much input nobody will read.
+  static constexpr size_t kMaxDiscardBytes = 256 * 1024;
 
   // Status flags.
   enum Flag : uint32_t {
@@ -122,6 +124,7 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   void writeTimedOut();
   void connectTimedOut();
   void closeWithError(std::unique_ptr<Error> error);
+  void discardUnreadInput();
   void postOnce(uint32_t flag, uint32_t msg);
 
   Delegate* delegate_;
@@ -131,6 +134,7 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   uint32_t flags_ = 0;
   uintptr_t connectTimer_ = 0;
   bool connecting_ = false;
+  bool listening_ = false;
   bool closed_ = false;
   std::deque<std::unique_ptr<ReadRequest>> readQueue_;
   std::unique_ptr<ReadRequest> currentRead_;

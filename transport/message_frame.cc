@@ -98,14 +98,16 @@ void FrameDecoder::resync() {
   // ahead of what has not been read yet.
   const size_t headerBack = headerBytes_ > 0 ? headerBytes_ - 1 : 0;
   const size_t back = headerBack + payload_.size() + trailerBytes_;
-  if (back <= rescanPos_) {
+  if (back == 0) {
+    // Only the candidate's first byte was collected: nothing to scan again.
+  } else if (back <= rescanPos_) {
     // The bytes came out of the rescan buffer: step back over them.
     rescanPos_ -= back;
     uint8_t* dst = rescan_.data() + rescanPos_;
     std::memcpy(dst, header_ + 1, headerBack);
     if (!payload_.empty()) std::memcpy(dst + headerBack, payload_.data(), payload_.size());
     std::memcpy(dst + headerBack + payload_.size(), trailer_, trailerBytes_);
-  } else if (back > 0) {
+  } else {
     std::vector<uint8_t> again;
     again.reserve(back + rescan_.size() - rescanPos_);
     again.insert(again.end(), header_ + 1, header_ + 1 + headerBack);
