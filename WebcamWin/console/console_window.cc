@@ -1,0 +1,126 @@
+#include "WebcamWin/console/console_window.h"
+
+#include "WebcamWin/app_info.h"
+#include "WebcamWin/main_frame.h"
+#include "base/logging.h"
+
+std::unique_ptr<FrameWindow> FrameWindow::make(CMainFrame* frame) {
+  return std::make_unique<ConsoleWindow>(frame, stdout);
+}
+
+ConsoleWindow::ConsoleWindow(CMainFrame* frame, FILE* out) : frame_(frame), out_(out) {
+  // Made at once so that other threads may post from the start.
+  window_ = std::make_unique<base::MessageWindow>(
+      kInstanceName, static_cast<base::MessageWindow::Handler*>(this));
+}
+
+ConsoleWindow::~ConsoleWindow() {
+  if (input_) input_->stop();
+}
+
+bool ConsoleWindow::create(const base::string16& title) {
+  if (created_ || !window_->valid()) return false;
+  title_ = title;
+  // Before anything can start threads: they must leave the signals to us.
+  input_ = std::make_unique<TerminalInput>();
+  TerminalInput::Callbacks callbacks;
+  callbacks.onKey = [this](char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); };
+  callbacks.onTerminate = [this] { postClose(0); };
+  if (!input_->start(std::move(callbacks))) input_.reset();
+  created_ = true;
+  if (!frame_->onCreate()) {
+    created_ = false;
+    if (input_) input_->stop();
+    return false;
+  }
+  return true;
+}
+
+void ConsoleWindow::show(int showCommand) {
+  if (!created_) return;
+  const bool wasVisible = visible_;
+  visible_ = showCommand != kShowHide;
+  if (!visible_) {
+    print(base::wideToUtf8(title_) + " runs in the background");
+    return;
+  }
+  if (wasVisible) return;
+  print("== " + base::wideToUtf8(title_) + " ==");
+  if (!status_.empty()) print(base::wideToUtf8(status_));
+  if (TerminalInput::interactive()) printHelp();
+}
+
+void ConsoleWindow::bringToFront() {
+  if (!created_) return;
+  print("== " + base::wideToUtf8(title_) + " ==");
+  if (!status_.empty()) print(base::wideToUtf8(status_));
+}
+
+void ConsoleWindow::destroy() {
+  if (!created_) return;
+  created_ = false;
+  visible_ = false;
+  if (input_) input_->stop();  // gives the terminal back
+  frame_->onDestroy();
+}
+
+void ConsoleWindow::postClose(uintptr_t param) { window_->post(kMsgClose, param); }
+
+void ConsoleWindow::postShow() { window_->post(kMsgShow); }
+
+void ConsoleWindow::showStatus(const base::string16& text) {
+  if (text == status_) return;
+  status_ = text;
+  if (visible_) print(base::wideToUtf8(text));
+}
+
+void ConsoleWindow::onKey(char key) {
+  switch (key) {
+    case 'q':
+    case 'Q':
+      // As the notification-area menu's Exit: the normal close.
+      postClose(0);
+      break;
+    case 'h':
+    case 'H':
+      show(kShowHide);
+      break;
+    case 's':
+    case 'S':
+      show(kShowNormal);
+      bringToFront();
+      break;
+    case '?':
+      printHelp();
+      break;
+    default:
+      break;
+  }
+}
+
+void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  if (!created_) return;
+  switch (msg) {
+    case kMsgClose:
+      frame_->onClose(wparam);
+      break;
+    case kMsgShow:
+      show(kShowNormal);
+      bringToFront();
+      break;
+    case kMsgKey:
+      onKey(static_cast<char>(wparam));
+      break;
+    default:
+      break;
+  }
+}
+
+void ConsoleWindow::print(const std::string& line) {
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void ConsoleWindow::printHelp() {
+  print("Keys: q quit, h hide, s show, ? help");
+}

@@ -1,0 +1,43 @@
+// The native side of the main window: the Win32 frame window on Windows,
+// the console front end on Linux. It turns the system's events into the
+// controller's window messages (create, close, destroy) and shows what the
+// controller tells it. User-interface thread only, except where noted.
+#ifndef WEBCAMWIN_FRAME_WINDOW_H_
+#define WEBCAMWIN_FRAME_WINDOW_H_
+
+#include <cstdint>
+#include <memory>
+
+#include "base/string_util.h"
+
+class CMainFrame;
+
+class FrameWindow {
+ public:
+  // Made by the front end of this build (ui/ or console/).
+  static std::unique_ptr<FrameWindow> make(CMainFrame* frame);
+
+  virtual ~FrameWindow() = default;
+
+  // Creates the window (class "com.quillonlabs.zuviridar_iphone") with
+  // `title`; the frame's onCreate runs inside. False when creation failed.
+  virtual bool create(const base::string16& title) = 0;
+  // Centres the window on the screen.
+  virtual void centre() = 0;
+  // `showCommand`: kShowHide, kShowNormal (the Windows SW_* numbers).
+  virtual void show(int showCommand) = 0;
+  virtual void bringToFront() = 0;
+  virtual bool visible() const = 0;
+  // Destroys the window; the frame's onDestroy runs inside.
+  virtual void destroy() = 0;
+
+  // Any thread: ask the window to close with `param` as WM_CLOSE would.
+  virtual void postClose(uintptr_t param) = 0;
+  // Any thread: show normally and bring to the front.
+  virtual void postShow() = 0;
+
+  // The connection state for the user ("Listen on 0.0.0.0:4567", ...).
+  virtual void showStatus(const base::string16& text) = 0;
+};
+
+#endif  // WEBCAMWIN_FRAME_WINDOW_H_

@@ -1,0 +1,123 @@
+#include "WebcamWin/server_main.h"
+
+#include <memory>
+
+#include "WebcamWin/app_info.h"
+#include "WebcamWin/main_frame.h"
+#include "WebcamWin/resource_library.h"
+#include "WebcamWin/settings.h"
+#include "WebcamWin/shell.h"
+#include "WebcamWin/startup.h"
+#include "base/file_util.h"
+#include "base/logging.h"
+#include "base/message_loop.h"
+#include "base/platform_thread.h"
+#include "base/socket.h"
+#include "base/sys_info.h"
+
+namespace {
+
+constexpr int kLogFilesKept = 10;
+constexpr char16_t kLogPrefix[] = u"Webcam";
+constexpr char16_t kNoResourceLibrary[] = u"Unable to load resource dll";
+
+void startLogging() {
+  const base::string16 folder = shell::logFolder();
+  base::createDirectories(folder);
+  const base::string16 file = base::makeLogFileName(folder, kLogFilesKept, kLogPrefix);
+  // Two starts within one second get the same name: the later one appends
+  // rather than wiping the log of the instance that is still running.
+  base::initLogging(file, base::kLogToFileAndDebugger, base::kLockInProcess, 1);
+  base::setLogItems(true, true);
+}
+
+// The "exit" switch: ask the running instance to close, a few times.
+void closeRunningInstance() {
+  shell::InstanceRequest close;
+  close.kind = shell::InstanceRequest::kClose;
+  close.param = kCloseWithoutQuestion;
+  for (int attempt = 0; attempt < kExitAttempts && shell::instanceRunning(kInstanceName);
+       ++attempt) {
+    shell::sendToInstance(kInstanceName, close);
+    base::PlatformThread::sleepMs(kExitRetryMs);
+  }
+}
+
+// Between the settings and the message loop; its result is the exit code.
+int runStep(int showCommand, shell::InstanceLock* instance) {
+  base::MessageLoop loop;
+  CSettings& settings = CSettings::Instance();
+  settings.load();
+
+  ResourceLibrary resources;
+  if (!resources.load(ResourceLibrary::defaultPath())) {
+    shell::showBuiltInError(kNoResourceLibrary, kProductName);
+    return -1;
+  }
+  LOG(INFO) << "Resource library was loaded";
+  ResourceLibrary::setCurrent(&resources);
+
+  setInterfaceLanguage(readInterfaceLanguage());
+  if (upgradeLegacySettings(&settings))
+    LOG(INFO) << "The media folders of an older version were taken over";
+  settings.setVersion(base::utf8ToWide(kProgramVersion));
+  settings.save();
+
+  auto frame = std::make_unique<CMainFrame>();
+  if (!frame->createWindow(loadString(kIdsMainTitle))) {
+    LOG(ERROR) << "Main window creation failed!";
+    return 0;
+  }
+  FrameWindow* window = frame->window();
+  instance->serveRequests([window](const shell::InstanceRequest& request) {
+    if (request.kind == shell::InstanceRequest::kClose) window->postClose(request.param);
+    else window->postShow();
+  });
+  window->centre();
+  window->show(showCommand);
+  const int result = loop.run();
+  instance->stopServing();
+  settings.save();
+  frame.reset();
+  return result;
+}
+
+}  // namespace
+
+int serverMain(const base::string16& commandLine, int showCommand) {
+  startLogging();
+  LOG(INFO) << base::operatingSystemName();
+  LOG(INFO) << kProductName << " v" << kVersionMajor << "." << kVersionMinor << "."
+            << kVersionPatch << " (" << kApplicationId << ")";
+  if (!commandLine.empty()) LOG(INFO) << "Called with arguments: " << commandLine;
+
+  const std::set<base::string16> switches = parseSwitches(commandLine);
+  if (switches.count(u"minimize")) showCommand = kShowHide;
+  if (switches.count(u"exit")) {
+    closeRunningInstance();
+    return 0;
+  }
+
+  LOG(INFO) << "Prevent the second instance of application";
+  auto instance = std::make_unique<shell::InstanceLock>();
+  if (!instance->acquire(kInstanceName)) {
+    shell::InstanceRequest show;
+    show.kind = shell::InstanceRequest::kShow;
+    shell::sendToInstance(kInstanceName, show);
+    return 0;
+  }
+
+  int32_t error = 0;
+  if (!shell::raisePriority(&error))
+    LOG(INFO) << "Can't set process priority class. Code " << error;
+
+  shell::initializeInterfaceLibraries();
+  base::initializeSockets();  // a failure shows later, when sockets fail
+
+  const int result = runStep(showCommand, instance.get());
+
+  shell::shutdownInterfaceLibraries();
+  instance.reset();
+  LOG(INFO) << "Exit";
+  return result;
+}

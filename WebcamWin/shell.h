@@ -1,0 +1,89 @@
+// The desktop shell as `server` needs it: special folders, the log folder,
+// process priority, the per-thread set-up of the interface libraries, the
+// built-in error message, and the single-instance lock with the channel
+// through which other starts reach the running instance.
+// Windows: shell folders, a named mutex, FindWindowW and window messages.
+// Linux: XDG folders, a lock file and a Unix control socket beside it.
+#ifndef WEBCAMWIN_SHELL_H_
+#define WEBCAMWIN_SHELL_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "base/string_util.h"
+
+namespace shell {
+
+enum class Folder {
+  kPictures,   // CSIDL_MYPICTURES / XDG_PICTURES_DIR
+  kVideos,     // CSIDL_MYVIDEO / XDG_VIDEOS_DIR
+  kDocuments,  // CSIDL_PERSONAL / XDG_DOCUMENTS_DIR (the home folder at worst)
+};
+
+// The folder's path as the system names it (it need not exist yet), or empty
+// when the user has no such folder.
+base::string16 specialFolder(Folder folder);
+
+// The folder of the log files: the roaming application data folder +
+// "Quillon Labs\Lumora ZuvIridar for iPhone\logs" on Windows,
+// $XDG_STATE_HOME (default ~/.local/state) + "/Quillon Labs/Lumora ZuvIridar
+// for iPhone/logs" on Linux. Not created here.
+base::string16 logFolder();
+
+// HIGH_PRIORITY_CLASS on Windows, nice -10 on Linux. False with the system
+// error number when the system refused.
+bool raisePriority(int32_t* error);
+
+// COM (apartment-threaded), GDI+ and the common controls on Windows for the
+// calling thread; nothing on Linux. Undone in reverse by the shutdown.
+void initializeInterfaceLibraries();
+void shutdownInterfaceLibraries();
+
+// A message that needs no resource library: a top-most error message box on
+// Windows, a line on standard error on Linux.
+void showBuiltInError(const base::string16& text, const base::string16& caption);
+
+// What another start of the program asks of the running instance.
+struct InstanceRequest {
+  enum Kind { kShow, kClose };
+  Kind kind = kShow;
+  uintptr_t param = 0;  // first parameter of the close message
+};
+
+// The running instance's claim on its name, held until destroyed (or until
+// the process ends, whichever comes first).
+class InstanceLock {
+ public:
+  using Handler = std::function<void(const InstanceRequest&)>;
+
+  InstanceLock();
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+  // False when another instance holds the name or the claim failed.
+  bool acquire(const base::string16& name);
+
+  // Linux: serves the requests of other starts on a helper thread, calling
+  // `handler` there for each. Windows: the requests are window messages to
+  // the main window; nothing to do. Call after acquire().
+  bool serveRequests(Handler handler);
+  void stopServing();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Whether an instance of `name` runs (Windows: its main window exists).
+bool instanceRunning(const base::string16& name);
+// Delivers a request to that instance: kShow shows it normally and brings it
+// to the foreground; kClose sends it the close message with `param`. False
+// when no instance could be reached.
+bool sendToInstance(const base::string16& name, const InstanceRequest& request);
+
+}  // namespace shell
+
+#endif  // WEBCAMWIN_SHELL_H_

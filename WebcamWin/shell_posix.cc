@@ -1,0 +1,372 @@
+// Linux side of the shell: XDG folders; one instance per user through a lock
+// file; other starts reach that instance through a Unix socket beside the
+// lock ("show\n" or "close <param>\n", answered "ok\n"). Both live in
+// $XDG_RUNTIME_DIR/quillon-labs (or $XDG_STATE_HOME/quillon-labs), a folder
+// only the user can enter.
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "WebcamWin/shell.h"
+#include "base/file_util.h"
+#include "base/logging.h"
+#include "base/platform_thread.h"
+
+namespace shell {
+namespace {
+
+constexpr size_t kMaxRequestBytes = 64;
+constexpr int kRequestTimeoutMs = 2000;
+constexpr int kReplyTimeoutMs = 5000;
+constexpr int kHighPriorityNice = -10;
+
+std::string homeDir() {
+  const char* home = ::getenv("HOME");
+  if (home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()))
+    if (pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else
+// the default below the home folder.
+std::string xdgBase(const char* variable, const char* fallback) {
+  const char* value = ::getenv(variable);
+  if (value && value[0] == '/') return value;
+  return homeDir() + "/" + fallback;
+}
+
+// The entries of user-dirs.dirs (XDG_PICTURES_DIR="$HOME/Pictures", ...).
+// False when the file does not exist.
+bool readUserDirs(std::map<std::string, std::string>* dirs) {
+  std::string text;
+  if (!base::readFile(base::utf8ToWide(xdgBase("XDG_CONFIG_HOME", ".config") + "/user-dirs.dirs"),
+                      &text)) {
+    return false;
+  }
+  const std::string home = homeDir();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const size_t eq = line.find('=');
+    if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
+    std::string value = line.substr(eq + 1);
+    if (value.size() < 2 || value.front() != '"' || value.back() != '"') continue;
+    value = value.substr(1, value.size() - 2);
+    if (value.compare(0, 5, "$HOME") == 0) value = home + value.substr(5);
+    else if (value.empty() || value[0] != '/') continue;
+    (*dirs)[line.substr(0, eq)] = value;
+  }
+  return true;
+}
+
+// A user folder: the configured one; when nothing is configured at all, the
+// default xdg-user-dirs would create. A folder set to the home folder is
+// the XDG way of saying it is not used.
+std::string userDir(const char* key, const char* defaultName) {
+  std::map<std::string, std::string> dirs;
+  if (!readUserDirs(&dirs)) return homeDir() + "/" + defaultName;
+  const auto it = dirs.find(key);
+  if (it == dirs.end()) return std::string();
+  std::string value = it->second;
+  while (value.size() > 1 && value.back() == '/') value.pop_back();
+  return value == homeDir() ? std::string() : value;
+}
+
+std::string instanceFolder() {
+  const char* runtime = ::getenv("XDG_RUNTIME_DIR");
+  const std::string base =
+      runtime && runtime[0] == '/' ? runtime : xdgBase("XDG_STATE_HOME", ".local/state");
+  return base + "/quillon-labs";
+}
+
+std::string lockPath(const base::string16& name) {
+  return instanceFolder() + "/" + base::wideToUtf8(name) + ".lock";
+}
+std::string socketName(const base::string16& name) { return base::wideToUtf8(name) + ".sock"; }
+
+// The socket's address. A path too long for sun_path is reached through the
+// folder's descriptor in /proc (the descriptor must stay open meanwhile).
+bool socketAddress(const base::string16& name, sockaddr_un* address, int* folderFd) {
+  std::memset(address, 0, sizeof(*address));
+  address->sun_family = AF_UNIX;
+  std::string path = instanceFolder() + "/" + socketName(name);
+  *folderFd = -1;
+  if (path.size() >= sizeof(address->sun_path)) {
+    *folderFd = ::open(instanceFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (*folderFd < 0) return false;
+    path = "/proc/self/fd/" + std::to_string(*folderFd) + "/" + socketName(name);
+    if (path.size() >= sizeof(address->sun_path)) return false;
+  }
+  std::memcpy(address->sun_path, path.c_str(), path.size());
+  return true;
+}
+
+bool waitFor(int fd, short events, int timeoutMs) {
+  pollfd p = {fd, events, 0};
+  for (;;) {
+    const int n = ::poll(&p, 1, timeoutMs);
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0;
+  }
+}
+
+// One line (without its line feed) of at most kMaxRequestBytes, or false.
+bool readLine(int fd, int timeoutMs, std::string* line) {
+  line->clear();
+  while (line->size() <= kMaxRequestBytes) {
+    if (!waitFor(fd, POLLIN, timeoutMs)) return false;
+    char c;
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    if (c == '\n') return true;
+    line->push_back(c);
+  }
+  return false;
+}
+
+void writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+bool parseRequest(const std::string& line, InstanceRequest* request) {
+  if (line == "show") {
+    request->kind = InstanceRequest::kShow;
+    request->param = 0;
+    return true;
+  }
+  if (line.compare(0, 6, "close ") == 0 && line.size() > 6 && line.size() <= 6 + 20) {
+    uintptr_t value = 0;
+    for (size_t i = 6; i < line.size(); ++i) {
+      if (line[i] < '0' || line[i] > '9') return false;
+      const uintptr_t next = value * 10 + static_cast<uintptr_t>(line[i] - '0');
+      if (next / 10 != value) return false;  // overflow
+      value = next;
+    }
+    request->kind = InstanceRequest::kClose;
+    request->param = value;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+base::string16 specialFolder(Folder folder) {
+  std::string path;
+  switch (folder) {
+    case Folder::kPictures:
+      path = userDir("XDG_PICTURES_DIR", "Pictures");
+      break;
+    case Folder::kVideos:
+      path = userDir("XDG_VIDEOS_DIR", "Videos");
+      break;
+    case Folder::kDocuments:
+      path = userDir("XDG_DOCUMENTS_DIR", "Documents");
+      if (path.empty()) path = homeDir();
+      break;
+  }
+  return base::utf8ToWide(path);
+}
+
+base::string16 logFolder() {
+  return base::utf8ToWide(xdgBase("XDG_STATE_HOME", ".local/state") +
+                          "/Quillon Labs/Lumora ZuvIridar for iPhone/logs");
+}
+
+bool raisePriority(int32_t* error) {
+  if (::setpriority(PRIO_PROCESS, 0, kHighPriorityNice) == 0) return true;
+  *error = errno;
+  return false;
+}
+
+void initializeInterfaceLibraries() {}
+void shutdownInterfaceLibraries() {}
+
+void showBuiltInError(const base::string16& text, const base::string16& caption) {
+  std::fprintf(stderr, "%s: %s\n", base::wideToUtf8(caption).c_str(),
+               base::wideToUtf8(text).c_str());
+  std::fflush(stderr);
+}
+
+struct InstanceLock::Impl : public base::PlatformThread::Delegate {
+  ~Impl() override {
+    stop();
+    if (listenFd >= 0) {
+      ::close(listenFd);
+      ::unlink(socketPath.c_str());
+    }
+    if (folderFd >= 0) ::close(folderFd);
+    if (lockFd >= 0) ::close(lockFd);  // releases the lock
+  }
+
+  void stop() {
+    if (stopFd >= 0) {
+      const uint64_t one = 1;
+      ssize_t r = ::write(stopFd, &one, sizeof(one));
+      (void)r;
+      thread.join();
+      ::close(stopFd);
+      stopFd = -1;
+    }
+  }
+
+  void threadMain() override {
+    for (;;) {
+      pollfd fds[2] = {{listenFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+      const int n = ::poll(fds, 2, -1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 || (fds[1].revents & POLLIN)) return;
+      if (!(fds[0].revents & POLLIN)) continue;
+      const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      serve(fd);
+      ::close(fd);
+    }
+  }
+
+  void serve(int fd) {
+    ucred peer = {};
+    socklen_t length = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::getuid()) {
+      LOG(WARNING) << "Refused a request of another user on the instance socket";
+      return;
+    }
+    std::string line;
+    InstanceRequest request;
+    if (!readLine(fd, kRequestTimeoutMs, &line) || !parseRequest(line, &request)) {
+      LOG(WARNING) << "Ignored a malformed request on the instance socket";
+      writeAll(fd, "error\n");
+      return;
+    }
+    handler(request);
+    writeAll(fd, "ok\n");
+  }
+
+  int lockFd = -1;
+  int listenFd = -1;
+  int folderFd = -1;
+  int stopFd = -1;
+  base::string16 name;
+  std::string socketPath;
+  Handler handler;
+  base::PlatformThread::Handle thread;
+};
+
+InstanceLock::InstanceLock() = default;
+InstanceLock::~InstanceLock() = default;
+
+bool InstanceLock::acquire(const base::string16& name) {
+  if (impl_) return true;
+  const std::string folder = instanceFolder();
+  if (!base::createDirectories(base::utf8ToWide(folder))) {
+    LOG(ERROR) << "Can't create " << folder;
+    return false;
+  }
+  ::chmod(folder.c_str(), 0700);
+  auto impl = std::make_unique<Impl>();
+  impl->lockFd = ::open(lockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (impl->lockFd < 0) {
+    LOG(ERROR) << "Can't open " << lockPath(name) << ": " << std::strerror(errno);
+    return false;
+  }
+  if (::flock(impl->lockFd, LOCK_EX | LOCK_NB) != 0) return false;
+  // For the curious: the process that holds the lock.
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(impl->lockFd, 0) == 0) {
+    ssize_t r = ::pwrite(impl->lockFd, pid.data(), pid.size(), 0);
+    (void)r;
+  }
+  impl->name = name;
+  impl_ = std::move(impl);
+  return true;
+}
+
+bool InstanceLock::serveRequests(Handler handler) {
+  if (!impl_ || impl_->listenFd >= 0) return false;
+  Impl& impl = *impl_;
+  sockaddr_un address;
+  if (!socketAddress(impl.name, &address, &impl.folderFd)) {
+    LOG(ERROR) << "No address for the instance socket in " << instanceFolder();
+    return false;
+  }
+  impl.listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (impl.listenFd < 0) return false;
+  // The lock is ours, so a socket file left by a crashed instance is stale.
+  impl.socketPath = address.sun_path;
+  ::unlink(impl.socketPath.c_str());
+  if (::bind(impl.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::listen(impl.listenFd, 4) != 0) {
+    LOG(ERROR) << "Can't listen on " << impl.socketPath << ": " << std::strerror(errno);
+    ::close(impl.listenFd);
+    impl.listenFd = -1;
+    return false;
+  }
+  // Through /proc the path only works while the folder descriptor is open;
+  // unlinking later needs the real path.
+  impl.socketPath = instanceFolder() + "/" + socketName(impl.name);
+  impl.handler = std::move(handler);
+  impl.stopFd = ::eventfd(0, EFD_CLOEXEC);
+  if (impl.stopFd < 0 || !base::PlatformThread::create(&impl, &impl.thread)) {
+    LOG(ERROR) << "Can't start the instance socket's thread";
+    if (impl.stopFd >= 0) ::close(impl.stopFd);
+    impl.stopFd = -1;
+    return false;
+  }
+  return true;
+}
+
+void InstanceLock::stopServing() {
+  if (impl_) impl_->stop();
+}
+
+bool instanceRunning(const base::string16& name) {
+  const int fd = ::open(lockPath(name).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
+bool sendToInstance(const base::string16& name, const InstanceRequest& request) {
+  sockaddr_un address;
+  int folderFd = -1;
+  bool ok = socketAddress(name, &address, &folderFd);
+  const int fd = ok ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+  ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  if (ok) {
+    writeAll(fd, request.kind == InstanceRequest::kShow
+                     ? std::string("show\n")
+                     : "close " + std::to_string(request.param) + "\n");
+    std::string reply;
+    ok = readLine(fd, kReplyTimeoutMs, &reply) && reply == "ok";
+  }
+  if (fd >= 0) ::close(fd);
+  if (folderFd >= 0) ::close(folderFd);
+  return ok;
+}
+
+}  // namespace shell
