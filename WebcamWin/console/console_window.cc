@@ -87,8 +87,7 @@ void ConsoleWindow::onKey(char key) {
       break;
     case 's':
     case 'S':
-      show(kShowNormal);
-      bringToFront();
+      raise();
       break;
     case '?':
       printHelp();
@@ -105,8 +104,7 @@ void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lpa
       frame_->onClose(wparam);
       break;
     case kMsgShow:
-      show(kShowNormal);
-      bringToFront();
+      raise();
       break;
     case kMsgKey:
       onKey(static_cast<char>(wparam));
@@ -114,6 +112,11 @@ void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lpa
     default:
       break;
   }
+}
+
+void ConsoleWindow::raise() {
+  if (visible_) bringToFront();
+  else show(kShowNormal);
 }
 
 void ConsoleWindow::print(const std::string& line) {

@@ -40,6 +40,8 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
 
  private:
   void onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
+  // Shown normally and in front (another start, the 's' key).
+  void raise();
   void print(const std::string& line);
   void printHelp();
 

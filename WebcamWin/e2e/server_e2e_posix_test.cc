@@ -1,0 +1,84 @@
+// End-to-end on Linux only: signals, the console's output and a missing
+// resource library (on Windows that shows a message box nobody answers).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "WebcamWin/e2e/server_process.h"
+#include "base/file_util.h"
+#include "base/platform_thread.h"
+
+namespace {
+
+constexpr uint32_t kTimeoutMs = 30000;
+constexpr uint32_t kPollMs = 20;
+
+class ServerE2EPosixTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(user_.setUp()); }
+
+  bool waitForText(const base::string16& file, const std::string& text) {
+    for (uint32_t waited = 0; waited < kTimeoutMs; waited += kPollMs) {
+      std::string content;
+      if (base::readFile(file, &content) && content.find(text) != std::string::npos) return true;
+      base::PlatformThread::sleepMs(kPollMs);
+    }
+    return false;
+  }
+  std::string contents(const base::string16& file) {
+    std::string text;
+    base::readFile(file, &text);
+    return text;
+  }
+
+  PrivateUser user_;
+};
+
+TEST_F(ServerE2EPosixTest, TerminationSignalIsACloseMessage) {
+  const base::string16 out = base::joinPath(user_.folder(), u"server.out");
+  ServerProcess server;
+  ASSERT_TRUE(server.start(ServerProcess::defaultProgram(), {}, out));
+  // The console shows the title, then the state.
+  ASSERT_TRUE(waitForText(out, "== Lumora ZuvIridar for iPhone ==\nListen on 0.0.0.0:"));
+  ASSERT_TRUE(server.terminate());
+  int code = -100;
+  ASSERT_TRUE(server.wait(kTimeoutMs, &code));
+  EXPECT_EQ(1, code);
+  const std::string log = user_.logOf(server.pid());
+  EXPECT_NE(std::string::npos, log.find("WM_CLOSE message. wParam: 0"));
+  EXPECT_NE(std::string::npos, log.find("Exit"));
+}
+
+TEST_F(ServerE2EPosixTest, SecondStartRaisesAHiddenFirst) {
+  const base::string16 out = base::joinPath(user_.folder(), u"first.out");
+  ServerProcess first;
+  ASSERT_TRUE(first.start(ServerProcess::defaultProgram(), {"--minimize"}, out));
+  ASSERT_TRUE(waitForText(out, "runs in the background"));
+  EXPECT_EQ(std::string::npos, contents(out).find("== Lumora"));
+  ServerProcess second;
+  int code = -100;
+  ASSERT_TRUE(second.start(ServerProcess::defaultProgram(), {}));
+  ASSERT_TRUE(second.wait(kTimeoutMs, &code));
+  EXPECT_EQ(0, code);
+  EXPECT_TRUE(waitForText(out, "== Lumora ZuvIridar for iPhone =="));
+  first.terminate();
+  ASSERT_TRUE(first.wait(kTimeoutMs, &code));
+}
+
+TEST_F(ServerE2EPosixTest, MissingResourceLibraryEndsWithMinusOne) {
+  // The program alone in a folder, without lang.so.
+  const base::string16 lonely = base::joinPath(user_.folder(), u"server");
+  std::string binary;
+  ASSERT_TRUE(base::readFile(ServerProcess::defaultProgram(), &binary));
+  ASSERT_TRUE(base::writeFileAtomic(lonely, binary));
+  ASSERT_EQ(0, ::chmod(base::nativePath(lonely).c_str(), 0755));
+  const base::string16 out = base::joinPath(user_.folder(), u"lonely.out");
+  ServerProcess server;
+  ASSERT_TRUE(server.start(lonely, {}, out));
+  int code = 0;
+  ASSERT_TRUE(server.wait(kTimeoutMs, &code));
+  EXPECT_EQ(255, code);
+  EXPECT_NE(std::string::npos, contents(out).find("Unable to load resource dll"));
+  EXPECT_EQ(std::string::npos, user_.logOf(server.pid()).find("Resource library was loaded"));
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+#include "WebcamWin/e2e/server_process.h"
+
+#include "WebcamWin/shell.h"
+#include "base/file_util.h"
+
+void PrivateUser::rememberOldLogs() {
+  for (const base::string16& name : base::listDirectory(shell::logFolder())) oldLogs_.insert(name);
+}
+
+std::string PrivateUser::logOf(uint32_t pid) {
+  const base::string16 folder = shell::logFolder();
+  const std::string tag = "[" + std::to_string(pid) + ":";
+  std::string lines;
+  for (const base::string16& name : base::listDirectory(folder)) {
+    if (oldLogs_.count(name)) continue;
+    std::string text;
+    if (!base::readFile(base::joinPath(folder, name), &text)) continue;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(start, end - start);
+      if (line.find(tag) != std::string::npos) lines += line + "\n";
+      start = end + 1;
+    }
+  }
+  return lines;
+}

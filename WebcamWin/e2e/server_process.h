@@ -1,0 +1,66 @@
+// Test support: the real `server` program started as a child process, and a
+// private user environment for it (Linux: a fresh HOME and XDG folders;
+// under Wine: the program's registry key cleared before and after).
+#ifndef WEBCAMWIN_E2E_SERVER_PROCESS_H_
+#define WEBCAMWIN_E2E_SERVER_PROCESS_H_
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/string_util.h"
+
+class ServerProcess {
+ public:
+  ServerProcess();
+  ~ServerProcess();  // kills a child that is still running
+
+  // The program built beside the tests (bin/server, bin/server.exe).
+  static base::string16 defaultProgram();
+
+  // Starts `program` with `args`; its standard output and error go to
+  // `outputFile` (Linux; empty: discarded).
+  bool start(const base::string16& program, const std::vector<std::string>& args,
+             const base::string16& outputFile = base::string16());
+  // Waits up to `timeoutMs` for the end; true with the exit code when it ended.
+  bool wait(uint32_t timeoutMs, int* exitCode);
+  bool running();
+  uint32_t pid() const { return pid_; }
+  // Linux: SIGTERM; Windows: nothing.
+  bool terminate();
+  void kill();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+  uint32_t pid_ = 0;
+};
+
+// The user `server` runs as, kept apart from the real one.
+class PrivateUser {
+ public:
+  PrivateUser();
+  ~PrivateUser();
+  // False when this system cannot give the program a private user (then the
+  // test is skipped: outside Wine the Windows tests would touch real data).
+  bool setUp();
+  // Writes `Port` as a user would (Linux: into the registry file by hand).
+  bool storePort(uint32_t port);
+  // The program's log lines of process `pid`, from the log files made since
+  // setUp() (process ids come back under Wine).
+  std::string logOf(uint32_t pid);
+  // A scratch folder for the test.
+  const base::string16& folder() const { return folder_; }
+
+ private:
+  void rememberOldLogs();
+
+  base::string16 folder_;
+  std::set<base::string16> oldLogs_;
+  std::vector<std::pair<std::string, std::string>> savedEnv_;
+};
+
+#endif  // WEBCAMWIN_E2E_SERVER_PROCESS_H_
