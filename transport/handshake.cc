@@ -112,11 +112,13 @@ bool parseServerHandshake(const uint8_t* data, size_t size, ServerHandshake* out
   return true;
 }
 
-Version ClientHandshake::version() const {
+Version Version::fromFields(const std::array<uint32_t, 4>& fields) {
   std::vector<uint16_t> parts;
-  for (uint32_t field : versionFields) parts.push_back(static_cast<uint16_t>(field & 0xFFFF));
+  for (uint32_t field : fields) parts.push_back(static_cast<uint16_t>(field & 0xFFFF));
   return Version(std::move(parts));
 }
+
+Version ClientHandshake::version() const { return Version::fromFields(versionFields); }
 
 bool parseClientHandshake(const uint8_t* data, size_t size, ClientHandshake* out) {
   if (!data || size < kClientHandshakeFixedBytes) return false;

@@ -33,6 +33,8 @@ class Version {
   explicit Version(std::vector<uint16_t> parts) : parts_(std::move(parts)) {}
   // "1.9" -> {1, 9}; a part that is not a number counts as 0.
   static Version fromString(const std::string& text);
+  // The low 16 bits of each of the four fields.
+  static Version fromFields(const std::array<uint32_t, 4>& fields);
 
   const std::vector<uint16_t>& parts() const { return parts_; }
   // Dotted form of every part ("2.0.0.0").

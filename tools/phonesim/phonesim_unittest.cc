@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "base/message_loop.h"
+#include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/simulator.h"
+#include "transport/transport.h"
+#include "transport/transport_test_support.h"
+
+namespace phonesim {
+namespace {
+
+using transport::runUntil;
+
+struct Heard : transport::Transport::Observer {
+  explicit Heard(uint32_t type) : type_(type) {}
+  uint32_t messageType() const override { return type_; }
+  void onClientDidConnect(transport::Transport*) override { ++connects; }
+  void onMessage(transport::Transport*, uint32_t, const std::vector<uint8_t>& payload) override {
+    messages.push_back(payload);
+  }
+  uint32_t type_;
+  int connects = 0;
+  std::vector<std::vector<uint8_t>> messages;
+};
+
+struct PhoneEvents : PhoneConnection::Observer {
+  void onPhoneConnected(PhoneConnection*) override { lines.push_back("connected"); }
+  void onServerHandshake(PhoneConnection*, const transport::ServerHandshake& h, uint32_t seq) override {
+    lines.push_back("handshake:" + std::to_string(seq) + ":" + std::to_string(h.applicationId));
+  }
+  void onFarewell(PhoneConnection*, uint32_t reason, uint32_t seq) override {
+    lines.push_back("farewell:" + std::to_string(seq) + ":" + std::to_string(reason));
+  }
+  void onMessage(PhoneConnection*, const transport::Frame& f) override {
+    lines.push_back("message:" + std::to_string(f.type));
+  }
+  void onPhoneDisconnected(PhoneConnection*, const transport::Error*) override { lines.push_back("disconnected"); }
+  std::vector<std::string> lines;
+};
+
+class PhoneSimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    transport_.setApplicationId(12000);
+    transport_.setVersion("2.2.0.0");
+    transport_.addObserver(&auth_);
+    ASSERT_TRUE(transport_.startListening(0));
+  }
+  void TearDown() override { transport_.removeObserver(&auth_); }
+
+  SimulatorOptions options() {
+    SimulatorOptions o;
+    o.port = transport_.localPort();
+    o.lingerMs = 100;
+    return o;
+  }
+
+  base::MessageLoop loop_;
+  transport::Transport transport_;
+  Heard auth_{14};
+};
+
+TEST_F(PhoneSimTest, PhoneIsAdmittedDescribedAndHeard) {
+  PhoneConnection phone;
+  PhoneEvents events;
+  phone.addObserver(&events);
+  ASSERT_TRUE(phone.connect("127.0.0.1", transport_.localPort(), 5000, nullptr));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.isConnected(); }));
+  PhoneIdentity identity;
+  identity.deviceModel = "iPad8,1";
+  identity.systemVersion = "16.4";
+  ASSERT_TRUE(phone.sendHandshake(identity));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.serverHandshake() && auth_.connects == 1; }));
+  EXPECT_EQ(transport_.deviceModel(), "iPad8,1");
+  EXPECT_EQ(transport_.systemName(), "iOS");
+  EXPECT_EQ(transport_.systemVersion(), "16.4");
+  EXPECT_EQ(transport_.clientPort(), phone.localPort());
+  std::string appVersion;
+  ASSERT_TRUE(phone.serverHandshake()->information);
+  EXPECT_TRUE(phone.serverHandshake()->information->getString("AppVersion", &appVersion));
+  EXPECT_EQ(appVersion, "2.2.0.0");
+
+  ASSERT_TRUE(phone.sendMessage(14, {1, 2}));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return auth_.messages.size() == 1; }));
+  transport_.clientBearer()->sendMessage(14, {3});
+  ASSERT_TRUE(runUntil(&loop_, [&] { return events.lines.size() == 3; }));
+  EXPECT_EQ(events.lines, (std::vector<std::string>{"connected", "handshake:0:12000", "message:14"}));
+  EXPECT_EQ(phone.framesSent(), 2u);
+
+  transport_.disconnectClient();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.isClosed(); }));
+  EXPECT_EQ(events.lines[3], "farewell:2:0");
+  EXPECT_EQ(events.lines.back(), "disconnected");
+  phone.removeObserver(&events);
+}
+
+TEST_F(PhoneSimTest, SessionReportsAnswerAndFarewell) {
+  std::ostringstream out;
+  SimulatorOptions o = options();
+  o.identity.applicationId = 4242;
+  EXPECT_EQ(runSession(o, out, nullptr), kExitFarewell);
+  const std::string text = out.str();
+  EXPECT_NE(text.find("connected 127.0.0.1:"), std::string::npos) << text;
+  EXPECT_NE(text.find("handshake sequence=0 app_id=12000 version=2.2.0.0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("info AppID=12000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("info AppVersion=2.2.0.0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("farewell sequence=1 reason=2\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("disconnected"), std::string::npos) << text;
+  EXPECT_EQ(auth_.connects, 0);
+}
+
+TEST_F(PhoneSimTest, SessionSendsMessagesAfterGarbageAndTakesCommands) {
+  std::ostringstream out;
+  SimulatorOptions o = options();
+  o.garbageBytes = 100000;
+  o.messages.emplace_back(14, std::vector<uint8_t>{0xAB});
+  o.stay = true;
+  std::istringstream commands("send 14 0102\n# a comment\nraw 01\nbogus\nsend 14 03\nquit\n");
+  EXPECT_EQ(runSession(o, out, &commands), kExitAdmitted);
+  ASSERT_TRUE(runUntil(&loop_, [&] { return auth_.messages.size() == 3; }));
+  EXPECT_EQ(auth_.messages[0], std::vector<uint8_t>{0xAB});
+  EXPECT_EQ(auth_.messages[1], (std::vector<uint8_t>{1, 2}));
+  EXPECT_EQ(auth_.messages[2], std::vector<uint8_t>{3});
+  EXPECT_NE(out.str().find("error unknown command: bogus"), std::string::npos) << out.str();
+}
+
+TEST_F(PhoneSimTest, SessionWithoutAListenerFails) {
+  SimulatorOptions o = options();
+  transport_.stopListening();
+  o.timeoutMs = 1500;
+  std::ostringstream out;
+  EXPECT_EQ(runSession(o, out, nullptr), kExitFailed);
+  EXPECT_EQ(out.str().find("handshake"), std::string::npos);
+}
+
+TEST(PhoneSimArguments, ParsesAndRefuses) {
+  SimulatorOptions o;
+  std::string error;
+  ASSERT_TRUE(parseArguments({"--port", "5000", "--app-id", "7", "--version", "1.9", "--pin", "12",
+                              "--send", "14:0a0B", "--send", "13001:", "--garbage", "10", "--stay",
+                              "--device-model", "X"},
+                             &o, &error))
+      << error;
+  EXPECT_EQ(o.port, 5000);
+  EXPECT_EQ(o.identity.applicationId, 7u);
+  EXPECT_EQ(o.identity.version, (transport::VersionParts{1, 9, 0, 0}));
+  EXPECT_EQ(o.identity.pin, 12u);
+  ASSERT_EQ(o.messages.size(), 2u);
+  EXPECT_EQ(o.messages[0].second, (std::vector<uint8_t>{0x0A, 0x0B}));
+  EXPECT_TRUE(o.messages[1].second.empty());
+  EXPECT_EQ(o.garbageBytes, 10u);
+  EXPECT_TRUE(o.stay);
+  EXPECT_EQ(o.identity.deviceModel, "X");
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{}, {"--port"}, {"--port", "0"}, {"--port", "65536"}, {"--port", "12x"},
+        {"--port", "1", "--send", "14"}, {"--port", "1", "--send", "14:abc"}, {"--port", "1", "--what"},
+        {"--port", "1", "--app-id", "4294967296"}}) {
+    EXPECT_FALSE(parseArguments(bad, &o, &error));
+    EXPECT_FALSE(error.empty());
+  }
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(parseHex("de AD be ef", &bytes));
+  EXPECT_EQ(hexOf(bytes.data(), bytes.size(), 3), "deadbe...");
+  EXPECT_FALSE(parseHex("0g", &bytes));
+}
+
+}  // namespace
+}  // namespace phonesim

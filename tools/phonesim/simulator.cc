@@ -1,0 +1,394 @@
+#include "tools/phonesim/simulator.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <deque>
+#include <istream>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "base/message_loop.h"
+#include "base/thread_call.h"
+
+namespace phonesim {
+namespace {
+
+bool parseNumber(const std::string& text, uint64_t max, uint64_t* out) {
+  if (text.empty() || text.size() > 20) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > max) return false;
+  }
+  *out = value;
+  return true;
+}
+
+std::string valueText(const base::Value* value) {
+  std::string s;
+  int32_t i = 0;
+  int64_t l = 0;
+  bool b = false;
+  double d = 0;
+  if (value->asString(&s)) return s;
+  if (value->asInteger(&i)) return std::to_string(i);
+  if (value->asInt64(&l)) return std::to_string(l);
+  if (value->asBoolean(&b)) return b ? "true" : "false";
+  if (value->asReal(&d)) return std::to_string(d);
+  return "<" + std::to_string(value->type()) + ">";
+}
+
+// Lines of the command input, read on a helper thread and handed to the
+// loop's thread. Shared with the reader, which may outlive the session when
+// the input blocks (a terminal).
+struct LineFeed {
+  std::mutex mu;
+  std::deque<std::string> lines;
+  bool ended = false;
+  base::ThreadCall* call = nullptr;  // null once the session is gone
+
+  void add(std::string line, bool end) {
+    std::lock_guard<std::mutex> lock(mu);
+    if (end) ended = true;
+    else lines.push_back(std::move(line));
+    if (call) call->post();
+  }
+};
+
+class Session : public PhoneConnection::Observer,
+                private base::MessageWindow::Handler,
+                private base::ThreadCall::Delegate {
+ public:
+  static constexpr uintptr_t kAnswerTimer = 1;
+  static constexpr uintptr_t kLingerTimer = 2;
+
+  Session(const SimulatorOptions& options, std::ostream& out, base::MessageLoop* loop)
+      : options_(options), out_(out), loop_(loop),
+        window_(u"com.quillonlabs.phonesim.Session", static_cast<base::MessageWindow::Handler*>(this)),
+        call_(static_cast<base::ThreadCall::Delegate*>(this)) {
+    phone_.addObserver(this);
+  }
+
+  ~Session() override {
+    if (feed_) {
+      std::lock_guard<std::mutex> lock(feed_->mu);
+      feed_->call = nullptr;
+    }
+    if (reader_.joinable()) {
+      if (readerDone_->load()) reader_.join();
+      else reader_.detach();  // blocked on a terminal; it touches only `feed_`
+    }
+    phone_.removeObserver(this);
+  }
+
+  int start(std::istream* commands) {
+    commands_ = commands;
+    std::string error;
+    if (!phone_.connect(options_.host, options_.port, options_.timeoutMs, &error)) {
+      out_ << "error cannot connect to " << options_.host << ":" << options_.port << ": " << error << std::endl;
+      return kExitFailed;
+    }
+    window_.setTimer(kAnswerTimer, static_cast<uint32_t>(options_.timeoutMs));
+    return loop_->run();
+  }
+
+ private:
+  void finish(int code) {
+    if (finished_) return;
+    finished_ = true;
+    window_.killTimer(kAnswerTimer);
+    window_.killTimer(kLingerTimer);
+    loop_->quit(code);
+  }
+
+  int resultCode() const {
+    if (phone_.farewellReceived()) return kExitFarewell;
+    return phone_.serverHandshake() ? kExitAdmitted : kExitFailed;
+  }
+
+  // PhoneConnection::Observer
+  void onPhoneConnected(PhoneConnection* phone) override {
+    out_ << "connected " << options_.host << ":" << options_.port << std::endl;
+    if (options_.garbageBytes) phone->sendRaw(makeGarbage(options_.garbageBytes, 1));
+    phone->sendHandshake(options_.identity);
+  }
+
+  void onServerHandshake(PhoneConnection* phone, const transport::ServerHandshake& handshake,
+                         uint32_t sequence) override {
+    window_.killTimer(kAnswerTimer);
+    out_ << "handshake sequence=" << sequence << " app_id=" << handshake.applicationId
+         << " version=" << transport::versionPartsText(handshake.version) << std::endl;
+    if (handshake.information) {
+      for (const auto& [key, value] : *handshake.information) out_ << "info " << key << "=" << valueText(value.get()) << std::endl;
+    }
+    for (const auto& [type, payload] : options_.messages) phone->sendMessage(type, payload);
+    if (options_.stay) startReadingCommands();
+    else window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+  }
+
+  void onFarewell(PhoneConnection*, uint32_t reason, uint32_t sequence) override {
+    out_ << "farewell sequence=" << sequence << " reason=" << reason << std::endl;
+  }
+
+  void onMessage(PhoneConnection*, const transport::Frame& frame) override {
+    out_ << "message sequence=" << frame.sequence << " type=" << frame.type << " bytes=" << frame.payload.size()
+         << " data=" << hexOf(frame.payload.data(), frame.payload.size(), 32) << std::endl;
+  }
+
+  void onPhoneDisconnected(PhoneConnection*, const transport::Error* error) override {
+    out_ << "disconnected";
+    if (error && !(error->domain == transport::Error::kSystem && error->code == 0))
+      out_ << " error domain=" << error->domain << " code=" << error->code << " " << error->description;
+    out_ << std::endl;
+    finish(resultCode());
+  }
+
+  // Timers.
+  void onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t) override {
+    if (msg != base::kMsgTimer) return;
+    window_.killTimer(wparam);
+    if (wparam == kAnswerTimer) {
+      out_ << "error no answer from the PC within " << options_.timeoutMs << " ms" << std::endl;
+      phone_.abort();
+      finish(kExitFailed);
+    } else if (wparam == kLingerTimer) {
+      phone_.disconnect();
+    }
+  }
+
+  // Commands.
+  void startReadingCommands() {
+    if (!commands_ || feed_) return;
+    feed_ = std::make_shared<LineFeed>();
+    feed_->call = &call_;
+    readerDone_ = std::make_shared<std::atomic<bool>>(false);
+    std::istream* in = commands_;
+    reader_ = std::thread([feed = feed_, done = readerDone_, in] {
+      std::string line;
+      while (std::getline(*in, line)) feed->add(line, false);
+      feed->add({}, true);
+      done->store(true);
+    });
+  }
+
+  void run() override {
+    std::deque<std::string> lines;
+    bool ended;
+    {
+      std::lock_guard<std::mutex> lock(feed_->mu);
+      lines.swap(feed_->lines);
+      ended = feed_->ended;
+    }
+    for (const std::string& line : lines) {
+      if (finished_) return;
+      command(line);
+    }
+    if (ended && !finished_) phone_.disconnect();
+  }
+
+  void command(const std::string& line) {
+    std::istringstream words(line);
+    std::string verb, a, b;
+    words >> verb >> a;
+    std::getline(words, b);
+    std::vector<uint8_t> bytes;
+    uint64_t n = 0;
+    if (verb.empty() || verb[0] == '#') return;
+    if (verb == "quit") {
+      phone_.disconnect();
+    } else if (verb == "handshake") {
+      phone_.sendHandshake(options_.identity);
+    } else if (verb == "send" && parseNumber(a, 0xFFFFFFFFu, &n) && parseHex(b, &bytes)) {
+      if (!phone_.sendMessage(static_cast<uint32_t>(n), bytes)) out_ << "error message too large" << std::endl;
+    } else if (verb == "raw" && parseHex(a + b, &bytes)) {
+      phone_.sendRaw(std::move(bytes));
+    } else if (verb == "garbage" && parseNumber(a, 64u << 20, &n)) {
+      phone_.sendRaw(makeGarbage(static_cast<size_t>(n), 2));
+    } else {
+      out_ << "error unknown command: " << line << std::endl;
+    }
+  }
+
+  const SimulatorOptions& options_;
+  std::ostream& out_;
+  base::MessageLoop* loop_;
+  PhoneConnection phone_;
+  base::MessageWindow window_;
+  base::ThreadCall call_;
+  std::istream* commands_ = nullptr;
+  std::shared_ptr<LineFeed> feed_;
+  std::shared_ptr<std::atomic<bool>> readerDone_;
+  std::thread reader_;
+  bool finished_ = false;
+};
+
+}  // namespace
+
+const char* usageText() {
+  return "usage: phonesim --port N [options]\n"
+         "  --host H             PC to connect to (127.0.0.1)\n"
+         "  --port N             its port\n"
+         "  --app-id N           application id of the handshake (12000)\n"
+         "  --version A.B.C.D    the phone's version (2.0.0.0)\n"
+         "  --pin N              PIN field (0)\n"
+         "  --device-model S, --system-name S, --system-version S\n"
+         "                       the phone's description (from version 2.0 on)\n"
+         "  --no-dictionary      leave the description out\n"
+         "  --send TYPE:HEX      send a message once admitted (repeatable)\n"
+         "  --garbage N          send N bytes of near-frames before the handshake\n"
+         "  --stay               keep the connection; read commands from standard input:\n"
+         "                       send TYPE HEX | raw HEX | garbage N | handshake | quit\n"
+         "  --linger MS          without --stay: listen this long after the answer (300)\n"
+         "  --timeout MS         for connecting and for the answer (5000)\n"
+         "  --log FILE           write the transport's log there\n"
+         "exit code: 0 answered, 2 farewell received, 1 failure\n";
+}
+
+bool parseHex(const std::string& text, std::vector<uint8_t>* out) {
+  std::vector<uint8_t> bytes;
+  int high = -1;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\r') continue;
+    int v;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    else return false;
+    if (high < 0) {
+      high = v;
+    } else {
+      bytes.push_back(static_cast<uint8_t>(high << 4 | v));
+      high = -1;
+    }
+  }
+  if (high >= 0) return false;
+  *out = std::move(bytes);
+  return true;
+}
+
+std::string hexOf(const uint8_t* data, size_t size, size_t maxBytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < size && i < maxBytes; ++i) {
+    text += kDigits[data[i] >> 4];
+    text += kDigits[data[i] & 0xF];
+  }
+  if (size > maxBytes) text += "...";
+  return text;
+}
+
+std::vector<uint8_t> makeGarbage(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> bytes(size);
+  for (auto& b : bytes) b = static_cast<uint8_t>(random() % 3);  // many 01 00 00 00 runs
+  return bytes;
+}
+
+bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* options, std::string* error) {
+  SimulatorOptions o;
+  bool havePort = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& name = args[i];
+    auto value = [&](std::string* v) {
+      if (i + 1 >= args.size()) {
+        *error = name + " needs a value";
+        return false;
+      }
+      *v = args[++i];
+      return true;
+    };
+    auto number = [&](uint64_t max, uint64_t* n) {
+      std::string v;
+      if (!value(&v)) return false;
+      if (!parseNumber(v, max, n)) {
+        *error = name + ": not a number up to " + std::to_string(max) + ": " + v;
+        return false;
+      }
+      return true;
+    };
+    std::string text;
+    uint64_t n = 0;
+    if (name == "--host") {
+      if (!value(&o.host)) return false;
+    } else if (name == "--port") {
+      if (!number(65535, &n)) return false;
+      if (n == 0) {
+        *error = "--port: 0 is not a port to connect to";
+        return false;
+      }
+      o.port = static_cast<uint16_t>(n);
+      havePort = true;
+    } else if (name == "--app-id") {
+      if (!number(0xFFFFFFFFu, &n)) return false;
+      o.identity.applicationId = static_cast<uint32_t>(n);
+    } else if (name == "--version") {
+      if (!value(&text)) return false;
+      o.identity.version = transport::parseVersionParts(text);
+    } else if (name == "--pin") {
+      if (!number(0xFFFFFFFFu, &n)) return false;
+      o.identity.pin = static_cast<uint32_t>(n);
+    } else if (name == "--device-model") {
+      if (!value(&o.identity.deviceModel)) return false;
+    } else if (name == "--system-name") {
+      if (!value(&o.identity.systemName)) return false;
+    } else if (name == "--system-version") {
+      if (!value(&o.identity.systemVersion)) return false;
+    } else if (name == "--no-dictionary") {
+      o.identity.sendDictionary = false;
+    } else if (name == "--send") {
+      if (!value(&text)) return false;
+      const size_t colon = text.find(':');
+      std::vector<uint8_t> payload;
+      if (colon == std::string::npos || !parseNumber(text.substr(0, colon), 0xFFFFFFFFu, &n) ||
+          !parseHex(text.substr(colon + 1), &payload)) {
+        *error = "--send wants TYPE:HEX, got " + text;
+        return false;
+      }
+      if (payload.size() > transport::kMaxSendPayloadBytes) {
+        *error = "--send: payload larger than a frame can carry";
+        return false;
+      }
+      o.messages.emplace_back(static_cast<uint32_t>(n), std::move(payload));
+    } else if (name == "--garbage") {
+      if (!number(64u << 20, &n)) return false;
+      o.garbageBytes = static_cast<size_t>(n);
+    } else if (name == "--stay") {
+      o.stay = true;
+    } else if (name == "--linger") {
+      if (!number(3600000, &n)) return false;
+      o.lingerMs = static_cast<int32_t>(n);
+    } else if (name == "--timeout") {
+      if (!number(3600000, &n)) return false;
+      o.timeoutMs = static_cast<int32_t>(n);
+    } else if (name == "--log") {
+      if (!value(&o.logFile)) return false;
+    } else {
+      *error = "unknown argument: " + name;
+      return false;
+    }
+  }
+  if (!havePort) {
+    *error = "--port is required";
+    return false;
+  }
+  *options = std::move(o);
+  return true;
+}
+
+int runSession(const SimulatorOptions& options, std::ostream& out, std::istream* commands) {
+  std::unique_ptr<base::MessageLoop> ownLoop;
+  base::MessageLoop* loop = base::MessageLoop::current();
+  if (!loop) {
+    ownLoop = std::make_unique<base::MessageLoop>();
+    loop = ownLoop.get();
+  }
+  Session session(options, out, loop);
+  return session.start(commands);
+}
+
+}  // namespace phonesim
