@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "WebcamWin/e2e/server_process.h"
+#include "WebcamWin/shell.h"
 #include "base/file_util.h"
 #include "base/platform_thread.h"
 
@@ -79,6 +80,27 @@ TEST_F(ServerE2EPosixTest, MissingResourceLibraryEndsWithMinusOne) {
   EXPECT_EQ(255, code);
   EXPECT_NE(std::string::npos, contents(out).find("Unable to load resource dll"));
   EXPECT_EQ(std::string::npos, user_.logOf(server.pid()).find("Resource library was loaded"));
+}
+
+TEST_F(ServerE2EPosixTest, StartKeepsTheTenNewestLogs) {
+  const base::string16 logs = shell::logFolder();
+  ASSERT_TRUE(base::createDirectories(logs));
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = base::stringPrintf("Webcam-2020.01.01-00.00.%02d.log", i);
+    ASSERT_TRUE(base::writeFileAtomic(base::joinPath(logs, base::utf8ToWide(name)), "old\n"));
+  }
+  ASSERT_TRUE(base::writeFileAtomic(base::joinPath(logs, u"notes.txt"), "kept\n"));
+  ServerProcess server;
+  ASSERT_TRUE(server.start(ServerProcess::defaultProgram(), {"-exit"}));
+  int code = -100;
+  ASSERT_TRUE(server.wait(kTimeoutMs, &code));
+  EXPECT_EQ(0, code);
+  const std::vector<base::string16> names = base::listDirectory(logs);
+  EXPECT_EQ(11u, names.size());  // nine old logs, the new one, the notes
+  EXPECT_FALSE(base::pathExists(base::joinPath(logs, u"Webcam-2020.01.01-00.00.00.log")));
+  EXPECT_TRUE(base::pathExists(base::joinPath(logs, u"Webcam-2020.01.01-00.00.01.log")));
+  EXPECT_TRUE(base::pathExists(base::joinPath(logs, u"notes.txt")));
+  EXPECT_NE(std::string::npos, user_.logOf(server.pid()).find("Called with arguments: -exit"));
 }
 
 }  // namespace
