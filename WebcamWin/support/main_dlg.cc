@@ -1,5 +1,8 @@
 #include "WebcamWin/support/main_dlg.h"
 
+#include <chrono>
+#include <thread>
+
 #include "WebcamWin/support/jobs.h"
 #include "base/file_util.h"
 #include "base/logging.h"
@@ -32,10 +35,10 @@ void CMainDlg::initDialog() {
   startJob(jobs_[kReadPipe].get());
 }
 
-void CMainDlg::jobDone() { host_->postMessage(kMsgJobDone, 0, 0); }
+void CMainDlg::jobDone() { host_->postMessage(kMsgJobDone, 0, kJobReportTag); }
 
 void CMainDlg::jobFailed(HResult hr) {
-  host_->postMessage(kMsgJobFailed, static_cast<uint32_t>(hr), 0);
+  host_->postMessage(kMsgJobFailed, static_cast<uint32_t>(hr), kJobReportTag);
 }
 
 bool CMainDlg::handleMessage(uint32_t msg, uintptr_t wparam, intptr_t) {
@@ -108,7 +111,7 @@ void CMainDlg::startJob(CJob* job) {
   if (!job->start()) {
     // Without a worker no report would ever come.
     LOG(ERROR) << "Can't start " << job->name();
-    host_->postMessage(kMsgJobFailed, static_cast<uint32_t>(kEFail), 0);
+    host_->postMessage(kMsgJobFailed, static_cast<uint32_t>(kEFail), kJobReportTag);
   }
 }
 
@@ -140,9 +143,15 @@ void CMainDlg::setTestControl(const string16& folder) { testControl_ = folder; }
 void CMainDlg::recordEvent(const std::string& line) {
   if (testControl_.empty()) return;
   const string16 path = base::joinPath(testControl_, u"events.txt");
-  std::string events;
-  base::readFile(path, &events);
-  base::writeFileAtomic(path, events + line + "\n");
+  // The test may be reading the file just then (Windows refuses to replace
+  // an open file): try again a little later.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string events;
+    base::readFile(path, &events);
+    if (base::writeFileAtomic(path, events + line + "\n")) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  LOG(ERROR) << "Can't record the test event " << line;
 }
 
 void CMainDlg::pollTestControl() {

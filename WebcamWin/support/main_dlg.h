@@ -19,6 +19,9 @@ namespace support {
 // Messages of the main dialog (Windows message numbers).
 constexpr uint32_t kMsgJobDone = 0x0401;      // WM_USER + 1
 constexpr uint32_t kMsgJobFailed = 0x0402;    // WM_USER + 2, wparam = HResult
+// lparam of the two reports: a dialog's own DM_SETDEFID (also WM_USER + 1)
+// must not pass for a report.
+constexpr intptr_t kJobReportTag = 0x4A42;
 constexpr uint32_t kMsgSkipToForm = 0x1400;   // Abort answered with Yes
 constexpr uint32_t kMsgRetryCheck = 0x1401;   // Retry on the error page
 constexpr uint32_t kMsgCommand = 0x0111;      // WM_COMMAND, wparam = id

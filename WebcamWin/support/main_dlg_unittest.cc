@@ -88,6 +88,8 @@ class MainDlgTest : public ::testing::Test {
     }
     dlg_ = std::make_unique<CMainDlg>(&host_, std::move(jobs));
   }
+  // Workers still running record into ran_: stop them first.
+  void TearDown() override { dlg_.reset(); }
 
   void setResult(FakeJob* job, HResult hr) {
     const std::string name = job->name();

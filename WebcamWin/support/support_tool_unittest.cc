@@ -128,8 +128,14 @@ class SupportToolTest : public ::testing::Test {
     return false;
   }
 
+  // The tool may be reading the folder just then; Windows then refuses the
+  // replacement for a moment.
   void command(const std::string& text) {
-    ASSERT_TRUE(base::writeFileAtomic(base::joinPath(control_, u"command.txt"), text));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (base::writeFileAtomic(base::joinPath(control_, u"command.txt"), text)) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "can't write the command";
   }
 
   bool startTool(ChildProcess* tool, const std::string& host, bool withInput = true) {

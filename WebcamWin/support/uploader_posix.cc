@@ -101,7 +101,6 @@ HResult CUploader::start(const base::string16& address, const base::string16& fi
   // Send what WinINet sends: no Expect: 100-continue, no Accept.
   transfer->headers = curl_slist_append(transfer->headers, "Expect:");
   transfer->headers = curl_slist_append(transfer->headers, "Accept:");
-  transfer->headers = curl_slist_append(transfer->headers, "Cache-Control: no-cache");
   transfer->headers = curl_slist_append(transfer->headers, "Connection: Keep-Alive");
 
   curl_easy_setopt(curl, CURLOPT_URL, transfer->url.c_str());
