@@ -16,6 +16,7 @@ constexpr uint32_t kPollMs = 20;
 class ServerE2EPosixTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(user_.setUp()); }
+  void TearDown() override { EXPECT_EQ("", user_.sanitizerReports()); }
 
   bool waitForText(const base::string16& file, const std::string& text) {
     for (uint32_t waited = 0; waited < kTimeoutMs; waited += kPollMs) {
@@ -57,7 +58,7 @@ TEST_F(ServerE2EPosixTest, SecondStartRaisesAHiddenFirst) {
   EXPECT_EQ(std::string::npos, contents(out).find("== Lumora"));
   ServerProcess second;
   int code = -100;
-  ASSERT_TRUE(second.start(ServerProcess::defaultProgram(), {}));
+  ASSERT_TRUE(second.start(ServerProcess::defaultProgram(), {}, base::joinPath(user_.folder(), u"second.out")));
   ASSERT_TRUE(second.wait(kTimeoutMs, &code));
   EXPECT_EQ(0, code);
   EXPECT_TRUE(waitForText(out, "== Lumora ZuvIridar for iPhone =="));
@@ -91,7 +92,7 @@ TEST_F(ServerE2EPosixTest, StartKeepsTheTenNewestLogs) {
   }
   ASSERT_TRUE(base::writeFileAtomic(base::joinPath(logs, u"notes.txt"), "kept\n"));
   ServerProcess server;
-  ASSERT_TRUE(server.start(ServerProcess::defaultProgram(), {"-exit"}));
+  ASSERT_TRUE(server.start(ServerProcess::defaultProgram(), {"-exit"}, base::joinPath(user_.folder(), u"exit.out")));
   int code = -100;
   ASSERT_TRUE(server.wait(kTimeoutMs, &code));
   EXPECT_EQ(0, code);

@@ -26,3 +26,17 @@ std::string PrivateUser::logOf(uint32_t pid) {
   }
   return lines;
 }
+
+std::string PrivateUser::sanitizerReports() {
+  static const char* const kMarks[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                                       "WARNING: ThreadSanitizer", "runtime error:"};
+  std::string reports;
+  for (const base::string16& name : base::listDirectory(folder_)) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, u".out") != 0) continue;
+    std::string text;
+    if (!base::readFile(base::joinPath(folder_, name), &text)) continue;
+    for (const char* mark : kMarks)
+      if (text.find(mark) != std::string::npos) reports += base::wideToUtf8(name) + ":\n" + text;
+  }
+  return reports;
+}

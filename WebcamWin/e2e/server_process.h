@@ -52,6 +52,9 @@ class PrivateUser {
   // The program's log lines of process `pid`, from the log files made since
   // setUp() (process ids come back under Wine).
   std::string logOf(uint32_t pid);
+  // Reports of the sanitizers found in the programs' output files (*.out in
+  // folder()); empty when there are none.
+  std::string sanitizerReports();
   // A scratch folder for the test.
   const base::string16& folder() const { return folder_; }
 
