@@ -173,6 +173,8 @@ bool FrameDecoder::nextFrame(Frame* frame) {
         }
         type_ = loadLe32(header_ + 4);
         sequence_ = loadLe32(header_ + 12);
+        // One allocation of the declared size (at most 256 KiB) so that the
+        // payload is copied exactly once, however it arrives.
         payload_.reserve(length_);
         state_ = kPayload;
         break;
