@@ -9,9 +9,7 @@ namespace support {
 
 int CCompressLog::progress() const {
   const int64_t total = total_.load();
-  if (total <= 0) return 0;
-  const int64_t percent = bytesRead_.load() * 100 / total;
-  return static_cast<int>(percent > 100 ? 100 : percent);
+  return total > 0 ? percentOf(static_cast<uint64_t>(bytesRead_.load()), static_cast<uint64_t>(total)) : 0;
 }
 
 HResult CCompressLog::execute(const StopEvent& stop) {

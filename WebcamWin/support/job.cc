@@ -86,6 +86,12 @@ int CWorkerThread::abandonedCount() { return g_abandoned.load(); }
 
 CJob::~CJob() { worker_.stop(); }
 
+int percentOf(uint64_t done, uint64_t total) {
+  if (total == 0) return 0;
+  const uint64_t percent = done * 100 / total;
+  return static_cast<int>(percent > 100 ? 100 : percent);
+}
+
 string16 formatPercent(const char* format, int percent) {
   char buffer[512];
   std::snprintf(buffer, sizeof(buffer), format, percent);

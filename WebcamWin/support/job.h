@@ -113,6 +113,9 @@ class CJob {
   CWorkerThread worker_;
 };
 
+// done * 100 / total, at most 100; 0 when the total is 0.
+int percentOf(uint64_t done, uint64_t total);
+
 // "Compressing... %d%% completed." and the like, in a 512-character buffer.
 string16 formatPercent(const char* format, int percent);
 

@@ -44,6 +44,9 @@ TEST(JobTest, ResultCodes) {
   EXPECT_EQ(static_cast<HResult>(0x800C2EFDu), hresultFromInternetError(12029));
   EXPECT_EQ(static_cast<HResult>(0x80070005u), hresultFromInternetError(5));
   EXPECT_EQ(u"Uploading... 42% completed.", formatPercent("Uploading... %d%% completed.", 42));
+  EXPECT_EQ(0, percentOf(5, 0));
+  EXPECT_EQ(33, percentOf(1, 3));
+  EXPECT_EQ(100, percentOf(7, 5));
 }
 
 TEST(JobTest, WorkerReportsDoneOrFailedAndCanRunAgain) {

@@ -4,12 +4,7 @@
 
 namespace support {
 
-int CSendLog::progress() const {
-  const uint64_t total = total_.load();
-  if (total == 0) return 0;
-  const uint64_t percent = sent_.load() * 100 / total;
-  return static_cast<int>(percent > 100 ? 100 : percent);
-}
+int CSendLog::progress() const { return percentOf(sent_.load(), total_.load()); }
 
 HResult CSendLog::execute(const StopEvent& stop) {
   LOG(INFO) << "CSendLog::Execute ****** Begin ******";

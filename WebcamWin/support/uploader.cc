@@ -7,6 +7,14 @@
 
 namespace support {
 
+CUploader::CUploader(const std::string& extension)
+    : extension_(extension.empty() ? std::string("txt") : extension) {}
+
+CUploader::~CUploader() {
+  transfer_.reset();
+  file_.close();
+}
+
 bool CUploader::prepareBody(const base::string16& filePath) {
   if (!file_.open(filePath, CMappedFile::kRead)) return false;
   const int64_t now = static_cast<int64_t>(std::time(nullptr));

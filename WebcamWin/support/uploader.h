@@ -48,6 +48,9 @@ class CUploader {
 
  private:
   struct Transfer;  // per platform
+  struct TransferDeleter {
+    void operator()(Transfer* transfer) const;
+  };
 
   // Maps the file and builds the body; false when there is no view.
   bool prepareBody(const base::string16& filePath);
@@ -65,7 +68,7 @@ class CUploader {
   std::string response_;
   bool responseCut_ = false;
   int statusCode_ = 200;
-  std::unique_ptr<Transfer> transfer_;  // declared last: ends first
+  std::unique_ptr<Transfer, TransferDeleter> transfer_;  // declared last: ends first
 };
 
 }  // namespace support

@@ -76,13 +76,7 @@ struct CUploader::Transfer {
   }
 };
 
-CUploader::CUploader(const std::string& extension)
-    : extension_(extension.empty() ? std::string("txt") : extension) {}
-
-CUploader::~CUploader() {
-  transfer_.reset();
-  file_.close();
-}
+void CUploader::TransferDeleter::operator()(Transfer* transfer) const { delete transfer; }
 
 HResult CUploader::start(const base::string16& address, const base::string16& filePath) {
   transfer_.reset();
@@ -90,7 +84,7 @@ HResult CUploader::start(const base::string16& address, const base::string16& fi
 
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  auto transfer = std::make_unique<Transfer>();
+  std::unique_ptr<Transfer, TransferDeleter> transfer(new Transfer());
   transfer->owner = this;
   transfer->url = base::wideToUtf8(address);
   transfer->curl = curl_easy_init();

@@ -293,13 +293,7 @@ struct CUploader::Transfer : public CHttpRequestCallback {
   CHttpRequest* request;  // shared with its handle
 };
 
-CUploader::CUploader(const std::string& extension)
-    : extension_(extension.empty() ? std::string("txt") : extension) {}
-
-CUploader::~CUploader() {
-  transfer_.reset();
-  file_.close();
-}
+void CUploader::TransferDeleter::operator()(Transfer* transfer) const { delete transfer; }
 
 HResult CUploader::start(const base::string16& address, const base::string16& filePath) {
   transfer_.reset();
@@ -320,7 +314,7 @@ HResult CUploader::start(const base::string16& address, const base::string16& fi
     if (parts.nPort) port = parts.nPort;
   }
 
-  auto transfer = std::make_unique<Transfer>(this);
+  std::unique_ptr<Transfer, TransferDeleter> transfer(new Transfer(this));
   if (!transfer->session.open(L"WC BB")) return lastInternetResult();
   if (!transfer->connection.open(transfer->session.handle(), host, port)) return lastInternetResult();
   if (!transfer->request->open(transfer->connection.handle(), path)) return lastInternetResult();
