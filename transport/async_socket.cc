@@ -146,8 +146,7 @@ void AsyncSocket::closeAfterWriting() {
   flags_ |= kNoMoreRequests | kCloseAfterWrites;
   // Nothing left to send: there is no reason to wait for the queue to be
   // serviced again (which might never happen).
-  const bool readsDone = !(flags_ & kCloseAfterReads) || (!currentRead_ && readQueue_.empty());
-  if (!currentWrite_ && writeQueue_.empty() && readsDone) close();
+  if (writesDone() && (!(flags_ & kCloseAfterReads) || readsDone())) close();
 }
 
 void AsyncSocket::close() {
@@ -336,20 +335,26 @@ void AsyncSocket::postOnce(uint32_t flag, uint32_t msg) {
   window_->post(msg);
 }
 
+template <typename Request>
+bool AsyncSocket::takeNextRequest(std::deque<std::unique_ptr<Request>>* queue,
+                                  std::unique_ptr<Request>* current, uintptr_t timerId) {
+  if (*current || queue->empty()) return false;
+  *current = std::move(queue->front());
+  queue->pop_front();
+  if ((*current)->timeoutMs >= 0) window_->setTimer(timerId, static_cast<uint32_t>((*current)->timeoutMs));
+  return true;
+}
+
+bool AsyncSocket::readsDone() const { return !currentRead_ && readQueue_.empty(); }
+bool AsyncSocket::writesDone() const { return !currentWrite_ && writeQueue_.empty(); }
+
 void AsyncSocket::serviceReadQueue() {
   flags_ &= ~kReadServicePosted;
-  if (currentRead_) return;
-  if (!readQueue_.empty()) {
-    currentRead_ = std::move(readQueue_.front());
-    readQueue_.pop_front();
-    if (currentRead_->timeoutMs >= 0)
-      window_->setTimer(kReadTimerId, static_cast<uint32_t>(currentRead_->timeoutMs));
+  if (takeNextRequest(&readQueue_, &currentRead_, kReadTimerId)) {
     bytesAvailable();
     return;
   }
-  if ((flags_ & kCloseAfterReads) &&
-      (!(flags_ & kCloseAfterWrites) || (!currentWrite_ && writeQueue_.empty())))
-    close();
+  if (readsDone() && (flags_ & kCloseAfterReads) && (!(flags_ & kCloseAfterWrites) || writesDone())) close();
 }
 
 void AsyncSocket::bytesAvailable() {
@@ -399,18 +404,11 @@ void AsyncSocket::bytesAvailable() {
 
 void AsyncSocket::serviceWriteQueue() {
   flags_ &= ~kWriteServicePosted;
-  if (currentWrite_) return;
-  if (!writeQueue_.empty()) {
-    currentWrite_ = std::move(writeQueue_.front());
-    writeQueue_.pop_front();
-    if (currentWrite_->timeoutMs >= 0)
-      window_->setTimer(kWriteTimerId, static_cast<uint32_t>(currentWrite_->timeoutMs));
+  if (takeNextRequest(&writeQueue_, &currentWrite_, kWriteTimerId)) {
     sendBytes();
     return;
   }
-  if ((flags_ & kCloseAfterWrites) &&
-      (!(flags_ & kCloseAfterReads) || (!currentRead_ && readQueue_.empty())))
-    close();
+  if (writesDone() && (flags_ & kCloseAfterWrites) && (!(flags_ & kCloseAfterReads) || readsDone())) close();
 }
 
 void AsyncSocket::sendBytes() {

@@ -116,6 +116,13 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   void onSocketEvent(base::SocketHandle handle, uint32_t event, uint32_t error);
   void acceptConnection();
   void opened();
+  // Makes the front request of `queue` the current one (arming its timer)
+  // when none is in progress.
+  template <typename Request>
+  bool takeNextRequest(std::deque<std::unique_ptr<Request>>* queue, std::unique_ptr<Request>* current,
+                       uintptr_t timerId);
+  bool readsDone() const;
+  bool writesDone() const;
   void serviceReadQueue();
   void serviceWriteQueue();
   void bytesAvailable();

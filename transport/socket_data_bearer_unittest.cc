@@ -37,7 +37,23 @@ struct BearerEvents : DataBearer::Delegate {
 
 class SocketDataBearerTest : public ::testing::Test {
  protected:
+  // A listener, a phone connected to it that sent `first`, and the server
+  // side of that connection (reported to `connection_`), once connected.
+  SocketDataBearer* connectPhone(std::vector<uint8_t> first) {
+    listenerEvents_.connectionDelegate = &connection_;
+    listener_.setDelegate(&listenerEvents_);
+    client_.setDelegate(&phone_);
+    if (!listener_.listen(0, nullptr) || !client_.connect("127.0.0.1", listener_.localPort(), 5000, nullptr) ||
+        !runUntil(&loop_, [&] { return phone_.has("connect") && !listenerEvents_.accepted.empty(); }))
+      return nullptr;
+    client_.write(std::move(first), -1);
+    if (!runUntil(&loop_, [&] { return connection_.has("connect"); })) return nullptr;
+    return listenerEvents_.accepted[0].get();
+  }
+
   base::MessageLoop loop_;
+  BearerEvents listenerEvents_, connection_, phone_;
+  SocketDataBearer listener_, client_;
 };
 
 TEST_F(SocketDataBearerTest, ListenerReportsStartAndStopNotDisconnect) {
@@ -69,20 +85,9 @@ TEST_F(SocketDataBearerTest, AFailedListenTellsTheDelegateNothing) {
 }
 
 TEST_F(SocketDataBearerTest, ConnectionReadsContinuouslyWithOneReadOutstanding) {
-  BearerEvents listenerEvents, connection, phone;
-  listenerEvents.connectionDelegate = &connection;
-  SocketDataBearer listener;
-  listener.setDelegate(&listenerEvents);
-  ASSERT_TRUE(listener.listen(0, nullptr));
-
-  SocketDataBearer client;
-  client.setDelegate(&phone);
-  ASSERT_TRUE(client.connect("127.0.0.1", listener.localPort(), 5000, nullptr));
-  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.has("connect") && !listenerEvents.accepted.empty(); }));
-  client.write({1, 2, 3}, -1);
-  ASSERT_TRUE(runUntil(&loop_, [&] { return connection.has("connect"); }));
-  SocketDataBearer* server = listenerEvents.accepted[0].get();
-  EXPECT_EQ(server->peerPort(), client.localPort());
+  SocketDataBearer* server = connectPhone({1, 2, 3});
+  ASSERT_NE(server, nullptr);
+  EXPECT_EQ(server->peerPort(), client_.localPort());
   EXPECT_EQ(server->peerAddress(), "127.0.0.1");
   EXPECT_FALSE(server->isListening());
 
@@ -90,11 +95,11 @@ TEST_F(SocketDataBearerTest, ConnectionReadsContinuouslyWithOneReadOutstanding) 
   server->startReading();
   auto* socket = static_cast<AsyncSocket*>(server->socket());
   EXPECT_EQ(socket->queuedReads(), 1u);
-  ASSERT_TRUE(runUntil(&loop_, [&] { return connection.data.size() == 3; }));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return connection_.data.size() == 3; }));
   // Reading goes on by itself after every chunk.
   for (int i = 0; i < 5; ++i) {
-    client.write({static_cast<uint8_t>(i)}, -1);
-    ASSERT_TRUE(runUntil(&loop_, [&] { return connection.data.size() == 4u + i; }));
+    client_.write({static_cast<uint8_t>(i)}, -1);
+    ASSERT_TRUE(runUntil(&loop_, [&] { return connection_.data.size() == 4u + i; }));
   }
   EXPECT_EQ(socket->queuedReads(), 1u);
 
@@ -104,34 +109,24 @@ TEST_F(SocketDataBearerTest, ConnectionReadsContinuouslyWithOneReadOutstanding) 
   EXPECT_EQ(asSocketDelegate->onSocketWriteTimeout(socket, 0, 1000, 5), 500);
 
   // The phone leaves: an error close of the connection, reported as such.
-  client.disconnect();
-  ASSERT_TRUE(runUntil(&loop_, [&] { return connection.has("disconnect"); }));
-  EXPECT_TRUE(connection.has("will-disconnect"));
-  EXPECT_FALSE(connection.has("stop"));
-  EXPECT_EQ(phone.events.back(), "disconnect");
+  client_.disconnect();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return connection_.has("disconnect"); }));
+  EXPECT_TRUE(connection_.has("will-disconnect"));
+  EXPECT_FALSE(connection_.has("stop"));
+  EXPECT_EQ(phone_.events.back(), "disconnect");
 }
 
 TEST_F(SocketDataBearerTest, DisconnectAfterWritingDeliversTheLastBytes) {
-  BearerEvents listenerEvents, connection, phone;
-  listenerEvents.connectionDelegate = &connection;
-  SocketDataBearer listener;
-  listener.setDelegate(&listenerEvents);
-  ASSERT_TRUE(listener.listen(0, nullptr));
-  SocketDataBearer client;
-  client.setDelegate(&phone);
-  ASSERT_TRUE(client.connect("127.0.0.1", listener.localPort(), 5000, nullptr));
-  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.has("connect"); }));
-  client.startReading();
-  client.write({0}, -1);
-  ASSERT_TRUE(runUntil(&loop_, [&] { return connection.has("connect"); }));
-  SocketDataBearer* server = listenerEvents.accepted[0].get();
+  SocketDataBearer* server = connectPhone({0});
+  ASSERT_NE(server, nullptr);
+  client_.startReading();
   server->write(std::vector<uint8_t>(70000, 3), -1);
   server->disconnectAfterWriting();
   server->write({4}, -1);  // too late: ignored
-  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.has("disconnect"); }));
-  EXPECT_EQ(phone.data.size(), 70000u);
-  EXPECT_TRUE(connection.has("disconnect"));
-  EXPECT_FALSE(connection.has("will-disconnect"));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return phone_.has("disconnect"); }));
+  EXPECT_EQ(phone_.data.size(), 70000u);
+  EXPECT_TRUE(connection_.has("disconnect"));
+  EXPECT_FALSE(connection_.has("will-disconnect"));
 }
 
 }  // namespace
