@@ -23,6 +23,7 @@
 
 #include "base/file_util.h"
 #include "base/logging.h"
+#include "base/reg_key_internal.h"
 
 namespace base {
 namespace {
@@ -131,29 +132,6 @@ Node* findNode(Node* root, const Path& path) {
     if (!node) return nullptr;
   }
   return node;
-}
-
-std::string littleEndian(uint64_t v, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  return out;
-}
-
-uint64_t fromLittleEndian(const std::string& data) {
-  uint64_t v = 0;
-  for (size_t i = data.size(); i-- > 0;) v = (v << 8) | static_cast<unsigned char>(data[i]);
-  return v;
-}
-
-std::string stringBytes(const string16& text) {
-  std::string out;
-  out.reserve((text.size() + 1) * 2);
-  for (char16_t c : text) {
-    out.push_back(static_cast<char>(c & 0xFF));
-    out.push_back(static_cast<char>(c >> 8));
-  }
-  out.append(2, '\0');
-  return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -281,7 +259,7 @@ bool parseValueLine(const std::string& line, bool* remove, Value* value, std::st
       return false;
     }
     value->type = kRegSz;
-    value->data = stringBytes(utf8ToWide(text));
+    value->data = internal::regStringBytes(utf8ToWide(text));
     return true;
   }
   if (data.compare(0, 6, "dword:") == 0) {
@@ -299,7 +277,7 @@ bool parseValueLine(const std::string& line, bool* remove, Value* value, std::st
       v = v * 16 + static_cast<uint32_t>(hexValue(c));
     }
     value->type = kRegDword;
-    value->data = littleEndian(v, 4);
+    value->data = internal::regLittleEndian(v, 4);
     return true;
   }
   if (data.compare(0, 3, "hex") == 0) {
@@ -482,7 +460,8 @@ void appendValue(const Value& v, std::string* out) {
     return;
   }
   if (v.type == kRegDword && v.data.size() == 4) {
-    *out += line + stringPrintf("dword:%08x", static_cast<uint32_t>(fromLittleEndian(v.data))) + "\r\n";
+    const auto dword = static_cast<uint32_t>(internal::regFromLittleEndian(v.data));
+    *out += line + stringPrintf("dword:%08x", dword) + "\r\n";
     return;
   }
   line += v.type == kRegBinary ? std::string("hex:") : stringPrintf("hex(%x):", v.type);
@@ -547,31 +526,6 @@ std::string hiveFile(RegRoot root) {
   return configHome() + "/quillon-labs/registry/" + name;
 }
 
-struct FileId {
-  bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  struct timespec mtime = {0, 0};
-  bool operator==(const FileId& o) const {
-    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-  }
-};
-
-// 0 when the file exists or is missing, an errno otherwise.
-int fileIdOf(const std::string& path, FileId* id) {
-  struct stat st;
-  *id = FileId();
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
-  id->exists = true;
-  id->dev = st.st_dev;
-  id->ino = st.st_ino;
-  id->size = st.st_size;
-  id->mtime = st.st_mtim;
-  return 0;
-}
-
 // Writes through a temporary file and rename().
 bool replaceFile(const std::string& path, const std::string& contents) {
   std::string tmp = path + ".XXXXXX";
@@ -623,23 +577,28 @@ class Hive {
   std::mutex& mutex() { return mu_; }
   const std::string& path() const { return path_; }
 
-  // Brings the tree up to date with the file. kRegOk or kRegCantRead.
+  // Brings the tree up to date with the file. kRegOk or kRegCantRead. The
+  // file is read every time (it is small): file times are too coarse, and
+  // inode numbers come back too soon, to tell a new file from the old one.
   int32_t refresh() {
-    FileId id;
-    const int err = fileIdOf(path_, &id);
-    if (err != 0) return fail(err, "Can't look at the registry file ");
-    if (loaded_ && id == id_) return kRegOk;
-    auto tree = std::make_unique<Node>();
-    damaged_ = false;
-    if (id.exists && id.size > kMaxHiveBytes) {
-      LOG(ERROR) << "The registry file " << path_ << " is too large (" << id.size
+    struct stat st;
+    bool exists = ::stat(path_.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) return fail(errno, "Can't look at the registry file ");
+    if (exists && st.st_size > kMaxHiveBytes) {
+      LOG(ERROR) << "The registry file " << path_ << " is too large (" << st.st_size
                  << " bytes); it is not read";
       loaded_ = false;
       return kRegCantRead;
     }
-    if (id.exists) {
-      std::string raw;
-      if (!readFile(utf8ToWide(path_), &raw)) return fail(errno, "Can't read the registry file ");
+    std::string raw;
+    if (exists && !readFile(utf8ToWide(path_), &raw)) {
+      if (errno != ENOENT) return fail(errno, "Can't read the registry file ");
+      exists = false;
+    }
+    if (loaded_ && exists == exists_ && raw == raw_) return kRegOk;
+    auto tree = std::make_unique<Node>();
+    damaged_ = false;
+    if (exists) {
       std::vector<std::string> problems;
       parseHive(raw, rootName_, tree.get(), &problems);
       if (!problems.empty()) {
@@ -649,12 +608,10 @@ class Hive {
         for (size_t i = 0; i < problems.size() && i < kMaxProblemsLogged; ++i)
           LOG(ERROR) << "  " << path_ << ", " << problems[i];
       }
-      // Read again, in case the file changed while it was read.
-      FileId after;
-      if (fileIdOf(path_, &after) == 0) id = after;
     }
     root_ = std::move(tree);
-    id_ = id;
+    raw_ = std::move(raw);
+    exists_ = exists;
     loaded_ = true;
     return kRegOk;
   }
@@ -665,10 +622,12 @@ class Hive {
   int32_t store() {
     const std::string dir = path_.substr(0, path_.rfind('/'));
     if (!createDirectories(utf8ToWide(dir))) return writeFailed();
-    if (damaged_ && id_.exists && !keepDamagedCopy()) return writeFailed();
-    if (!replaceFile(path_, formatHive(*root_, rootName_))) return writeFailed();
+    if (damaged_ && exists_ && !keepDamagedCopy()) return writeFailed();
+    std::string text = formatHive(*root_, rootName_);
+    if (!replaceFile(path_, text)) return writeFailed();
     damaged_ = false;
-    if (fileIdOf(path_, &id_) != 0) loaded_ = false;
+    raw_ = std::move(text);
+    exists_ = true;
     return kRegOk;
   }
 
@@ -714,7 +673,8 @@ class Hive {
   const std::string path_;
   const string16 rootName_;
   std::unique_ptr<Node> root_;
-  FileId id_;
+  std::string raw_;  // the file as last read or written
+  bool exists_ = false;
   bool loaded_ = false;
   bool damaged_ = false;
 };
@@ -803,88 +763,74 @@ RegKey::~RegKey() = default;
 RegKey::RegKey(RegKey&& other) noexcept = default;
 RegKey& RegKey::operator=(RegKey&& other) noexcept = default;
 
-int32_t RegKey::create(RegRoot root, const string16& path) {
-  close();
-  auto impl = std::make_unique<Impl>();
-  impl->root = root;
-  impl->file = hiveFile(root);
-  impl->path = splitPath(path);
-  if (!validPath(impl->path)) return kRegInvalidParameter;
-  const Path& parts = impl->path;
-  const int32_t result = impl->run(true, [&](Node* tree, bool* changed) {
-    Node* node = tree;
-    for (const auto& part : parts) {
-      if (!node->child(part)) *changed = true;
-      node = node->addChild(part);
+namespace {
+
+// Opens `rel` below the key of `from` (with `create`, makes what is missing).
+int32_t openBelow(const RegKey::Impl& from, const Path& rel, bool create,
+                  std::unique_ptr<RegKey::Impl>* out) {
+  if (!validPath(rel)) return kRegInvalidParameter;
+  const int32_t result = from.run(create, [&](Node* tree, bool* changed) {
+    Node* node = from.node(tree);
+    if (!node) return kRegKeyDeleted;
+    for (const auto& part : rel) {
+      Node* next = node->child(part);
+      if (!next) {
+        if (!create) return kRegNotFound;
+        next = node->addChild(part);
+        *changed = true;
+      }
+      node = next;
     }
     return kRegOk;
   });
-  if (result == kRegOk) impl_ = std::move(impl);
-  return result;
+  if (result != kRegOk) return result;
+  *out = std::make_unique<RegKey::Impl>(from);
+  (*out)->path.insert((*out)->path.end(), rel.begin(), rel.end());
+  return kRegOk;
+}
+
+RegKey::Impl rootOf(RegRoot root) {
+  RegKey::Impl impl;
+  impl.root = root;
+  impl.file = hiveFile(root);
+  return impl;
+}
+
+}  // namespace
+
+int32_t RegKey::create(RegRoot root, const string16& path) {
+  close();
+  return openBelow(rootOf(root), splitPath(path), true, &impl_);
 }
 
 int32_t RegKey::open(RegRoot root, const string16& path) {
   close();
-  auto impl = std::make_unique<Impl>();
-  impl->root = root;
-  impl->file = hiveFile(root);
-  impl->path = splitPath(path);
-  if (!validPath(impl->path)) return kRegInvalidParameter;
-  const Impl* k = impl.get();
-  const int32_t result = impl->run(false, [&](Node* tree, bool*) {
-    return k->node(tree) ? kRegOk : kRegNotFound;
-  });
-  if (result == kRegOk) impl_ = std::move(impl);
-  return result;
+  return openBelow(rootOf(root), splitPath(path), false, &impl_);
 }
 
 int32_t RegKey::createSubkey(const string16& name, RegKey* child) const {
   if (!impl_) return kRegInvalidHandle;
   const Path rel = splitPath(name);
-  if (rel.empty() || !validPath(rel)) return kRegInvalidParameter;
-  const Impl* k = impl_.get();
-  const int32_t result = impl_->run(true, [&](Node* tree, bool* changed) {
-    Node* node = k->node(tree);
-    if (!node) return kRegKeyDeleted;
-    for (const auto& part : rel) {
-      if (!node->child(part)) *changed = true;
-      node = node->addChild(part);
-    }
-    return kRegOk;
-  });
-  if (result != kRegOk) return result;
-  child->close();
-  child->impl_ = std::make_unique<Impl>(*impl_);
-  child->impl_->path.insert(child->impl_->path.end(), rel.begin(), rel.end());
-  return kRegOk;
+  if (rel.empty()) return kRegInvalidParameter;
+  std::unique_ptr<Impl> opened;
+  const int32_t result = openBelow(*impl_, rel, true, &opened);
+  if (result == kRegOk) child->impl_ = std::move(opened);
+  return result;
 }
 
 int32_t RegKey::openSubkey(const string16& name, RegKey* child) const {
   if (!impl_) return kRegInvalidHandle;
   const Path rel = splitPath(name);
-  if (rel.empty() || !validPath(rel)) return kRegInvalidParameter;
-  const Impl* k = impl_.get();
-  const int32_t result = impl_->run(false, [&](Node* tree, bool*) {
-    Node* node = k->node(tree);
-    if (!node) return kRegKeyDeleted;
-    return findNode(node, rel) ? kRegOk : kRegNotFound;
-  });
-  if (result != kRegOk) return result;
-  child->close();
-  child->impl_ = std::make_unique<Impl>(*impl_);
-  child->impl_->path.insert(child->impl_->path.end(), rel.begin(), rel.end());
-  return kRegOk;
+  if (rel.empty()) return kRegInvalidParameter;
+  std::unique_ptr<Impl> opened;
+  const int32_t result = openBelow(*impl_, rel, false, &opened);
+  if (result == kRegOk) child->impl_ = std::move(opened);
+  return result;
 }
 
 void RegKey::close() { impl_.reset(); }
 
 bool RegKey::valid() const { return impl_ != nullptr; }
-
-bool RegKey::hasValue(const string16& name) const {
-  uint32_t type;
-  std::string data;
-  return readRawValue(name, &type, &data) == kRegOk;
-}
 
 int32_t RegKey::readRawValue(const string16& name, uint32_t* type, std::string* data) const {
   if (!impl_) return kRegInvalidHandle;
@@ -900,48 +846,6 @@ int32_t RegKey::readRawValue(const string16& name, uint32_t* type, std::string* 
   });
 }
 
-int32_t RegKey::readValue(const string16& name, string16* out) const {
-  uint32_t type = kRegNone;
-  std::string data;
-  const int32_t result = readRawValue(name, &type, &data);
-  if (result != kRegOk) return result;
-  if ((type != kRegSz && type != kRegExpandSz) || data.size() < 2 || data.size() % 2 != 0 ||
-      data[data.size() - 1] != 0 || data[data.size() - 2] != 0) {
-    return kRegInvalidData;
-  }
-  string16 text;
-  text.reserve(data.size() / 2);
-  for (size_t i = 0; i + 2 < data.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                         (static_cast<unsigned char>(data[i + 1]) << 8)));
-  }
-  // Like a C string: the text ends at its first NUL.
-  const size_t nul = text.find(u'\0');
-  if (nul != string16::npos) text.resize(nul);
-  *out = text;
-  return kRegOk;
-}
-
-int32_t RegKey::readValueDW(const string16& name, uint32_t* out) const {
-  uint32_t type = kRegNone;
-  std::string data;
-  const int32_t result = readRawValue(name, &type, &data);
-  if (result != kRegOk) return result;
-  if (type != kRegDword || data.size() != 4) return kRegInvalidData;
-  *out = static_cast<uint32_t>(fromLittleEndian(data));
-  return kRegOk;
-}
-
-int32_t RegKey::readValueQW(const string16& name, uint64_t* out) const {
-  uint32_t type = kRegNone;
-  std::string data;
-  const int32_t result = readRawValue(name, &type, &data);
-  if (result != kRegOk) return result;
-  if (type != kRegQword || data.size() != 8) return kRegInvalidData;
-  *out = fromLittleEndian(data);
-  return kRegOk;
-}
-
 int32_t RegKey::writeRawValue(const string16& name, uint32_t type, const std::string& data) {
   if (!impl_) return kRegInvalidHandle;
   if (!validName(name)) return kRegInvalidParameter;
@@ -952,18 +856,6 @@ int32_t RegKey::writeRawValue(const string16& name, uint32_t type, const std::st
     *changed = node->setValue(name, type, data);
     return kRegOk;
   });
-}
-
-int32_t RegKey::writeValue(const string16& name, const string16& text) {
-  return writeRawValue(name, kRegSz, stringBytes(text));
-}
-
-int32_t RegKey::writeValueDW(const string16& name, uint32_t value) {
-  return writeRawValue(name, kRegDword, littleEndian(value, 4));
-}
-
-int32_t RegKey::writeValueQW(const string16& name, uint64_t value) {
-  return writeRawValue(name, kRegQword, littleEndian(value, 8));
 }
 
 int32_t RegKey::deleteValue(const string16& name) {

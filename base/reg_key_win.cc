@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <cstring>
 
 namespace base {
 namespace {
@@ -124,12 +123,6 @@ void RegKey::close() { impl_.reset(); }
 
 bool RegKey::valid() const { return impl_ != nullptr; }
 
-bool RegKey::hasValue(const string16& name) const {
-  if (!impl_) return false;
-  return ::RegQueryValueExW(impl_->key, w(name), nullptr, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS;
-}
-
 int32_t RegKey::readRawValue(const string16& name, uint32_t* type, std::string* data) const {
   if (!impl_) return kRegInvalidHandle;
   // Size first, then the bytes; a value that grows in between is read again.
@@ -150,61 +143,11 @@ int32_t RegKey::readRawValue(const string16& name, uint32_t* type, std::string* 
   return ERROR_MORE_DATA;
 }
 
-int32_t RegKey::readValue(const string16& name, string16* out) const {
-  uint32_t type = kRegNone;
-  std::string data;
-  const int32_t result = readRawValue(name, &type, &data);
-  if (result != kRegOk) return result;
-  if ((type != kRegSz && type != kRegExpandSz) || data.size() < 2 || data.size() % 2 != 0 ||
-      data[data.size() - 1] != 0 || data[data.size() - 2] != 0) {
-    return kRegInvalidData;
-  }
-  string16 text(data.size() / 2 - 1, u'\0');
-  std::memcpy(&text[0], data.data(), text.size() * 2);
-  const size_t nul = text.find(u'\0');
-  if (nul != string16::npos) text.resize(nul);
-  *out = text;
-  return kRegOk;
-}
-
-int32_t RegKey::readValueDW(const string16& name, uint32_t* out) const {
-  uint32_t type = kRegNone;
-  std::string data;
-  const int32_t result = readRawValue(name, &type, &data);
-  if (result != kRegOk) return result;
-  if (type != kRegDword || data.size() != 4) return kRegInvalidData;
-  std::memcpy(out, data.data(), 4);
-  return kRegOk;
-}
-
-int32_t RegKey::readValueQW(const string16& name, uint64_t* out) const {
-  uint32_t type = kRegNone;
-  std::string data;
-  const int32_t result = readRawValue(name, &type, &data);
-  if (result != kRegOk) return result;
-  if (type != kRegQword || data.size() != 8) return kRegInvalidData;
-  std::memcpy(out, data.data(), 8);
-  return kRegOk;
-}
-
 int32_t RegKey::writeRawValue(const string16& name, uint32_t type, const std::string& data) {
   if (!impl_) return kRegInvalidHandle;
   return ::RegSetValueExW(impl_->key, w(name), 0, type,
                           reinterpret_cast<const BYTE*>(data.data()),
                           static_cast<DWORD>(data.size()));
-}
-
-int32_t RegKey::writeValue(const string16& name, const string16& text) {
-  std::string data(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2);
-  return writeRawValue(name, kRegSz, data);
-}
-
-int32_t RegKey::writeValueDW(const string16& name, uint32_t value) {
-  return writeRawValue(name, kRegDword, std::string(reinterpret_cast<const char*>(&value), 4));
-}
-
-int32_t RegKey::writeValueQW(const string16& name, uint64_t value) {
-  return writeRawValue(name, kRegQword, std::string(reinterpret_cast<const char*>(&value), 8));
 }
 
 int32_t RegKey::deleteValue(const string16& name) {
