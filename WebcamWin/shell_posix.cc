@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -23,7 +22,7 @@
 #include "WebcamWin/shell.h"
 #include "base/file_util.h"
 #include "base/logging.h"
-#include "base/platform_thread.h"
+#include "WebcamWin/stoppable_thread_posix.h"
 
 namespace shell {
 namespace {
@@ -212,9 +211,9 @@ void showBuiltInError(const base::string16& text, const base::string16& caption)
   std::fflush(stderr);
 }
 
-struct InstanceLock::Impl : public base::PlatformThread::Delegate {
-  ~Impl() override {
-    stop();
+struct InstanceLock::Impl {
+  ~Impl() {
+    thread.stop();
     if (listenFd >= 0) {
       ::close(listenFd);
       ::unlink(socketPath.c_str());
@@ -223,18 +222,7 @@ struct InstanceLock::Impl : public base::PlatformThread::Delegate {
     if (lockFd >= 0) ::close(lockFd);  // releases the lock
   }
 
-  void stop() {
-    if (stopFd >= 0) {
-      const uint64_t one = 1;
-      ssize_t r = ::write(stopFd, &one, sizeof(one));
-      (void)r;
-      thread.join();
-      ::close(stopFd);
-      stopFd = -1;
-    }
-  }
-
-  void threadMain() override {
+  void serveLoop(int stopFd) {
     for (;;) {
       pollfd fds[2] = {{listenFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
       const int n = ::poll(fds, 2, -1);
@@ -269,11 +257,10 @@ struct InstanceLock::Impl : public base::PlatformThread::Delegate {
   int lockFd = -1;
   int listenFd = -1;
   int folderFd = -1;
-  int stopFd = -1;
   base::string16 name;
   std::string socketPath;
   Handler handler;
-  base::PlatformThread::Handle thread;
+  StoppableThread thread;
 };
 
 InstanceLock::InstanceLock() = default;
@@ -329,18 +316,15 @@ bool InstanceLock::serveRequests(Handler handler) {
   // unlinking later needs the real path.
   impl.socketPath = instanceFolder() + "/" + socketName(impl.name);
   impl.handler = std::move(handler);
-  impl.stopFd = ::eventfd(0, EFD_CLOEXEC);
-  if (impl.stopFd < 0 || !base::PlatformThread::create(&impl, &impl.thread)) {
+  if (!impl.thread.start([&impl](int stopFd) { impl.serveLoop(stopFd); })) {
     LOG(ERROR) << "Can't start the instance socket's thread";
-    if (impl.stopFd >= 0) ::close(impl.stopFd);
-    impl.stopFd = -1;
     return false;
   }
   return true;
 }
 
 void InstanceLock::stopServing() {
-  if (impl_) impl_->stop();
+  if (impl_) impl_->thread.stop();
 }
 
 bool instanceRunning(const base::string16& name) {

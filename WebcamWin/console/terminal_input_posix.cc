@@ -3,7 +3,6 @@
 // polls both and a stop event.
 #include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,30 +11,25 @@
 
 #include "WebcamWin/console/terminal_input.h"
 #include "base/logging.h"
-#include "base/platform_thread.h"
+#include "WebcamWin/stoppable_thread_posix.h"
 
-struct TerminalInput::Impl : public base::PlatformThread::Delegate {
-  ~Impl() override { stop(); }
+struct TerminalInput::Impl {
+  ~Impl() { stop(); }
 
   void stop() {
-    if (stopFd >= 0) {
-      const uint64_t one = 1;
-      ssize_t r = ::write(stopFd, &one, sizeof(one));
-      (void)r;
-      thread.join();
-      ::close(stopFd);
-      stopFd = -1;
-    }
+    thread.stop();
     if (signalFd >= 0) ::close(signalFd);
     signalFd = -1;
     if (termiosSaved) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTermios);
     termiosSaved = false;
   }
 
-  void threadMain() override {
+  void readLoop(int stopFd) {
     bool keys = readKeys;
     for (;;) {
-      pollfd fds[3] = {{stopFd, POLLIN, 0}, {signalFd, POLLIN, 0}, {keys ? STDIN_FILENO : -1, POLLIN, 0}};
+      pollfd fds[3] = {{stopFd, POLLIN, 0},
+                       {signalFd, POLLIN, 0},
+                       {keys ? STDIN_FILENO : -1, POLLIN, 0}};
       const int n = ::poll(fds, 3, -1);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 || fds[0].revents) return;
@@ -54,12 +48,11 @@ struct TerminalInput::Impl : public base::PlatformThread::Delegate {
   }
 
   Callbacks callbacks;
-  int stopFd = -1;
   int signalFd = -1;
   bool readKeys = false;
   bool termiosSaved = false;
   termios savedTermios = {};
-  base::PlatformThread::Handle thread;
+  StoppableThread thread;
 };
 
 TerminalInput::TerminalInput() = default;
@@ -78,8 +71,7 @@ bool TerminalInput::start(Callbacks callbacks) {
   // Threads made from now on inherit the mask, so only the signalfd sees them.
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   impl->signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
-  impl->stopFd = ::eventfd(0, EFD_CLOEXEC);
-  if (impl->signalFd < 0 || impl->stopFd < 0) {
+  if (impl->signalFd < 0) {
     LOG(ERROR) << "Can't watch the termination signals";
     ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     return false;
@@ -92,7 +84,8 @@ bool TerminalInput::start(Callbacks callbacks) {
     raw.c_cc[VTIME] = 0;
     impl->termiosSaved = ::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
   }
-  if (!base::PlatformThread::create(impl.get(), &impl->thread)) {
+  Impl* raw = impl.get();
+  if (!impl->thread.start([raw](int stopFd) { raw->readLoop(stopFd); })) {
     LOG(ERROR) << "Can't start the console input thread";
     ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
     return false;  // the Impl's destructor restores the terminal
