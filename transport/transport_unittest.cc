@@ -193,6 +193,25 @@ TEST_F(TransportTest, DisconnectClientSaysFarewellAndLetsTheNextPhoneIn) {
   ASSERT_EQ(next->frames.size(), 1u);
 }
 
+TEST_F(TransportTest, FarewellSurvivesTheTransportBeingDestroyedRightAfter) {
+  // What the main window does when it closes: farewell, then tear down.
+  auto owner = std::make_unique<Transport>();
+  owner->setApplicationId(kAppId);
+  owner->setVersion("2.2.0.0");
+  ASSERT_TRUE(owner->startListening(0));
+  TestPeer peer;
+  ASSERT_TRUE(peer.connect(owner->localPort()));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return peer.connected; }));
+  peer.sendHandshake(kAppId, 2, 0);
+  ASSERT_TRUE(runUntil(&loop_, [&] { return owner->clientBearer() != nullptr; }));
+  owner->disconnectClient();
+  owner.reset();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return peer.closed; }));
+  ASSERT_EQ(peer.frames.size(), 2u);
+  EXPECT_EQ(peer.frames[1].type, kMessageFarewell);
+  EXPECT_EQ(farewellReason(peer.frames[1]), kFarewellSessionEnded);
+}
+
 TEST_F(TransportTest, ObserverMayRemoveItselfWhileBeingNotified) {
   Observer leaving(14), staying(14);
   leaving.onMessageDo = [&](Transport* t) { t->removeObserver(&leaving); };
