@@ -103,6 +103,8 @@ void CSettings::loadAccessList() {
 }
 
 bool CSettings::save() {
+  // One rewrite of the Linux hive file for the whole save.
+  base::RegWriteGroup group(base::RegRoot::kCurrentUser);
   base::RegKey key;
   if (!openAppKey(&key)) return false;
   bool ok = true;
@@ -119,6 +121,7 @@ bool CSettings::save() {
   ok &= key.writeValueQW(kLastUpdateCheckTime, lastUpdateCheckTime_) == base::kRegOk;
   ok &= saveAccessList();
   ok &= key.writeValue(kVersion, version_) == base::kRegOk;
+  ok &= group.commit();
   ok &= key.flush() == base::kRegOk;
   if (!ok) LOG(ERROR) << "Not every setting could be saved";
   return ok;

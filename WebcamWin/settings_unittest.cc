@@ -230,8 +230,4 @@ TEST_F(SettingsTest, IdsThatCannotNameAKeyStayInMemoryOnly) {
   EXPECT_EQ(base::kRegNotFound, appKey().openSubkey(u"ACL\\a", &nested));
 }
 
-TEST_F(SettingsTest, InstanceIsOneObject) {
-  EXPECT_EQ(&CSettings::Instance(), &CSettings::Instance());
-}
-
 }  // namespace

@@ -52,6 +52,29 @@ constexpr int32_t kRegKeyDeleted = 1018;     // ERROR_KEY_DELETED
 // "HKEY_CURRENT_USER" / "HKEY_LOCAL_MACHINE".
 const char16_t* regRootName(RegRoot root);
 
+// Groups this thread's writes to one hive so that they reach the hive file
+// together, once, when the group ends or commits (Linux). Other threads' use
+// of that hive waits meanwhile, and other processes' writes wait for the
+// file. On Windows the registry takes each write at once; a group does
+// nothing there. Groups may nest; the outermost one writes.
+class RegWriteGroup {
+ public:
+  explicit RegWriteGroup(RegRoot root);
+  ~RegWriteGroup();  // commits
+  RegWriteGroup(const RegWriteGroup&) = delete;
+  RegWriteGroup& operator=(const RegWriteGroup&) = delete;
+
+  // Writes what the group changed so far. False when it could not be
+  // written; those changes are then lost, as the failed writes would have
+  // been one by one.
+  bool commit();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
 // The file a hive is kept in (Linux); empty on Windows.
 string16 registryHiveFile(RegRoot root);
 

@@ -574,8 +574,13 @@ class Hive {
  public:
   Hive(std::string path, RegRoot root) : path_(std::move(path)), rootName_(regRootName(root)) {}
 
-  std::mutex& mutex() { return mu_; }
+  std::recursive_mutex& mutex() { return mu_; }
   const std::string& path() const { return path_; }
+
+  // A write group of one thread, which holds mutex() all the while.
+  int groupDepth = 0;
+  bool groupDirty = false;
+  std::unique_ptr<HiveLock> groupLock;
 
   // Brings the tree up to date with the file. kRegOk or kRegCantRead. The
   // file is read every time (it is small): file times are too coarse, and
@@ -669,7 +674,7 @@ class Hive {
     return false;
   }
 
-  std::mutex mu_;
+  std::recursive_mutex mu_;
   const std::string path_;
   const string16 rootName_;
   std::unique_ptr<Node> root_;
@@ -678,6 +683,21 @@ class Hive {
   bool loaded_ = false;
   bool damaged_ = false;
 };
+
+// The lock of a hive about to be written (its folder made first), or null.
+std::unique_ptr<HiveLock> lockForWriting(const std::string& file) {
+  const std::string dir = file.substr(0, file.rfind('/'));
+  if (!createDirectories(utf8ToWide(dir))) {
+    LOG(ERROR) << "Can't create the registry folder " << dir;
+    return nullptr;
+  }
+  auto lock = std::make_unique<HiveLock>(file);
+  if (!lock->held()) {
+    LOG(ERROR) << "Can't lock the registry file " << file << ": " << std::strerror(errno);
+    return nullptr;
+  }
+  return lock;
+}
 
 Hive& hiveAt(const std::string& path, RegRoot root) {
   static std::mutex mu;
@@ -727,25 +747,20 @@ struct RegKey::Impl {
   template <typename Op>
   int32_t run(bool write, Op op) const {
     Hive& hive = hiveAt(file, root);
-    std::lock_guard<std::mutex> guard(hive.mutex());
+    std::lock_guard<std::recursive_mutex> guard(hive.mutex());
+    const bool grouped = hive.groupDepth > 0;
     std::unique_ptr<HiveLock> lock;
     if (write) {
-      const std::string dir = file.substr(0, file.rfind('/'));
-      if (!createDirectories(utf8ToWide(dir))) {
-        LOG(ERROR) << "Can't create the registry folder " << dir;
-        return kRegCantWrite;
-      }
-      lock = std::make_unique<HiveLock>(file);
-      if (!lock->held()) {
-        LOG(ERROR) << "Can't lock the registry file " << file << ": " << std::strerror(errno);
-        return kRegCantWrite;
-      }
+      if (grouped && !hive.groupLock) return kRegCantWrite;
+      if (!grouped && !(lock = lockForWriting(file))) return kRegCantWrite;
     }
     const int32_t loaded = hive.refresh();
     if (loaded != kRegOk) return loaded;
     bool changed = false;
     const int32_t result = op(hive.root(), &changed);
-    if (changed) {
+    if (changed && grouped) {
+      hive.groupDirty = true;  // written when the group ends
+    } else if (changed) {
       const int32_t stored = hive.store();
       if (stored != kRegOk) {
         hive.forget();
@@ -910,8 +925,38 @@ std::vector<string16> RegKey::valueNames() const {
 int32_t RegKey::flush() {
   if (!impl_) return kRegInvalidHandle;
   Hive& hive = hiveAt(impl_->file, impl_->root);
-  std::lock_guard<std::mutex> guard(hive.mutex());
+  std::lock_guard<std::recursive_mutex> guard(hive.mutex());
   return hive.sync();
+}
+
+struct RegWriteGroup::Impl {
+  Hive* hive = nullptr;
+  std::unique_lock<std::recursive_mutex> hold;
+};
+
+RegWriteGroup::RegWriteGroup(RegRoot root) : impl_(std::make_unique<Impl>()) {
+  Hive& hive = hiveAt(hiveFile(root), root);
+  impl_->hive = &hive;
+  impl_->hold = std::unique_lock<std::recursive_mutex>(hive.mutex());
+  if (hive.groupDepth++ == 0) {
+    hive.groupDirty = false;
+    hive.groupLock = lockForWriting(hive.path());
+  }
+}
+
+RegWriteGroup::~RegWriteGroup() {
+  commit();
+  Hive& hive = *impl_->hive;
+  if (--hive.groupDepth == 0) hive.groupLock.reset();
+}
+
+bool RegWriteGroup::commit() {
+  Hive& hive = *impl_->hive;
+  if (hive.groupDepth != 1 || !hive.groupDirty) return true;
+  hive.groupDirty = false;
+  if (hive.groupLock && hive.store() == kRegOk) return true;
+  hive.forget();
+  return false;
 }
 
 }  // namespace base

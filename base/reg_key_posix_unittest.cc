@@ -254,6 +254,63 @@ TEST_F(RegFileTest, ProcessesWritingAtOnceLoseNothing) {
   EXPECT_EQ(static_cast<size_t>(kWriters * kValuesEach), app.valueNames().size());
 }
 
+TEST_F(RegFileTest, GroupedWritesReachTheFileTogether) {
+  RegKey app;
+  ASSERT_EQ(kRegOk, app.create(RegRoot::kCurrentUser, kApp));
+  const std::string before = text();
+  {
+    RegWriteGroup group(RegRoot::kCurrentUser);
+    RegKey acl, entry;
+    ASSERT_EQ(kRegOk, app.writeValueDW(u"Port", 5));
+    ASSERT_EQ(kRegOk, app.createSubkey(u"ACL\\one", &entry));
+    ASSERT_EQ(kRegOk, entry.writeValue(u"Name", u"x"));
+    {
+      RegWriteGroup inner(RegRoot::kCurrentUser);
+      ASSERT_EQ(kRegOk, app.writeValueDW(u"Mirror", 1));
+      EXPECT_TRUE(inner.commit());  // only the outermost group writes
+    }
+    // Seen here at once, in the file only at the end.
+    uint32_t port = 0;
+    EXPECT_EQ(kRegOk, app.readValueDW(u"Port", &port));
+    EXPECT_EQ(5u, port);
+    EXPECT_EQ(before, text());
+  }
+  const std::string after = text();
+  EXPECT_NE(std::string::npos, after.find("\"Port\"=dword:00000005"));
+  EXPECT_NE(std::string::npos, after.find("\"Mirror\"=dword:00000001"));
+  EXPECT_NE(std::string::npos, after.find("ACL\\one]\r\n\"Name\"=\"x\""));
+
+  // Another process's writes wait for the group and are kept. (The child
+  // is forked before the group: a fork must not copy a held lock.)
+  int go[2];
+  ASSERT_EQ(0, ::pipe(go));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char c;
+    const bool started = ::read(go[0], &c, 1) == 1;
+    RegKey key;
+    const bool ok = started && key.open(RegRoot::kCurrentUser, kApp) == kRegOk &&
+                    key.writeValueDW(u"Theirs", 2) == kRegOk;
+    ::_exit(ok ? 0 : 1);
+  }
+  {
+    RegWriteGroup group(RegRoot::kCurrentUser);
+    ASSERT_EQ(kRegOk, app.writeValueDW(u"Mine", 1));
+    ASSERT_EQ(1, ::write(go[1], "g", 1));
+    ::usleep(100 * 1000);
+    // The child waits for the file the group holds.
+    EXPECT_EQ(0, ::waitpid(child, nullptr, WNOHANG));
+  }
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ::close(go[0]);
+  ::close(go[1]);
+  EXPECT_TRUE(app.hasValue(u"Mine"));
+  EXPECT_TRUE(app.hasValue(u"Theirs"));
+}
+
 TEST_F(RegFileTest, DefaultLocationFollowsXdgConfigHome) {
   endRegistryOverrideForTesting();
   const char* old = ::getenv("XDG_CONFIG_HOME");

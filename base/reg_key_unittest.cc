@@ -148,22 +148,5 @@ TEST_F(RegKeyTest, DeleteValue) {
   EXPECT_EQ(kRegOk, key.flush());
 }
 
-TEST_F(RegKeyTest, ClosedKeyRefusesEverything) {
-  RegKey key;
-  string16 text;
-  RegKey child;
-  EXPECT_EQ(kRegInvalidHandle, key.readValue(u"A", &text));
-  EXPECT_EQ(kRegInvalidHandle, key.writeValue(u"A", u"x"));
-  EXPECT_EQ(kRegInvalidHandle, key.createSubkey(u"A", &child));
-  EXPECT_TRUE(key.subkeyNames().empty());
-
-  // A moved-from key is closed; the target works.
-  ASSERT_EQ(kRegOk, key.create(RegRoot::kCurrentUser, kApp));
-  RegKey moved(std::move(key));
-  EXPECT_EQ(kRegOk, moved.writeValue(u"A", u"x"));
-  moved.close();
-  EXPECT_FALSE(moved.valid());
-}
-
 }  // namespace
 }  // namespace base

@@ -61,6 +61,12 @@ void endRegistryOverrideForTesting() {
   }
 }
 
+struct RegWriteGroup::Impl {};
+
+RegWriteGroup::RegWriteGroup(RegRoot) {}
+RegWriteGroup::~RegWriteGroup() = default;
+bool RegWriteGroup::commit() { return true; }
+
 struct RegKey::Impl {
   HKEY key = nullptr;
   ~Impl() {

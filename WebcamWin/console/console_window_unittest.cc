@@ -102,8 +102,8 @@ TEST_F(MainFrameConsoleTest, FrameDestroyedWithoutCloseStillCleansUp) {
     CMainFrame frame;
     ASSERT_TRUE(frame.createWindow(u"Title"));
   }
+  // Destroying the frame destroyed its window the usual way.
   EXPECT_NE(std::string::npos, logText().find("WM_DESTROY message"));
-  EXPECT_TRUE(loop.runFor(0) || true);
 }
 
 }  // namespace
