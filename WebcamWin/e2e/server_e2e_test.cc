@@ -79,6 +79,18 @@ class ServerE2ETest : public ::testing::Test {
 
   base::string16 output(const char16_t* name) { return base::joinPath(user_.folder(), name); }
 
+  // Ends `server` with another start given `exitSwitch`; the server's exit
+  // code, or -100 when something did not end.
+  int endWith(ServerProcess& server, const std::string& exitSwitch) {
+    ServerProcess exit;
+    int code = -100;
+    if (!exit.start(ServerProcess::defaultProgram(), {exitSwitch}, output(u"exit.out")) ||
+        !exit.wait(kEndTimeoutMs, &code) || code != 0 || !server.wait(kEndTimeoutMs, &code)) {
+      return -100;
+    }
+    return code;
+  }
+
   PrivateUser user_;
 };
 
@@ -163,12 +175,7 @@ TEST_F(ServerE2ETest, ForeignAppIsSentAwayAndAPhoneMayComeBack) {
   ASSERT_TRUE(again.waitForHandshake());
   EXPECT_FALSE(again.connection().farewellReceived());
 
-  ServerProcess exit;
-  int code = -100;
-  ASSERT_TRUE(exit.start(ServerProcess::defaultProgram(), {"-exit"}, output(u"exit.out")));
-  ASSERT_TRUE(exit.wait(kEndTimeoutMs, &code));
-  ASSERT_TRUE(server.wait(kEndTimeoutMs, &code));
-  EXPECT_EQ(1, code);
+  EXPECT_EQ(1, endWith(server, "-exit"));
 }
 
 TEST_F(ServerE2ETest, PortWrittenIntoTheRegistryIsHonoured) {
@@ -187,12 +194,7 @@ TEST_F(ServerE2ETest, PortWrittenIntoTheRegistryIsHonoured) {
   EXPECT_EQ(port, listeningPort(log)) << log;
   EXPECT_NE(std::string::npos, log.find("Called with arguments: /minimize"));
 
-  ServerProcess exit;
-  int code = -100;
-  ASSERT_TRUE(exit.start(ServerProcess::defaultProgram(), {"exit"}, output(u"exit.out")));
-  ASSERT_TRUE(exit.wait(kEndTimeoutMs, &code));
-  ASSERT_TRUE(server.wait(kEndTimeoutMs, &code));
-  EXPECT_EQ(1, code);
+  EXPECT_EQ(1, endWith(server, "exit"));
 }
 
 TEST_F(ServerE2ETest, ExitWithoutARunningInstanceEndsAtOnce) {
