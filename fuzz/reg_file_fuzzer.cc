@@ -45,6 +45,7 @@ std::string dumpHive() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {
     base::setMinLogSeverity(base::LOG_FATAL + 1);  // damaged files are the normal case here
+    std::atexit(base::endRegistryOverrideForTesting);
     return base::beginRegistryOverrideForTesting();
   }();
   if (!ready) return 0;
