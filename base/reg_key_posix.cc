@@ -507,13 +507,14 @@ std::string configHome() {
   return h + "/.config";
 }
 
+// Never destroyed, so that they still work from exit handlers.
 std::mutex& overrideMutex() {
-  static std::mutex mu;
-  return mu;
+  static auto* mu = new std::mutex();
+  return *mu;
 }
 std::string& overrideFolder() {
-  static std::string folder;
-  return folder;
+  static auto* folder = new std::string();
+  return *folder;
 }
 
 std::string hiveFile(RegRoot root) {
@@ -700,9 +701,10 @@ std::unique_ptr<HiveLock> lockForWriting(const std::string& file) {
 }
 
 Hive& hiveAt(const std::string& path, RegRoot root) {
-  static std::mutex mu;
-  static auto* hives = new std::map<std::string, std::unique_ptr<Hive>>();  // never destroyed
-  std::lock_guard<std::mutex> lock(mu);
+  // Never destroyed: keys may still be used while the process exits.
+  static auto* mu = new std::mutex();
+  static auto* hives = new std::map<std::string, std::unique_ptr<Hive>>();
+  std::lock_guard<std::mutex> lock(*mu);
   auto& slot = (*hives)[path];
   if (!slot) slot = std::make_unique<Hive>(path, root);
   return *slot;

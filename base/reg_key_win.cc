@@ -25,8 +25,8 @@ string16 registryHiveFile(RegRoot) { return string16(); }
 
 namespace {
 string16& scratchKey() {
-  static string16 path;
-  return path;
+  static auto* path = new string16();  // usable from exit handlers
+  return *path;
 }
 }  // namespace
 
