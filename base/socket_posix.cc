@@ -140,22 +140,22 @@ void socketClose(SocketHandle s) {
   ::close(fdOf(s));
 }
 
-bool socketPeerAddress(SocketHandle s, std::string* address, uint16_t* port) {
+// getpeername or getsockname, as an IPv4 address and port.
+template <typename GetName>
+bool namedAddress(GetName getName, SocketHandle s, std::string* address, uint16_t* port) {
   sockaddr_in addr;
   socklen_t len = sizeof(addr);
-  if (::getpeername(fdOf(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-      addr.sin_family != AF_INET)
+  if (getName(fdOf(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET)
     return false;
   return describe(addr, address, port);
 }
 
+bool socketPeerAddress(SocketHandle s, std::string* address, uint16_t* port) {
+  return namedAddress(::getpeername, s, address, port);
+}
+
 bool socketLocalAddress(SocketHandle s, std::string* address, uint16_t* port) {
-  sockaddr_in addr;
-  socklen_t len = sizeof(addr);
-  if (::getsockname(fdOf(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-      addr.sin_family != AF_INET)
-    return false;
-  return describe(addr, address, port);
+  return namedAddress(::getsockname, s, address, port);
 }
 
 }  // namespace base

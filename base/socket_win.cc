@@ -23,6 +23,19 @@ bool describe(const sockaddr_in& addr, std::string* address, uint16_t* port) {
 
 }  // namespace
 
+// A non-blocking IPv4 TCP socket, Winsock started first.
+static SOCKET newNonBlockingSocket(int32_t* error) {
+  initializeSockets();
+  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) {
+    if (error) *error = ::WSAGetLastError();
+    return INVALID_SOCKET;
+  }
+  u_long nonBlocking = 1;
+  ::ioctlsocket(s, FIONBIO, &nonBlocking);
+  return s;
+}
+
 bool initializeSockets() {
   static std::once_flag once;
   static bool ok = false;
@@ -40,14 +53,8 @@ bool isWouldBlock(int32_t error) { return error == WSAEWOULDBLOCK || error == WS
 bool isInterrupted(int32_t error) { return error == WSAEINTR; }
 
 SocketHandle socketListen(uint16_t port, bool loopbackOnly, int32_t* error) {
-  initializeSockets();
-  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    if (error) *error = ::WSAGetLastError();
-    return kInvalidSocket;
-  }
-  u_long nonBlocking = 1;
-  ::ioctlsocket(s, FIONBIO, &nonBlocking);
+  const SOCKET s = newNonBlockingSocket(error);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
   sockaddr_in addr;
   std::memset(&addr, 0, sizeof(addr));
   addr.sin_family = AF_INET;
@@ -78,13 +85,8 @@ SocketHandle socketConnect(const std::string& host, uint16_t port, int32_t* erro
   std::memcpy(&addr, found->ai_addr, sizeof(addr));
   ::freeaddrinfo(found);
   addr.sin_port = htons(port);
-  SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    if (error) *error = ::WSAGetLastError();
-    return kInvalidSocket;
-  }
-  u_long nonBlocking = 1;
-  ::ioctlsocket(s, FIONBIO, &nonBlocking);
+  const SOCKET s = newNonBlockingSocket(error);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
   BOOL one = TRUE;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
   if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 &&
@@ -138,22 +140,22 @@ void socketClose(SocketHandle s) {
   ::closesocket(sock(s));
 }
 
-bool socketPeerAddress(SocketHandle s, std::string* address, uint16_t* port) {
+// getpeername or getsockname, as an IPv4 address and port.
+template <typename GetName>
+bool namedAddress(GetName getName, SocketHandle s, std::string* address, uint16_t* port) {
   sockaddr_in addr;
   int len = sizeof(addr);
-  if (::getpeername(sock(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-      addr.sin_family != AF_INET)
+  if (getName(sock(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET)
     return false;
   return describe(addr, address, port);
 }
 
+bool socketPeerAddress(SocketHandle s, std::string* address, uint16_t* port) {
+  return namedAddress(::getpeername, s, address, port);
+}
+
 bool socketLocalAddress(SocketHandle s, std::string* address, uint16_t* port) {
-  sockaddr_in addr;
-  int len = sizeof(addr);
-  if (::getsockname(sock(s), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-      addr.sin_family != AF_INET)
-    return false;
-  return describe(addr, address, port);
+  return namedAddress(::getsockname, s, address, port);
 }
 
 }  // namespace base
