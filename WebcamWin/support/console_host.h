@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -58,6 +59,8 @@ class ConsoleHost : public CMainDlgHost, public base::MessageWindow::Handler {
   int wakeFds_[2] = {-1, -1};
   CMainDlg* dlg_ = nullptr;
   base::MessageLoop* loop_ = nullptr;
+  // Worker threads post job reports here, possibly after run() has ended.
+  std::mutex windowMutex_;
   std::unique_ptr<base::MessageWindow> window_;
   std::unique_ptr<PreparingPage> preparing_;
   std::unique_ptr<ErrorPage> error_;

@@ -143,6 +143,7 @@ ConsoleHost::~ConsoleHost() {
 }
 
 void ConsoleHost::createWindow() {
+  std::lock_guard<std::mutex> lock(windowMutex_);
   if (!window_) window_ = std::make_unique<base::MessageWindow>(u"com.quillonlabs.support", this);
 }
 
@@ -156,12 +157,16 @@ int ConsoleHost::run(CMainDlg* dlg) {
     keyThread_ = std::thread([this] { readKeys(); });
   dlg_->initDialog();
   const int code = loop.run();
-  window_.reset();
+  {
+    std::lock_guard<std::mutex> lock(windowMutex_);
+    window_.reset();
+  }
   loop_ = nullptr;
   return code;
 }
 
 bool ConsoleHost::postMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  std::lock_guard<std::mutex> lock(windowMutex_);
   return window_ && window_->post(msg, wparam, lparam);
 }
 
