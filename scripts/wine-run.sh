@@ -10,7 +10,9 @@
 # whole Windows test run, which makes each program start in about a second.
 set -euo pipefail
 CACHE=${LUMORA_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/lumora-pc}
-export WINEPREFIX="$CACHE/wineprefix"
+# LUMORA_WINEPREFIX names another prefix (a copy, so two runs don't share
+# one registry).
+export WINEPREFIX="${LUMORA_WINEPREFIX:-$CACHE/wineprefix}"
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 # Never offer to download Mono or Gecko in a headless run.
