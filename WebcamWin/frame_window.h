@@ -38,6 +38,13 @@ class FrameWindow {
 
   // The connection state for the user ("Listen on 0.0.0.0:4567", ...).
   virtual void showStatus(const base::string16& text) = 0;
+
+  // The modeless authorization prompt for the phone `name` with `uid`. The
+  // user's answer goes to CMainFrame::answerAuthorization(). Showing it
+  // again replaces an open one.
+  virtual void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) {}
+  // Closes an open prompt without an answer.
+  virtual void closeAuthorizationPrompt() {}
 };
 
 #endif  // WEBCAMWIN_FRAME_WINDOW_H_

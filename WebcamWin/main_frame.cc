@@ -4,6 +4,7 @@
 #include "WebcamWin/settings.h"
 #include "base/logging.h"
 #include "base/message_loop.h"
+#include "components/component_message.h"
 
 namespace {
 
@@ -23,6 +24,13 @@ CMainFrame::~CMainFrame() {
   if (window_) window_->destroy();
   window_.reset();
   if (transport_) transport_->removeObserver(this);
+  // The components go before the gate, and all of them before the
+  // transport they are registered with.
+  if (action_) action_->RemoveObserver(this);
+  action_.reset();
+  if (auth_) auth_->RemoveObserver(this);
+  auth_.reset();
+  gate_.reset();
   transport_.reset();
 }
 
@@ -42,6 +50,16 @@ bool CMainFrame::onCreate() {
   transport_ = std::make_unique<transport::Transport>();
   transport_->setApplicationId(kApplicationId);
   transport_->setVersion(kProgramVersion);
+
+  LOG(INFO) << "Initializing components...";
+  // The gate hears of connections before the components do, so a new phone
+  // always starts behind a closed gate.
+  gate_ = std::make_unique<component::SessionGate>(transport_.get());
+  auth_ = std::make_unique<component::AuthComponent>(transport_.get(), component::kAuthComponentId);
+  auth_->AddObserver(this);
+  action_ = std::make_unique<component::ActionComponent>(transport_.get(), component::kActionComponentId,
+                                                         gate_.get());
+  action_->AddObserver(this);
 
   transport_->addObserver(this);
   uint32_t port = CSettings::Instance().port();
@@ -64,10 +82,15 @@ void CMainFrame::onClose(uintptr_t param) {
 
 void CMainFrame::onDestroy() {
   LOG(INFO) << "WM_DESTROY message";
+  closePrompt();
   if (transport_) {
     transport_->disconnectClient();
     transport_->stopListening();
   }
+  // The farewell forgot the phone without a disconnection report.
+  if (gate_) gate_->close();
+  streaming_ = false;
+  stopRecording();
   if (base::MessageLoop* loop = base::MessageLoop::current()) loop->quit(kQuitCode);
 }
 
@@ -94,10 +117,120 @@ void CMainFrame::onClientDidConnect(transport::Transport* transport) {
 
 void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
   LOG(INFO) << "Transport disconnected";
-  if (window_) {
-    window_->showStatus(base::utf8ToWide("Listen on " + transport->localAddress() + ":" +
-                                         std::to_string(transport->localPort())));
+  streaming_ = false;
+  // A prompt still open for this phone ends without a result.
+  closePrompt();
+  if (window_) window_->showStatus(listeningStatus());
+  stopRecording();
+}
+
+base::string16 CMainFrame::listeningStatus() const {
+  return base::utf8ToWide("Listen on " + transport_->localAddress() + ":" +
+                          std::to_string(transport_->localPort()));
+}
+
+void CMainFrame::OnAuthDataReceived(component::AuthComponent* component,
+                                    const component::AuthComponent::Record& record) {
+  LOG(INFO) << "Did receive auth data";
+  LOG(INFO) << "Name: " << record.name;
+  LOG(INFO) << "UID: " << record.uniqueId;
+  lastDeviceName_ = record.name;
+  // New data restarts the decision: a prompt still open goes first.
+  closePrompt();
+  uint32_t status = 0;
+  if (CSettings::Instance().findDevice(base::utf8ToWide(record.uniqueId), &status)) {
+    // Listed: allowed for good, or (status 0) left without an answer.
+    if (status != 0) {
+      component->Accept();
+      afterAccepted();
+    }
+    return;
   }
+  promptOpen_ = true;
+  promptRecord_ = record;
+  if (window_) {
+    window_->show(kShowNormal);
+    window_->showAuthorizationPrompt(base::utf8ToWide(record.name), base::utf8ToWide(record.uniqueId));
+  }
+}
+
+bool CMainFrame::answerAuthorization(AuthAnswer answer) {
+  if (!promptOpen_) return false;
+  if (answer == AuthAnswer::kAllowAlways) {
+    CSettings& settings = CSettings::Instance();
+    settings.addDevice(base::utf8ToWide(promptRecord_.uniqueId), base::utf8ToWide(promptRecord_.name), 1);
+    if (!settings.save()) LOG(ERROR) << "The access list could not be saved";
+  }
+  closePrompt();
+  onAuthorizationResult(answer == AuthAnswer::kDeny ? kAuthResultDeny : kAuthResultAllow);
+  return true;
+}
+
+void CMainFrame::onAuthorizationResult(int code) {
+  if (code == kAuthResultIgnore || !auth_) return;
+  if (code == kAuthResultAllow) {
+    auth_->Accept();
+    afterAccepted();
+  } else {
+    auth_->Reject();
+  }
+}
+
+void CMainFrame::closePrompt() {
+  if (!promptOpen_) return;
+  promptOpen_ = false;
+  if (window_) window_->closeAuthorizationPrompt();
+}
+
+void CMainFrame::afterAccepted() {
+  if (window_) {
+    window_->showStatus(u"Connected: " + base::utf8ToWide(lastDeviceName_) + u" (" + g_deviceModel + u", " +
+                        g_deviceSoftware + u")");
+  }
+}
+
+void CMainFrame::OnAccepted(component::AuthComponent* component) {
+  LOG(INFO) << "Connection was accepted.";
+  gate_->open();
+  streaming_ = true;
+}
+
+void CMainFrame::OnRejected(component::AuthComponent* component) {
+  LOG(INFO) << "Connection was rejected.";
+  gate_->close();
+  streaming_ = false;
+}
+
+void CMainFrame::OnActionReceived(component::ActionComponent* component, int32_t action) {
+  switch (action) {
+    case component::ActionComponent::kActionStartRecording:
+      startRecording();
+      break;
+    case component::ActionComponent::kActionStopRecording:
+      stopRecording();
+      break;
+    case component::ActionComponent::kActionSnapshot:
+      makeSnapshot();
+      break;
+    default:
+      break;
+  }
+}
+
+void CMainFrame::startRecording() {
+  // The recorder is not part of this build yet: nothing starts, so the phone
+  // is not told that a recording started.
+  LOG(INFO) << "Start recording: no recorder in this build";
+}
+
+void CMainFrame::stopRecording() {
+  // Nothing records, so there is nothing to stop and nothing to tell.
+}
+
+void CMainFrame::makeSnapshot() {
+  LOG(INFO) << "Snapshot: no snapshot writer in this build";
+  // The phone hears of every snapshot, taken from the PC or asked by it.
+  if (action_) action_->SendAction(component::ActionComponent::kActionSnapshot);
 }
 
 base::string16 CMainFrame::deviceModel() { return g_deviceModel; }

@@ -1,10 +1,12 @@
 // CMainFrame: the main window of `server` and the application controller.
-// When its window is created it builds the connection machinery (for now
-// the transport) and starts listening on the `Port` setting; it reacts to
-// the transport's events and to the window's close and destroy messages,
-// and owns everything it built. The native window (FrameWindow) is the
-// Win32 frame window on Windows and the console front end on Linux; all
-// logic is here, once.
+// When its window is created it builds the connection machinery (the
+// transport, the session gate and the session components) and starts
+// listening on the `Port` setting; it reacts to the transport's events, to
+// the phone's authorization data and actions, to the user's answers and
+// commands and to the window's close and destroy messages, and owns
+// everything it built. The native window (FrameWindow) is the Win32 frame
+// window on Windows and the console front end on Linux; all logic is here,
+// once.
 //
 // Thread: the user-interface thread, which also runs the transport.
 #ifndef WEBCAMWIN_MAIN_FRAME_H_
@@ -16,10 +18,23 @@
 
 #include "WebcamWin/frame_window.h"
 #include "base/string_util.h"
+#include "components/action_component.h"
+#include "components/auth_component.h"
+#include "components/session_gate.h"
 #include "transport/transport.h"
 
-class CMainFrame : public transport::Transport::Observer {
+class CMainFrame : public transport::Transport::Observer,
+                   public component::AuthComponent::Observer,
+                   public component::ActionComponent::Observer {
  public:
+  // The user's answers to the authorization prompt (the dialog's buttons
+  // 1403, 1404 and 1405; the console's keys; `server -allow` and friends).
+  enum class AuthAnswer { kAllowAlways, kAllowOnce, kDeny };
+  // The prompt's result codes.
+  static constexpr int kAuthResultAllow = 1;
+  static constexpr int kAuthResultDeny = 2;
+  static constexpr int kAuthResultIgnore = 5;
+
   CMainFrame();
   ~CMainFrame() override;
   CMainFrame(const CMainFrame&) = delete;
@@ -35,8 +50,23 @@ class CMainFrame : public transport::Transport::Observer {
   bool onCreate();
   // WM_CLOSE with its first parameter.
   void onClose(uintptr_t param);
-  // WM_DESTROY: stops listening and ends the message loop with 1.
+  // WM_DESTROY: says farewell, stops listening and ends the message loop
+  // with 1.
   void onDestroy();
+
+  // The authorization prompt. answerAuthorization() answers the open prompt
+  // ("allow always" also lists the phone and saves the settings at once)
+  // and closes it; false when no phone is waiting for an answer.
+  bool answerAuthorization(AuthAnswer answer);
+  // The prompt ended with `code` (1 accepts, 5 is ignored, anything else
+  // rejects).
+  void onAuthorizationResult(int code);
+  bool authorizationPending() const { return promptOpen_; }
+
+  // The capture commands, from the user or from the phone's actions.
+  void startRecording();
+  void stopRecording();
+  void makeSnapshot();
 
   // Transport::Observer
   uint32_t messageType() const override { return 0; }
@@ -45,7 +75,19 @@ class CMainFrame : public transport::Transport::Observer {
   void onClientDidConnect(transport::Transport* transport) override;
   void onClientDidDisconnect(transport::Transport* transport) override;
 
+  // AuthComponent::Observer
+  void OnAuthDataReceived(component::AuthComponent* component,
+                          const component::AuthComponent::Record& record) override;
+  void OnAccepted(component::AuthComponent* component) override;
+  void OnRejected(component::AuthComponent* component) override;
+
+  // ActionComponent::Observer
+  void OnActionReceived(component::ActionComponent* component, int32_t action) override;
+
   transport::Transport* transport() const { return transport_.get(); }
+  component::SessionGate* sessionGate() const { return gate_.get(); }
+  // Whether an accepted phone is streaming.
+  bool streaming() const { return streaming_; }
 
   // The last phone's model and its "system v version", kept after it left
   // (the error report sends them).
@@ -53,8 +95,26 @@ class CMainFrame : public transport::Transport::Observer {
   static base::string16 deviceSoftware();
 
  private:
+  // What follows an acceptance, from the list or from the user: the
+  // connected icon, the balloon and the view.
+  void afterAccepted();
+  void closePrompt();
+  base::string16 listeningStatus() const;
+
   std::unique_ptr<FrameWindow> window_;
   std::unique_ptr<transport::Transport> transport_;
+  // Made after the transport and before the components, destroyed in
+  // reverse.
+  std::unique_ptr<component::SessionGate> gate_;
+  std::unique_ptr<component::AuthComponent> auth_;
+  std::unique_ptr<component::ActionComponent> action_;
+
+  // The phone the open prompt asks about.
+  bool promptOpen_ = false;
+  component::AuthComponent::Record promptRecord_;
+  // The name from the last authorization data (the disconnection balloon).
+  std::string lastDeviceName_;
+  bool streaming_ = false;
 };
 
 #endif  // WEBCAMWIN_MAIN_FRAME_H_
