@@ -12,6 +12,15 @@
 
 class CMainFrame;
 
+// Message box types and answers (the Windows MB_* and ID* numbers).
+constexpr uint32_t kMbOk = 0x00;
+constexpr uint32_t kMbYesNo = 0x04;
+constexpr uint32_t kMbIconError = 0x10;
+constexpr uint32_t kMbIconInformation = 0x40;
+constexpr int kIdOk = 1;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+
 class FrameWindow {
  public:
   // Made by the front end of this build (ui/ or console/).
@@ -45,6 +54,13 @@ class FrameWindow {
   virtual void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) {}
   // Closes an open prompt without an answer.
   virtual void closeAuthorizationPrompt() {}
+  // A modal message box owned by the window, captioned with the product
+  // name; `type`: kMbOk or kMbYesNo with an icon. Returns the button
+  // pressed. A front end without boxes shows the text and answers no.
+  virtual int messageBox(const base::string16& text, uint32_t type) {
+    showStatus(text);
+    return (type & kMbYesNo) ? kIdNo : kIdOk;
+  }
 };
 
 #endif  // WEBCAMWIN_FRAME_WINDOW_H_

@@ -1,7 +1,8 @@
 // The main thread's last-chance guard. Once installed, an exception nothing
 // else handled (Windows: a structured exception; Linux: a fatal signal) is
-// logged at FATAL as its CSEHException text, the user is told ("Internal
-// error"), and the process ends at once with exit code 0xFFFFFFFF (Linux:
+// logged at FATAL as its CSEHException text, the user is asked ("Internal
+// error") whether to send an error report, which then goes to the support
+// tool, and the process ends at once with exit code 0xFFFFFFFF (Linux:
 // 255): no destructor, settings save or "Exit" line runs.
 #ifndef WEBCAMWIN_LAST_CHANCE_H_
 #define WEBCAMWIN_LAST_CHANCE_H_

@@ -1,14 +1,20 @@
 // Linux: fatal signals (invalid memory access, bad arithmetic, illegal
 // instruction) of any thread end in the guard, described as the exception
 // Windows would have raised for them. The handler runs on its own stack so
-// that a stack overflow is reported too.
+// that a stack overflow is reported too. With a terminal the user is asked
+// whether to send the error report; without one the `SendErrorReports`
+// setting decides (default: no).
 #include <signal.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
+#include "WebcamWin/console/terminal_input.h"
 #include "WebcamWin/last_chance.h"
+#include "WebcamWin/settings.h"
+#include "WebcamWin/support_handoff.h"
 #include "WebcamWin/seh_exception.h"
 #include "base/logging.h"
 #include "base/string_util.h"
@@ -17,7 +23,8 @@ namespace {
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 constexpr int kExitCode = 255;  // 0xFFFFFFFF as Linux keeps it
-constexpr size_t kAltStackBytes = 64 * 1024;
+// Roomy enough for the log line and the hand-off to the support tool.
+constexpr size_t kAltStackBytes = 256 * 1024;
 
 // Exception codes of the Windows faults that match the signals.
 constexpr uint32_t kIntDivideByZero = 0xC0000094;
@@ -76,6 +83,19 @@ void onFatalSignal(int signal, siginfo_t* info, void* context) {
   handleLastChance(*CSEHException::wrap(record, std::move(registers)));
 }
 
+// The answer to the question: the first key that is not white space; "y" or
+// "Y" is yes, anything else (or the end of input) no.
+bool readYes(int fd) {
+  for (;;) {
+    char c = 0;
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    return c == 'y' || c == 'Y';
+  }
+}
+
 }  // namespace
 
 void installLastChanceGuard() {
@@ -92,11 +112,25 @@ void installLastChanceGuard() {
 
 void handleLastChance(const CSEHException& exception) {
   LOG(FATAL) << exception.message();
-  // No prompt without a window: the question's first part goes to the
-  // terminal, the answer is "No".
   const std::string text = base::wideToUtf8(kInternalErrorText);
-  std::fprintf(stderr, "%s: %s\n", base::wideToUtf8(kInternalErrorCaption).c_str(),
-               text.substr(0, text.find("\r\n")).c_str());
+  const size_t split = text.find("\r\n\r\n");
+  bool send = false;
+  if (::isatty(STDIN_FILENO) == 1) {
+    // The console front end must not take the answer for a command key.
+    TerminalInput::yieldKeys();
+    std::fprintf(stderr, "%s: %s\n%s (y/n) ", base::wideToUtf8(kInternalErrorCaption).c_str(),
+                 text.substr(0, split).c_str(), text.substr(split + 4).c_str());
+    std::fflush(stderr);
+    send = readYes(STDIN_FILENO);
+    std::fprintf(stderr, "\n");
+  } else {
+    std::fprintf(stderr, "%s: %s\n", base::wideToUtf8(kInternalErrorCaption).c_str(),
+                 text.substr(0, split).c_str());
+    send = CSettings::Instance().sendErrorReports();
+    LOG(INFO) << "No terminal to ask about the error report; SendErrorReports is "
+              << (send ? "1: the report is sent" : "0: no report is sent");
+  }
   std::fflush(stderr);
+  if (send) runSupportHandOff();
   ::_exit(kExitCode);
 }

@@ -7,6 +7,7 @@
 
 #include "WebcamWin/last_chance.h"
 #include "WebcamWin/seh_exception.h"
+#include "WebcamWin/support_handoff.h"
 #include "base/logging.h"
 
 namespace {
@@ -53,7 +54,8 @@ void handleLastChance(const CSEHException& exception) {
       ::MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(kInternalErrorText),
                     reinterpret_cast<const wchar_t*>(kInternalErrorCaption),
                     MB_YESNO | MB_ICONERROR);
-  if (answer == IDYES) LOG(INFO) << "The error report is not available in this version";
+  // The report goes through the support tool, as "Support" in the About box.
+  if (answer == IDYES) runSupportHandOff();
   ::TerminateProcess(::GetCurrentProcess(), 0xFFFFFFFF);
   ::ExitProcess(0xFFFFFFFF);
 }

@@ -22,6 +22,7 @@ CMainFrame::CMainFrame() = default;
 CMainFrame::~CMainFrame() {
   // A window still there is destroyed the usual way first.
   if (window_) window_->destroy();
+  services_.reset();
   window_.reset();
   if (transport_) transport_->removeObserver(this);
   // The components go before the gate, and all of them before the
@@ -70,6 +71,10 @@ bool CMainFrame::onCreate() {
   }
   if (window_) window_->showStatus(u"Not listening");
   transport_->startListening(static_cast<uint16_t>(port));
+
+  // The update check with its timer, then the wave service client.
+  services_ = std::make_unique<ShellServices>(window_.get());
+  services_->start();
   return true;
 }
 
@@ -91,6 +96,7 @@ void CMainFrame::onDestroy() {
   if (gate_) gate_->close();
   streaming_ = false;
   stopRecording();
+  if (services_) services_->onDestroy();
   if (base::MessageLoop* loop = base::MessageLoop::current()) loop->quit(kQuitCode);
 }
 
@@ -122,6 +128,7 @@ void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
   closePrompt();
   if (window_) window_->showStatus(listeningStatus());
   stopRecording();
+  if (services_) services_->onConnectionLost();
 }
 
 base::string16 CMainFrame::listeningStatus() const {
@@ -193,6 +200,7 @@ void CMainFrame::OnAccepted(component::AuthComponent* component) {
   LOG(INFO) << "Connection was accepted.";
   gate_->open();
   streaming_ = true;
+  if (services_) services_->onAccepted();
 }
 
 void CMainFrame::OnRejected(component::AuthComponent* component) {
@@ -216,6 +224,12 @@ void CMainFrame::OnActionReceived(component::ActionComponent* component, int32_t
       break;
   }
 }
+
+void CMainFrame::checkForUpdatesNow() {
+  if (services_) services_->checkForUpdatesNow();
+}
+
+bool CMainFrame::openSupport() { return services_ && services_->openSupport(); }
 
 void CMainFrame::startRecording() {
   // The recorder is not part of this build yet: nothing starts, so the phone

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "WebcamWin/frame_window.h"
+#include "WebcamWin/shell_services.h"
 #include "base/string_util.h"
 #include "components/action_component.h"
 #include "components/auth_component.h"
@@ -68,6 +69,10 @@ class CMainFrame : public transport::Transport::Observer,
   void stopRecording();
   void makeSnapshot();
 
+  // The About box's "Check for updates" (message 0xBC3) and "Support".
+  void checkForUpdatesNow();
+  bool openSupport();
+
   // Transport::Observer
   uint32_t messageType() const override { return 0; }
   void onTransportDidStartListening(transport::Transport* transport) override;
@@ -88,6 +93,8 @@ class CMainFrame : public transport::Transport::Observer,
   component::SessionGate* sessionGate() const { return gate_.get(); }
   // Whether an accepted phone is streaming.
   bool streaming() const { return streaming_; }
+  // The wave service client, the update check and the support hand-off.
+  ShellServices* shellServices() const { return services_.get(); }
 
   // The last phone's model and its "system v version", kept after it left
   // (the error report sends them).
@@ -115,6 +122,7 @@ class CMainFrame : public transport::Transport::Observer,
   // The name from the last authorization data (the disconnection balloon).
   std::string lastDeviceName_;
   bool streaming_ = false;
+  std::unique_ptr<ShellServices> services_;
 };
 
 #endif  // WEBCAMWIN_MAIN_FRAME_H_

@@ -21,6 +21,7 @@ constexpr char16_t kShowNotifications[] = u"ShowNotifications";
 constexpr char16_t kMirrorImage[] = u"MirrorImage";
 constexpr char16_t kLastUpdateCheckTime[] = u"LastUpdateCheckTime";
 constexpr char16_t kVersion[] = u"Version";
+constexpr char16_t kSendErrorReports[] = u"SendErrorReports";
 constexpr char16_t kAcl[] = u"ACL";
 constexpr char16_t kDeviceName[] = u"Name";
 constexpr char16_t kDeviceStatus[] = u"Status";
@@ -75,6 +76,7 @@ bool CSettings::load() {
   firstRunTipShow_ = readDword(key, kFirstRunTipShow, 1);
   showNotifications_ = readDword(key, kShowNotifications, 1);
   mirrorImage_ = readDword(key, kMirrorImage, 0);
+  sendErrorReports_ = readDword(key, kSendErrorReports, 0);
   uint64_t time = 0;
   lastUpdateCheckTime_ = key.readValueQW(kLastUpdateCheckTime, &time) == base::kRegOk ? time : 0;
   version_ = readString(key, kVersion, base::string16());

@@ -63,6 +63,11 @@ class CSettings {
   bool mirrorImage() const { return mirrorImage_ != 0; }
   void setMirrorImage(bool on) { mirrorImage_ = on ? 1 : 0; }
 
+  // Linux: whether an internal error sends its report without asking when
+  // no terminal is there to ask. Set by hand (read, never written).
+  bool sendErrorReports() const { return sendErrorReports_ != 0; }
+  void setSendErrorReports(bool on) { sendErrorReports_ = on ? 1 : 0; }
+
   // A Windows file time.
   uint64_t lastUpdateCheckTime() const { return lastUpdateCheckTime_; }
   void setLastUpdateCheckTime(uint64_t time) { lastUpdateCheckTime_ = time; }
@@ -99,6 +104,7 @@ class CSettings {
   uint32_t firstRunTipShow_ = 0;
   uint32_t showNotifications_ = 0;
   uint32_t mirrorImage_ = 0;
+  uint32_t sendErrorReports_ = 0;
   uint64_t lastUpdateCheckTime_ = 0;
   AccessList accessList_;
 };

@@ -44,6 +44,11 @@ void shutdownInterfaceLibraries();
 // Windows, a line on standard error on Linux.
 void showBuiltInError(const base::string16& text, const base::string16& caption);
 
+// Opens a web address (or a folder) the way the desktop does: the shell's
+// "open" verb on Windows, xdg-open on Linux (not waited for). False when
+// nothing could be started.
+bool openWithShell(const base::string16& target);
+
 // What another start of the program asks of the running instance.
 struct InstanceRequest {
   enum Kind { kShow, kClose };

@@ -20,6 +20,7 @@
 #include <map>
 
 #include "WebcamWin/shell.h"
+#include "WebcamWin/spawn_posix.h"
 #include "base/file_util.h"
 #include "base/logging.h"
 #include "WebcamWin/stoppable_thread_posix.h"
@@ -209,6 +210,23 @@ void showBuiltInError(const base::string16& text, const base::string16& caption)
   std::fprintf(stderr, "%s: %s\n", base::wideToUtf8(caption).c_str(),
                base::wideToUtf8(text).c_str());
   std::fflush(stderr);
+}
+
+bool openWithShell(const base::string16& target) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int rc = spawnClean("xdg-open", {base::wideToUtf8(target)}, &actions, &pid);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    LOG(ERROR) << "Can't start xdg-open: " << std::strerror(rc);
+    return false;
+  }
+  reapChild(pid, 0);
+  return true;
 }
 
 struct InstanceLock::Impl {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 // GDI+ wants min and max of its own.
@@ -36,6 +37,15 @@ ULONG_PTR g_gdiplusToken = 0;
 bool g_comInitialized = false;
 
 }  // namespace
+
+bool openWithShell(const base::string16& target) {
+  const HINSTANCE rc = ::ShellExecuteW(nullptr, L"open", w(target), nullptr, nullptr, SW_SHOWNORMAL);
+  if (reinterpret_cast<INT_PTR>(rc) <= 32) {
+    LOG(ERROR) << "Can't open " << target << ": " << reinterpret_cast<INT_PTR>(rc);
+    return false;
+  }
+  return true;
+}
 
 base::string16 specialFolder(Folder folder) {
   switch (folder) {

@@ -135,6 +135,12 @@ bool initLogging(const string16& fileName, int32_t destination, int32_t lockMode
   return true;
 }
 
+string16 logFileName() {
+  LogState& s = state();
+  std::lock_guard<std::mutex> guard(s.stateMutex);
+  return s.fileName;
+}
+
 void setLogItems(bool ids, bool timestamp) {
   LogState& s = state();
   std::lock_guard<std::mutex> guard(s.stateMutex);

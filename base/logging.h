@@ -44,6 +44,9 @@ enum LogLockMode : int32_t {
 bool initLogging(const string16& fileName, int32_t destination,
                  int32_t lockMode, int32_t keepExisting);
 
+// The file given to initLogging() (empty before, or without file output).
+string16 logFileName();
+
 // Switches the "[pid:tid] " item and the date/time item of every line.
 void setLogItems(bool ids, bool timestamp);
 // The tick-count item (off in the programs).

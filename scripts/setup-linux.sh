@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev libspeexdsp-dev libcurl4-openssl-dev libturbojpeg0-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-  libavahi-compat-libdnssd-dev
+  libavahi-compat-libdnssd-dev libpulse-dev pulseaudio
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
 )
 

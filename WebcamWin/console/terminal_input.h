@@ -28,6 +28,11 @@ class TerminalInput {
   // Keys are read only when standard input is a terminal.
   static bool interactive();
 
+  // From now on no key is taken from standard input, so that whoever calls
+  // this (the internal-error question) reads the next one. Any thread, also
+  // a signal handler.
+  static void yieldKeys();
+
   struct Impl;
 
  private:

@@ -7,11 +7,19 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "WebcamWin/console/terminal_input.h"
 #include "base/logging.h"
 #include "WebcamWin/stoppable_thread_posix.h"
+
+namespace {
+
+// Lock-free, so a signal handler may set it.
+std::atomic<bool> g_keysYielded{false};
+
+}  // namespace
 
 struct TerminalInput::Impl {
   ~Impl() { stop(); }
@@ -38,7 +46,9 @@ struct TerminalInput::Impl {
         if (::read(signalFd, &info, sizeof(info)) == sizeof(info) && callbacks.onTerminate)
           callbacks.onTerminate();
       }
-      if (fds[2].revents) {
+      if (fds[2].revents && g_keysYielded.load()) {
+        keys = false;  // the key is someone else's now
+      } else if (fds[2].revents) {
         char key = 0;
         const ssize_t r = ::read(STDIN_FILENO, &key, 1);
         if (r == 1 && callbacks.onKey) callbacks.onKey(key);
@@ -59,6 +69,8 @@ TerminalInput::TerminalInput() = default;
 TerminalInput::~TerminalInput() = default;
 
 bool TerminalInput::interactive() { return ::isatty(STDIN_FILENO) == 1; }
+
+void TerminalInput::yieldKeys() { g_keysYielded.store(true); }
 
 bool TerminalInput::start(Callbacks callbacks) {
   if (impl_) return true;

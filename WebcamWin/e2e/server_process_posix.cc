@@ -108,12 +108,14 @@ bool PrivateUser::setUp() {
       {"XDG_STATE_HOME", root + "/home/.local/state"},
       {"XDG_DATA_HOME", root + "/home/.local/share"},
       {"XDG_RUNTIME_DIR", root + "/run"},
+      // The update check at start stays on this machine (nothing listens there).
+      {"LUMORA_UPDATE_URL", "http://127.0.0.1:9/server/webcam-win-latest.php"},
   };
   for (const auto& var : vars) {
     const char* old = ::getenv(var.first);
     savedEnv_.emplace_back(var.first, old ? old : "\x01");
     ::setenv(var.first, var.second.c_str(), 1);
-    base::createDirectories(base::utf8ToWide(var.second));
+    if (var.second[0] == '/') base::createDirectories(base::utf8ToWide(var.second));
   }
   rememberOldLogs();
   return true;

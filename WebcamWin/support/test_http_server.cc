@@ -123,7 +123,7 @@ bool TestHttpServer::handle(Connection* c) {
     }
     c->data.append(buffer, static_cast<size_t>(n));
   }
-  if (c->answered) return false;
+  if (c->answered || mode_.load() == Mode::kHold) return false;
   const size_t headEnd = c->data.find("\r\n\r\n");
   if (headEnd == std::string::npos) return false;
 

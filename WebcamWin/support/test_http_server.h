@@ -1,7 +1,8 @@
 // Test helper: a small HTTP/1.1 server on 127.0.0.1, on a thread of its
 // own. It records every request (head and body as received) and answers
 // each with the configured status and body, or (by mode) drops the
-// connection without an answer or keeps it open without answering.
+// connection without an answer, keeps it open without answering, or holds
+// requests unread until the mode changes.
 #ifndef WEBCAMWIN_SUPPORT_TEST_HTTP_SERVER_H_
 #define WEBCAMWIN_SUPPORT_TEST_HTTP_SERVER_H_
 
@@ -26,7 +27,7 @@ struct HttpRequest {
 
 class TestHttpServer {
  public:
-  enum class Mode { kAnswer, kDrop, kStall };
+  enum class Mode { kAnswer, kDrop, kStall, kHold };
 
   TestHttpServer() = default;
   ~TestHttpServer() { stop(); }

@@ -1,5 +1,6 @@
 #include "WebcamWin/support/uploader.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "WebcamWin/support/support_platform.h"
@@ -25,15 +26,11 @@ bool CUploader::prepareBody(const base::string16& filePath) {
   return true;
 }
 
-void CUploader::appendResponse(const char* data, size_t size) {
+void CUploader::appendResponse(const char* data, size_t size, bool cut) {
   std::lock_guard<std::mutex> lock(responseMutex_);
-  const size_t room = kMaxResponseBytes - response_.size();
-  if (size > room) {
-    if (!responseCut_) LOG(WARNING) << "Upload answer longer than " << kMaxResponseBytes << " bytes; cut";
-    responseCut_ = true;
-    size = room;
-  }
-  response_.append(data, size);
+  if (cut && !responseCut_) LOG(WARNING) << "Upload answer longer than " << kMaxResponseBytes << " bytes; cut";
+  responseCut_ = responseCut_ || cut;
+  response_.append(data, std::min(size, kMaxResponseBytes - response_.size()));
 }
 
 void CUploader::setStatusCode(int code) {

@@ -3,7 +3,8 @@
 // start() returns kEPending once the request is on its way, and the owner
 // polls finished() / bytesSent(). Windows: WinINet in asynchronous mode
 // driven by its status callback; Linux: libcurl on a worker thread reading
-// the body through a read callback. Destroying the uploader ends the
+// the body through a read callback (both shared with the main program's
+// update check, WebcamWin/http/). Destroying the uploader ends the
 // transfer and unmaps the file.
 #ifndef WEBCAMWIN_SUPPORT_UPLOADER_H_
 #define WEBCAMWIN_SUPPORT_UPLOADER_H_
@@ -54,7 +55,8 @@ class CUploader {
 
   // Maps the file and builds the body; false when there is no view.
   bool prepareBody(const base::string16& filePath);
-  void appendResponse(const char* data, size_t size);
+  // The answer as the transfer kept it; `cut` when it was longer.
+  void appendResponse(const char* data, size_t size, bool cut);
   void setStatusCode(int code);
   // The request is over (also when it failed): phase 4.
   void requestEnd();

@@ -56,6 +56,10 @@ class MainWindowWin : public FrameWindow {
     }
   }
 
+  int messageBox(const base::string16& text, uint32_t type) override {
+    return ::MessageBoxW(hwnd_.load(), w(text), w(kProductName), type);
+  }
+
   void bringToFront() override {
     if (HWND hwnd = hwnd_.load()) ::SetForegroundWindow(hwnd);
   }
