@@ -61,7 +61,10 @@ bool FundamentalValue::equals(const Value* other) const {
     case kBoolean: { bool v; return other->asBoolean(&v) && v == boolean_; }
     case kInteger: { int32_t v; return other->asInteger(&v) && v == integer_; }
     case kInt64: { int64_t v; return other->asInt64(&v) && v == int64_; }
-    case kReal: { double v; return other->asReal(&v) && v == real_; }
+    // Reals compare by their bits: a tree read from the wire equals the tree
+    // it encodes to, NaN included (NaN != NaN would make a received NaN
+    // unequal to itself).
+    case kReal: { double v; return other->asReal(&v) && std::memcmp(&v, &real_, sizeof v) == 0; }
     default: return false;
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "base/pickle.h"
@@ -194,6 +195,13 @@ TEST(Values, CopyEqualityAndOwnership) {
   EXPECT_FALSE(FundamentalValue(1).asReal(nullptr));
   EXPECT_FALSE(FundamentalValue(1).equals(&big));
   EXPECT_FALSE(FundamentalValue(int32_t{1}).equals(nullptr));
+
+  // A NaN received from the wire equals itself (a tree that decodes must
+  // equal its re-encoding); distinct reals, signed zeros included, do not.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_TRUE(FundamentalValue(nan).equals(std::unique_ptr<Value>(FundamentalValue(nan).deepCopy()).get()));
+  EXPECT_FALSE(FundamentalValue(0.0).equals(std::unique_ptr<Value>(new FundamentalValue(-0.0)).get()));
+  EXPECT_FALSE(FundamentalValue(1.5).equals(std::unique_ptr<Value>(new FundamentalValue(2.5)).get()));
 
   Value null1, null2;
   EXPECT_TRUE(null1.equals(&null2));
