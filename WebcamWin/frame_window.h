@@ -54,6 +54,11 @@ class FrameWindow {
   virtual void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) {}
   // Closes an open prompt without an answer.
   virtual void closeAuthorizationPrompt() {}
+  // Any thread: answers the open prompt with one of the shell::kAnswer*
+  // codes on behalf of another start of the program ("server -allow").
+  // Waits for the user-interface thread; false when no phone was waiting
+  // for an answer (or the window did not answer in time).
+  virtual bool answerFromAnotherStart(uintptr_t answer) { return false; }
   // A modal message box owned by the window, captioned with the product
   // name; `type`: kMbOk or kMbYesNo with an icon. Returns the button
   // pressed. A front end without boxes shows the text and answers no.

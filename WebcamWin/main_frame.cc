@@ -10,6 +10,8 @@ namespace {
 
 constexpr uint32_t kMaxPort = 65535;
 constexpr int kQuitCode = 1;
+constexpr char16_t kServiceDomain[] = u"local";
+constexpr char16_t kServiceType[] = u"_lumora_webcam._tcp";
 
 // User-interface thread only.
 base::string16 g_deviceModel;
@@ -24,6 +26,7 @@ CMainFrame::~CMainFrame() {
   if (window_) window_->destroy();
   services_.reset();
   window_.reset();
+  bonjour_.reset();
   if (transport_) transport_->removeObserver(this);
   // The components go before the gate, and all of them before the
   // transport they are registered with.
@@ -104,9 +107,16 @@ void CMainFrame::onTransportDidStartListening(transport::Transport* transport) {
   const std::string where = transport->localAddress() + ":" + std::to_string(transport->localPort());
   LOG(INFO) << "Listen on " << where;
   if (window_) window_->showStatus(base::utf8ToWide("Listen on " + where));
+  // The phone finds the PC by the port actually used; the DNS-SD service
+  // names the instance after the computer.
+  bonjour_ = std::make_unique<BonjourService>(kServiceDomain, kServiceType, base::string16(),
+                                              transport->localPort());
+  bonjour_->setDelegate(this);
+  bonjour_->publish();
 }
 
 void CMainFrame::onTransportDidStopListening(transport::Transport* transport) {
+  if (bonjour_) bonjour_->stop();
   if (window_) window_->showStatus(u"Not listening");
 }
 

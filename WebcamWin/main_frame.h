@@ -18,6 +18,7 @@
 
 #include "WebcamWin/frame_window.h"
 #include "WebcamWin/shell_services.h"
+#include "base/bonjour_service.h"
 #include "base/string_util.h"
 #include "components/action_component.h"
 #include "components/auth_component.h"
@@ -26,7 +27,8 @@
 
 class CMainFrame : public transport::Transport::Observer,
                    public component::AuthComponent::Observer,
-                   public component::ActionComponent::Observer {
+                   public component::ActionComponent::Observer,
+                   public BonjourService::Delegate {
  public:
   // The user's answers to the authorization prompt (the dialog's buttons
   // 1403, 1404 and 1405; the console's keys; `server -allow` and friends).
@@ -89,6 +91,10 @@ class CMainFrame : public transport::Transport::Observer,
   // ActionComponent::Observer
   void OnActionReceived(component::ActionComponent* component, int32_t action) override;
 
+  // The DNS-SD publication of the listening port; null before listening
+  // ever started.
+  BonjourService* bonjourService() const { return bonjour_.get(); }
+
   transport::Transport* transport() const { return transport_.get(); }
   component::SessionGate* sessionGate() const { return gate_.get(); }
   // Whether an accepted phone is streaming.
@@ -115,6 +121,8 @@ class CMainFrame : public transport::Transport::Observer,
   std::unique_ptr<component::SessionGate> gate_;
   std::unique_ptr<component::AuthComponent> auth_;
   std::unique_ptr<component::ActionComponent> action_;
+  // Made anew each time listening starts.
+  std::unique_ptr<BonjourService> bonjour_;
 
   // The phone the open prompt asks about.
   bool promptOpen_ = false;

@@ -1,5 +1,6 @@
 #include "WebcamWin/server_main.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "WebcamWin/app_info.h"
@@ -8,6 +9,7 @@
 #include "WebcamWin/settings.h"
 #include "WebcamWin/shell.h"
 #include "WebcamWin/startup.h"
+#include "base/dns_sd.h"
 #include "base/file_util.h"
 #include "base/logging.h"
 #include "base/message_loop.h"
@@ -43,6 +45,25 @@ void closeRunningInstance() {
   }
 }
 
+// "allow", "allow-once" and "deny": answer the running instance's
+// authorization prompt. The switches are cut at '-', so "-allow-once" comes
+// as "allow" and "once". Exit code 0 when a phone was waiting, 1 otherwise.
+int answerRunningInstance(const std::set<base::string16>& switches) {
+  shell::InstanceRequest answer;
+  answer.kind = shell::InstanceRequest::kAnswer;
+  if (switches.count(u"deny")) answer.param = shell::kAnswerDeny;
+  else if (switches.count(u"once")) answer.param = shell::kAnswerAllowOnce;
+  else answer.param = shell::kAnswerAllowAlways;
+  if (shell::sendToInstance(kInstanceName, answer)) {
+    LOG(INFO) << "The running instance took the answer";
+    return 0;
+  }
+  LOG(INFO) << "No phone is waiting for an answer.";
+  std::fputs("No phone is waiting for an answer.\n", stdout);
+  std::fflush(stdout);
+  return 1;
+}
+
 // Between the settings and the message loop; its result is the exit code.
 int runStep(int showCommand, shell::InstanceLock* instance) {
   base::MessageLoop loop;
@@ -70,8 +91,10 @@ int runStep(int showCommand, shell::InstanceLock* instance) {
   }
   FrameWindow* window = frame->window();
   instance->serveRequests([window](const shell::InstanceRequest& request) {
+    if (request.kind == shell::InstanceRequest::kAnswer) return window->answerFromAnotherStart(request.param);
     if (request.kind == shell::InstanceRequest::kClose) window->postClose(request.param);
     else window->postShow();
+    return true;
   });
   window->centre();
   window->show(showCommand);
@@ -97,6 +120,7 @@ int serverMain(const base::string16& commandLine, int showCommand) {
     closeRunningInstance();
     return 0;
   }
+  if (switches.count(u"allow") || switches.count(u"deny")) return answerRunningInstance(switches);
 
   LOG(INFO) << "Prevent the second instance of application";
   auto instance = std::make_unique<shell::InstanceLock>();
@@ -113,9 +137,12 @@ int serverMain(const base::string16& commandLine, int showCommand) {
 
   shell::initializeInterfaceLibraries();
   base::initializeSockets();  // a failure shows later, when sockets fail
+  // Without the DNS-SD library the server works but cannot be discovered.
+  base::dnssd::loadSystemLibrary();
 
   const int result = runStep(showCommand, instance.get());
 
+  base::dnssd::unloadSystemLibrary();
   shell::shutdownInterfaceLibraries();
   instance.reset();
   LOG(INFO) << "Exit";

@@ -12,7 +12,8 @@
 // the main window is shown (hidden when "minimize" is present). Returns the
 // process exit code: 1 after a normal end, 0 for "exit", for a second
 // instance and when the main window could not be created, -1 without the
-// resource library.
+// resource library. "allow", "allow-once" and "deny" answer the running
+// instance's authorization prompt: 0 when a phone was waiting, else 1.
 int serverMain(const base::string16& commandLine, int showCommand);
 
 // How many times, and how far apart, "exit" asks a running instance to close.

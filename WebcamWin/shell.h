@@ -51,16 +51,29 @@ bool openWithShell(const base::string16& target);
 
 // What another start of the program asks of the running instance.
 struct InstanceRequest {
-  enum Kind { kShow, kClose };
+  // kAnswer answers the authorization prompt with `param`, one of the
+  // kAnswer* codes below.
+  enum Kind { kShow, kClose, kAnswer };
   Kind kind = kShow;
-  uintptr_t param = 0;  // first parameter of the close message
+  uintptr_t param = 0;  // first parameter of the close message; the answer
 };
+
+// The answers another start can give ("-allow", "-allow-once", "-deny").
+constexpr uintptr_t kAnswerAllowAlways = 1;
+constexpr uintptr_t kAnswerAllowOnce = 2;
+constexpr uintptr_t kAnswerDeny = 3;
+
+// Windows: the main window's message that carries kAnswer (WM_APP + 2); it
+// returns 1 when a phone was waiting for the answer.
+constexpr uint32_t kMsgAnswerRequest = 0x8002;
 
 // The running instance's claim on its name, held until destroyed (or until
 // the process ends, whichever comes first).
 class InstanceLock {
  public:
-  using Handler = std::function<void(const InstanceRequest&)>;
+  // Returns whether the request was carried out (a kAnswer finds no phone
+  // waiting: false).
+  using Handler = std::function<bool(const InstanceRequest&)>;
 
   InstanceLock();
   ~InstanceLock();
@@ -85,9 +98,11 @@ class InstanceLock {
 // Whether an instance of `name` runs (Windows: its main window exists).
 bool instanceRunning(const base::string16& name);
 // Delivers a request to that instance: kShow shows it normally and brings it
-// to the foreground; kClose sends it the close message with `param`. False
-// when no instance could be reached.
-bool sendToInstance(const base::string16& name, const InstanceRequest& request);
+// to the foreground; kClose sends it the close message with `param`; kAnswer
+// answers its authorization prompt. False when no instance could be reached
+// or it did not carry the request out (`reached`, when given, tells which).
+bool sendToInstance(const base::string16& name, const InstanceRequest& request,
+                    bool* reached = nullptr);
 
 }  // namespace shell
 

@@ -170,7 +170,34 @@ bool parseRequest(const std::string& line, InstanceRequest* request) {
     request->param = value;
     return true;
   }
+  static const struct {
+    const char* line;
+    uintptr_t answer;
+  } kAnswers[] = {{"answer allow", kAnswerAllowAlways},
+                  {"answer allow-once", kAnswerAllowOnce},
+                  {"answer deny", kAnswerDeny}};
+  for (const auto& answer : kAnswers) {
+    if (line == answer.line) {
+      request->kind = InstanceRequest::kAnswer;
+      request->param = answer.answer;
+      return true;
+    }
+  }
   return false;
+}
+
+std::string requestLine(const InstanceRequest& request) {
+  switch (request.kind) {
+    case InstanceRequest::kShow:
+      return "show\n";
+    case InstanceRequest::kClose:
+      return "close " + std::to_string(request.param) + "\n";
+    case InstanceRequest::kAnswer:
+      return request.param == kAnswerAllowAlways ? "answer allow\n"
+             : request.param == kAnswerAllowOnce ? "answer allow-once\n"
+                                                 : "answer deny\n";
+  }
+  return "show\n";
 }
 
 }  // namespace
@@ -268,8 +295,8 @@ struct InstanceLock::Impl {
       writeAll(fd, "error\n");
       return;
     }
-    handler(request);
-    writeAll(fd, "ok\n");
+    // "no": the instance heard the request but had nothing to do it to.
+    writeAll(fd, handler(request) ? "ok\n" : "no\n");
   }
 
   int lockFd = -1;
@@ -353,18 +380,19 @@ bool instanceRunning(const base::string16& name) {
   return held;
 }
 
-bool sendToInstance(const base::string16& name, const InstanceRequest& request) {
+bool sendToInstance(const base::string16& name, const InstanceRequest& request, bool* reached) {
   sockaddr_un address;
   int folderFd = -1;
   bool ok = socketAddress(name, &address, &folderFd);
   const int fd = ok ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
   ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  if (reached) *reached = false;
   if (ok) {
-    writeAll(fd, request.kind == InstanceRequest::kShow
-                     ? std::string("show\n")
-                     : "close " + std::to_string(request.param) + "\n");
+    writeAll(fd, requestLine(request));
     std::string reply;
-    ok = readLine(fd, kReplyTimeoutMs, &reply) && reply == "ok";
+    ok = readLine(fd, kReplyTimeoutMs, &reply);
+    if (reached) *reached = ok && (reply == "ok" || reply == "no");
+    ok = ok && reply == "ok";
   }
   if (fd >= 0) ::close(fd);
   if (folderFd >= 0) ::close(folderFd);

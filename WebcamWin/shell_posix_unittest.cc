@@ -108,6 +108,8 @@ struct Recorder {
     return [this](const shell::InstanceRequest& r) {
       std::lock_guard<std::mutex> lock(mu);
       requests.push_back(r);
+      // An answer finds a phone waiting only when it is "allow once".
+      return r.kind != shell::InstanceRequest::kAnswer || r.param == shell::kAnswerAllowOnce;
     };
   }
 };
@@ -134,6 +136,22 @@ TEST_F(ShellPosixTest, OtherStartsReachTheRunningInstance) {
     EXPECT_EQ(shell::InstanceRequest::kShow, recorder.requests[0].kind);
     EXPECT_EQ(shell::InstanceRequest::kClose, recorder.requests[1].kind);
     EXPECT_EQ(0x12345678u, recorder.requests[1].param);
+
+    // Answers travel with their kind; "no" from the instance is not a
+    // failure to reach it.
+    shell::InstanceRequest answer;
+    answer.kind = shell::InstanceRequest::kAnswer;
+    bool reached = false;
+    for (uintptr_t code : {shell::kAnswerAllowAlways, shell::kAnswerAllowOnce, shell::kAnswerDeny}) {
+      answer.param = code;
+      EXPECT_EQ(code == shell::kAnswerAllowOnce, shell::sendToInstance(name, answer, &reached));
+      EXPECT_TRUE(reached);
+    }
+    ASSERT_EQ(5u, recorder.requests.size());
+    for (size_t i = 2; i < 5; ++i) {
+      EXPECT_EQ(shell::InstanceRequest::kAnswer, recorder.requests[i].kind);
+      EXPECT_EQ(i - 1, recorder.requests[i].param);
+    }
   }
   // Gone with the lock: the socket file too.
   EXPECT_FALSE(shell::instanceRunning(name));
@@ -177,6 +195,8 @@ TEST_F(ShellPosixTest, MalformedRequestsAreDropped) {
   EXPECT_EQ("error", rawRequest(path, "close 99999999999999999999999\n"));
   EXPECT_EQ("error", rawRequest(path, std::string(10000, 'a')));
   EXPECT_EQ("error", rawRequest(path, "show", /*closeEarly=*/true));
+  EXPECT_EQ("error", rawRequest(path, "answer\n"));
+  EXPECT_EQ("error", rawRequest(path, "answer allowed\n"));
   EXPECT_TRUE(recorder.requests.empty());
   // The socket still serves afterwards.
   EXPECT_EQ("ok", rawRequest(path, "close 0\n"));

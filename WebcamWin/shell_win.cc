@@ -112,7 +112,7 @@ bool InstanceLock::acquire(const base::string16& name) {
   return true;
 }
 
-bool InstanceLock::serveRequests(Handler) { return impl_ != nullptr; }
+bool InstanceLock::serveRequests(Handler) { return impl_ != nullptr; }  // window messages
 
 void InstanceLock::stopServing() {}
 
@@ -120,9 +120,20 @@ bool instanceRunning(const base::string16& name) {
   return ::FindWindowW(w(name), nullptr) != nullptr;
 }
 
-bool sendToInstance(const base::string16& name, const InstanceRequest& request) {
+bool sendToInstance(const base::string16& name, const InstanceRequest& request, bool* reached) {
+  if (reached) *reached = false;
   HWND window = ::FindWindowW(w(name), nullptr);
   if (!window) return false;
+  if (request.kind == InstanceRequest::kAnswer) {
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(window, kMsgAnswerRequest, request.param, 0, SMTO_NORMAL,
+                               kCloseTimeoutMs, &result)) {
+      return false;
+    }
+    if (reached) *reached = true;
+    return result == 1;
+  }
+  if (reached) *reached = true;
   if (request.kind == InstanceRequest::kShow) {
     ::ShowWindow(window, SW_SHOWNORMAL);
     ::SetForegroundWindow(window);

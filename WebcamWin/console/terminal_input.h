@@ -12,7 +12,8 @@ class TerminalInput {
  public:
   struct Callbacks {
     std::function<void(char key)> onKey;
-    std::function<void()> onTerminate;  // SIGINT or SIGTERM
+    std::function<void()> onTerminate;  // SIGTERM, and SIGINT without onInterrupt
+    std::function<void()> onInterrupt;  // SIGINT (Ctrl-C) when set
   };
 
   TerminalInput();

@@ -43,8 +43,10 @@ struct TerminalInput::Impl {
       if (n < 0 || fds[0].revents) return;
       if (fds[1].revents & POLLIN) {
         signalfd_siginfo info;
-        if (::read(signalFd, &info, sizeof(info)) == sizeof(info) && callbacks.onTerminate)
-          callbacks.onTerminate();
+        if (::read(signalFd, &info, sizeof(info)) == sizeof(info)) {
+          if (info.ssi_signo == SIGINT && callbacks.onInterrupt) callbacks.onInterrupt();
+          else if (callbacks.onTerminate) callbacks.onTerminate();
+        }
       }
       if (fds[2].revents && g_keysYielded.load()) {
         keys = false;  // the key is someone else's now
