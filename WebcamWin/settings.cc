@@ -91,10 +91,15 @@ void CSettings::loadAccessList() {
       app.openSubkey(kAcl, &acl) != base::kRegOk) {
     return;
   }
-  for (const base::string16& uid : acl.subkeyNames()) {
+  for (const base::string16& keyName : acl.subkeyNames()) {
     base::RegKey entry;
     Device device;
-    if (acl.openSubkey(uid, &entry) != base::kRegOk ||
+    base::string16 uid;
+    if (!deviceIdFromKeyName(keyName, &uid)) {
+      LOG(WARNING) << "Skipped the access list entry " << keyName << ": not a device id";
+      continue;
+    }
+    if (acl.openSubkey(keyName, &entry) != base::kRegOk ||
         entry.readValue(kDeviceName, &device.name) != base::kRegOk ||
         entry.readValueDW(kDeviceStatus, &device.status) != base::kRegOk) {
       LOG(WARNING) << "Skipped the access list entry " << uid << ": its values can't be read";
@@ -138,11 +143,13 @@ bool CSettings::saveAccessList() {
   for (const auto& item : accessList_) {
     if (!storableDeviceId(item.first)) {
       LOG(WARNING) << "The device id \"" << item.first
-                   << "\" can't name a registry key; it is kept for this run only";
+                   << "\" is too long to name a registry key; it is kept for this run only";
       continue;
     }
     base::RegKey entry;
-    if (acl.createSubkey(item.first, &entry) != base::kRegOk) {
+    // Escaped, the name holds no separator: the entry stays one key below
+    // "ACL", whatever the phone sent.
+    if (acl.createSubkey(deviceKeyName(item.first), &entry) != base::kRegOk) {
       ok = false;
       continue;
     }
@@ -166,9 +173,67 @@ void CSettings::addDevice(const base::string16& uid, const base::string16& name,
 
 void CSettings::removeDevice(const base::string16& uid) { accessList_.erase(uid); }
 
-bool CSettings::storableDeviceId(const base::string16& uid) {
-  if (uid.empty() || uid.size() > kMaxKeyNameChars) return false;
-  for (char16_t c : uid)
-    if (c == u'\\' || c < 0x20 || c == 0x7F) return false;
+namespace {
+
+constexpr char16_t kEscape = u'%';
+constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
+
+// Characters that cannot stand in a key name as they are: the path
+// separator, control characters, and the escape character itself.
+bool needsEscape(char16_t c) { return c == u'\\' || c < 0x20 || c == 0x7F || c == kEscape; }
+
+int hexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+base::string16 CSettings::deviceKeyName(const base::string16& uid) {
+  // Only a leading '%' marks an escaped name, so '%' elsewhere is plain.
+  bool plain = !uid.empty() && uid[0] != kEscape;
+  for (char16_t c : uid) plain = plain && (c == kEscape || !needsEscape(c));
+  if (plain) return uid;
+  base::string16 name(1, kEscape);
+  for (char16_t c : uid) {
+    if (!needsEscape(c)) {
+      name += c;
+      continue;
+    }
+    name += kEscape;
+    for (int shift = 12; shift >= 0; shift -= 4) name += kHexDigits[(c >> shift) & 0xF];
+  }
+  return name;
+}
+
+bool CSettings::deviceIdFromKeyName(const base::string16& name, base::string16* uid) {
+  if (name.empty()) return false;
+  if (name[0] != kEscape) {
+    *uid = name;
+    return true;
+  }
+  base::string16 out;
+  for (size_t i = 1; i < name.size(); ++i) {
+    if (name[i] != kEscape) {
+      out += name[i];
+      continue;
+    }
+    if (name.size() - i < 5) return false;
+    int value = 0;
+    for (size_t k = i + 1; k <= i + 4; ++k) {
+      const int digit = hexValue(name[k]);
+      if (digit < 0) return false;
+      value = value * 16 + digit;
+    }
+    out += static_cast<char16_t>(value);
+    i += 4;
+  }
+  *uid = out;
   return true;
+}
+
+bool CSettings::storableDeviceId(const base::string16& uid) {
+  return deviceKeyName(uid).size() <= kMaxKeyNameChars;
 }

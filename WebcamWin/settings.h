@@ -83,9 +83,17 @@ class CSettings {
   void removeDevice(const base::string16& uid);
   const AccessList& accessList() const { return accessList_; }
 
-  // Whether `uid` can name a registry key (not empty, at most 255
-  // characters, no backslash, no control characters). Other ids live in
-  // memory only and are asked about again after a restart.
+  // The subkey name of a device below "ACL". An id that is not empty, holds
+  // no backslash and no control character, and does not start with '%'
+  // names its key as it is. Any other id is escaped: the name is '%'
+  // followed by the id in which each backslash, control character and '%'
+  // is written as '%' and four hexadecimal digits of the UTF-16 unit
+  // ("a\b" -> "%a%005Cb", "" -> "%"). Reading a name that starts with '%'
+  // undoes it; a malformed escape makes the entry unreadable.
+  static base::string16 deviceKeyName(const base::string16& uid);
+  static bool deviceIdFromKeyName(const base::string16& name, base::string16* uid);
+  // Whether `uid`'s key name fits a registry key (at most 255 characters).
+  // Other ids live in memory only and are asked about again after a restart.
   static bool storableDeviceId(const base::string16& uid);
 
  private:

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/shell.h"
 #include "base/reg_key.h"
@@ -207,27 +209,55 @@ TEST_F(SettingsTest, IdsDifferingOnlyInCaseShareOneKey) {
   EXPECT_EQ(1u, again.accessList().size());
 }
 
-TEST_F(SettingsTest, IdsThatCannotNameAKeyStayInMemoryOnly) {
-  EXPECT_FALSE(CSettings::storableDeviceId(u""));
-  EXPECT_FALSE(CSettings::storableDeviceId(u"a\\b"));
-  EXPECT_FALSE(CSettings::storableDeviceId(u"line\nbreak"));
+TEST_F(SettingsTest, OddIdsAreStoredEscapedAndReadBackUnchanged) {
+  // Plain ids name their key as they are; the rest is escaped.
+  EXPECT_EQ(u"A1B2-C3.x y", CSettings::deviceKeyName(u"A1B2-C3.x y"));
+  EXPECT_EQ(u"50%", CSettings::deviceKeyName(u"50%"));
+  EXPECT_EQ(u"%", CSettings::deviceKeyName(u""));
+  EXPECT_EQ(u"%a%005Cb", CSettings::deviceKeyName(u"a\\b"));
+  EXPECT_EQ(u"%%0025x", CSettings::deviceKeyName(u"%x"));
+  EXPECT_EQ(u"%..%005C..%005CSoftware", CSettings::deviceKeyName(u"..\\..\\Software"));
+  EXPECT_EQ(u"%line%000Abreak", CSettings::deviceKeyName(u"line\nbreak"));
+  base::string16 uid;
+  EXPECT_FALSE(CSettings::deviceIdFromKeyName(u"%bad%00", &uid));
+  EXPECT_FALSE(CSettings::deviceIdFromKeyName(u"%bad%00G1", &uid));
+  EXPECT_TRUE(CSettings::deviceIdFromKeyName(u"%a%005cb", &uid));  // the registry ignores case
+  EXPECT_EQ(u"a\\b", uid);
   EXPECT_FALSE(CSettings::storableDeviceId(base::string16(256, u'x')));
   EXPECT_TRUE(CSettings::storableDeviceId(base::string16(255, u'x')));
+  EXPECT_FALSE(CSettings::storableDeviceId(base::string16(100, u'\\')));
 
+  const base::string16 odd[] = {u"a\\b", u"", u"\\", u"%41", u"tab\there", u"..\\..\\Run",
+                                u"%", u"fine", base::string16(1, u'\x7F')};
   CSettings settings;
   ASSERT_TRUE(settings.load());
-  settings.addDevice(u"a\\b", u"nested?", 1);
-  settings.addDevice(u"", u"empty", 1);
-  settings.addDevice(u"fine", u"ok", 1);
+  for (const auto& id : odd) settings.addDevice(id, u"name of " + id, 1);
+  settings.addDevice(base::string16(300, u'x'), u"too long", 1);
   EXPECT_TRUE(settings.save());
-  EXPECT_TRUE(settings.findDevice(u"a\\b", nullptr));
 
   CSettings again;
   ASSERT_TRUE(again.load());
-  ASSERT_EQ(1u, again.accessList().size());
-  EXPECT_TRUE(again.findDevice(u"fine", nullptr));
-  RegKey nested;
+  EXPECT_EQ(std::size(odd), again.accessList().size());
+  for (const auto& id : odd) {
+    uint32_t status = 0;
+    EXPECT_TRUE(again.findDevice(id, &status)) << base::wideToUtf8(id);
+    EXPECT_EQ(1u, status);
+    EXPECT_EQ(u"name of " + id, again.accessList().at(id).name);
+  }
+  // No entry escaped from "ACL": every key below it is one level deep.
+  RegKey acl, nested;
+  ASSERT_EQ(base::kRegOk, appKey().openSubkey(u"ACL", &acl));
+  EXPECT_EQ(std::size(odd), acl.subkeyNames().size());
   EXPECT_EQ(base::kRegNotFound, appKey().openSubkey(u"ACL\\a", &nested));
+  EXPECT_EQ(base::kRegNotFound, appKey().openSubkey(u"Run", &nested));
+
+  // A damaged escape written by hand is skipped, the rest is read.
+  ASSERT_EQ(base::kRegOk, appKey().createSubkey(u"ACL\\%broken%00", &nested));
+  ASSERT_EQ(base::kRegOk, nested.writeValue(u"Name", u"x"));
+  ASSERT_EQ(base::kRegOk, nested.writeValueDW(u"Status", 1));
+  CSettings third;
+  ASSERT_TRUE(third.load());
+  EXPECT_EQ(std::size(odd), third.accessList().size());
 }
 
 }  // namespace
