@@ -13,6 +13,7 @@
 
 #include "base/message_loop.h"
 #include "base/thread_call.h"
+#include "tools/phonesim/session_messages.h"
 
 namespace phonesim {
 namespace {
@@ -66,6 +67,8 @@ class Session : public PhoneConnection::Observer,
  public:
   static constexpr uintptr_t kAnswerTimer = 1;
   static constexpr uintptr_t kLingerTimer = 2;
+  static constexpr uintptr_t kAuthTimer = 3;
+  enum class Auth { kNotAsked, kWaiting, kAccepted, kRejected, kNone };
 
   Session(const SimulatorOptions& options, std::ostream& out, base::MessageLoop* loop)
       : options_(options), out_(out), loop_(loop),
@@ -103,12 +106,56 @@ class Session : public PhoneConnection::Observer,
     finished_ = true;
     window_.killTimer(kAnswerTimer);
     window_.killTimer(kLingerTimer);
+    window_.killTimer(kAuthTimer);
     loop_->quit(code);
   }
 
   int resultCode() const {
     if (phone_.farewellReceived()) return kExitFarewell;
+    if (auth_ == Auth::kRejected) return kExitRejected;
+    if (auth_ == Auth::kNone || auth_ == Auth::kWaiting) return kExitNoAnswer;
     return phone_.serverHandshake() ? kExitAdmitted : kExitFailed;
+  }
+
+  void sendAuth() {
+    out_ << "auth sent uid=" << options_.uid << " name=" << options_.name << std::endl;
+    phone_.sendMessage(kAuthType, authData(options_.uid, options_.name, options_.nameFirst));
+    auth_ = Auth::kWaiting;
+    window_.setTimer(kAuthTimer, static_cast<uint32_t>(std::max(options_.answerTimeoutMs, 1)));
+  }
+
+  void sendAction(int32_t action) {
+    out_ << "sent action " << action << std::endl;
+    phone_.sendMessage(kActionType, actionMessage(action));
+  }
+
+  // After the handshake, or after the answer to the authorization data.
+  void proceed() {
+    for (int32_t action : options_.actions) sendAction(action);
+    if (options_.stay) startReadingCommands();
+    else window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+  }
+
+  void onSessionMessage(const transport::Frame& frame) {
+    int32_t kind = 0, value = 0;
+    if (!readKind(frame.payload, &kind)) return;
+    if (frame.type == kAuthType && kind == 2) {
+      if (!readIntegerField(frame.payload, 1, &value)) {
+        out_ << "error authorization result without its field" << std::endl;
+        return;
+      }
+      out_ << "auth " << (value == 1 ? "accepted" : "rejected") << std::endl;
+      const bool waiting = auth_ == Auth::kWaiting;
+      auth_ = value == 1 ? Auth::kAccepted : Auth::kRejected;
+      if (waiting) {
+        window_.killTimer(kAuthTimer);
+        proceed();
+      }
+    } else if (frame.type == kActionType && kind >= 1 && kind <= 3) {
+      out_ << "action " << kind << std::endl;
+    } else if (frame.type == kActionType && kind == 4 && readIntegerField(frame.payload, 1, &value)) {
+      out_ << "recording-time ms=" << static_cast<uint32_t>(value) << std::endl;
+    }
   }
 
   // PhoneConnection::Observer
@@ -127,8 +174,9 @@ class Session : public PhoneConnection::Observer,
       for (const auto& [key, value] : *handshake.information) out_ << "info " << key << "=" << valueText(value.get()) << std::endl;
     }
     for (const auto& [type, payload] : options_.messages) phone->sendMessage(type, payload);
-    if (options_.stay) startReadingCommands();
-    else window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+    for (int32_t action : options_.earlyActions) sendAction(action);
+    if (options_.authorize) sendAuth();
+    else proceed();
   }
 
   void onFarewell(PhoneConnection*, uint32_t reason, uint32_t sequence) override {
@@ -138,6 +186,7 @@ class Session : public PhoneConnection::Observer,
   void onMessage(PhoneConnection*, const transport::Frame& frame) override {
     out_ << "message sequence=" << frame.sequence << " type=" << frame.type << " bytes=" << frame.payload.size()
          << " data=" << hexOf(frame.payload.data(), frame.payload.size(), 32) << std::endl;
+    onSessionMessage(frame);
   }
 
   void onPhoneDisconnected(PhoneConnection*, const transport::Error* error) override {
@@ -157,6 +206,10 @@ class Session : public PhoneConnection::Observer,
       phone_.abort();
       finish(kExitFailed);
     } else if (wparam == kLingerTimer) {
+      phone_.disconnect();
+    } else if (wparam == kAuthTimer) {
+      out_ << "auth none within " << options_.answerTimeoutMs << " ms" << std::endl;
+      auth_ = Auth::kNone;
       phone_.disconnect();
     }
   }
@@ -201,6 +254,10 @@ class Session : public PhoneConnection::Observer,
     if (verb.empty() || verb[0] == '#') return;
     if (verb == "quit") {
       phone_.disconnect();
+    } else if (verb == "auth") {
+      sendAuth();
+    } else if (verb == "action" && parseNumber(a, 0x7FFFFFFF, &n)) {
+      sendAction(static_cast<int32_t>(n));
     } else if (verb == "handshake") {
       phone_.sendHandshake(options_.identity);
     } else if (verb == "send" && parseNumber(a, 0xFFFFFFFFu, &n) && parseHex(b, &bytes)) {
@@ -225,6 +282,7 @@ class Session : public PhoneConnection::Observer,
   std::shared_ptr<std::atomic<bool>> readerDone_;
   std::thread reader_;
   bool finished_ = false;
+  Auth auth_ = Auth::kNotAsked;
 };
 
 }  // namespace
@@ -246,7 +304,18 @@ const char* usageText() {
          "  --linger MS          without --stay: listen this long after the answer (300)\n"
          "  --timeout MS         for connecting and for the answer (5000)\n"
          "  --log FILE           write the transport's log there\n"
-         "exit code: 0 answered, 2 farewell received, 1 failure\n";
+         "  --uid S, --name S    after the handshake send the authorization data (unique\n"
+         "                       id, device name) and wait for the PC's answer\n"
+         "  --name-first         send the name field before the unique id\n"
+         "  --answer-timeout MS  how long to wait for that answer (30000)\n"
+         "  --action N           send action N (1 record, 2 stop, 3 snapshot) once\n"
+         "                       accepted (repeatable)\n"
+         "  --early-action N     send action N right after the handshake (repeatable)\n"
+         "  --discover           find the PC by DNS-SD (_lumora_webcam._tcp) instead\n"
+         "                       of --host/--port\n"
+         "  with --stay also:    auth | action N\n"
+         "exit code: 0 answered (and accepted), 2 farewell received, 3 rejected,\n"
+         "           4 no answer to the authorization data, 1 failure\n";
 }
 
 bool parseHex(const std::string& text, std::vector<uint8_t>* out) {
@@ -367,12 +436,28 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
       o.timeoutMs = static_cast<int32_t>(n);
     } else if (name == "--log") {
       if (!value(&o.logFile)) return false;
+    } else if (name == "--uid") {
+      if (!value(&o.uid)) return false;
+      o.authorize = true;
+    } else if (name == "--name") {
+      if (!value(&o.name)) return false;
+      o.authorize = true;
+    } else if (name == "--name-first") {
+      o.nameFirst = true;
+    } else if (name == "--answer-timeout") {
+      if (!number(3600000, &n)) return false;
+      o.answerTimeoutMs = static_cast<int32_t>(n);
+    } else if (name == "--action" || name == "--early-action") {
+      if (!number(0x7FFFFFFF, &n)) return false;
+      (name == "--action" ? o.actions : o.earlyActions).push_back(static_cast<int32_t>(n));
+    } else if (name == "--discover") {
+      o.discover = true;
     } else {
       *error = "unknown argument: " + name;
       return false;
     }
   }
-  if (!havePort) {
+  if (!havePort && !o.discover) {
     *error = "--port is required";
     return false;
   }
@@ -387,7 +472,16 @@ int runSession(const SimulatorOptions& options, std::ostream& out, std::istream*
     ownLoop = std::make_unique<base::MessageLoop>();
     loop = ownLoop.get();
   }
-  Session session(options, out, loop);
+  SimulatorOptions found = options;
+  if (options.discover) {
+    std::string error, name;
+    if (!discoverServer(&found.host, &found.port, &name, &error)) {
+      out << "error " << error << std::endl;
+      return kExitFailed;
+    }
+    out << "discovered " << name << " " << found.host << ":" << found.port << std::endl;
+  }
+  Session session(found, out, loop);
   return session.start(commands);
 }
 

@@ -8,6 +8,12 @@
 //   info <key>=<value>                (each entry of the PC's dictionary)
 //   message sequence=<n> type=<t> bytes=<n> data=<hex of the first 32 bytes>
 //   farewell sequence=<n> reason=<r>
+//   auth sent uid=<uid> name=<name>
+//   auth accepted | auth rejected | auth none within <n> ms
+//   sent action <n>
+//   action <n>                        (the PC started/stopped recording, took a snapshot)
+//   recording-time ms=<n>
+//   discovered <name> <host>:<port>
 //   disconnected[ error domain=<d> code=<c> <text>]
 //   error <text>
 #ifndef TOOLS_PHONESIM_SIMULATOR_H_
@@ -39,13 +45,34 @@ struct SimulatorOptions {
   int32_t timeoutMs = 5000;
   // Log file of the transport code (none by default).
   std::string logFile;
+  // Authorization data sent after the PC's handshake (when either is given);
+  // then the phone waits this long for the answer.
+  bool authorize = false;
+  std::string uid;
+  std::string name;
+  bool nameFirst = false;
+  int32_t answerTimeoutMs = 30000;
+  // Actions sent once the PC accepted the phone (or, without
+  // authorization data, after the handshake).
+  std::vector<int32_t> actions;
+  // Actions sent right after the handshake, before any authorization.
+  std::vector<int32_t> earlyActions;
+  // Find the PC by DNS-SD instead of --host/--port.
+  bool discover = false;
 };
 
 enum ExitCode : int {
   kExitAdmitted = 0,   // the PC answered and did not send the phone away
   kExitFailed = 1,     // no connection, no answer in time, or bad arguments
   kExitFarewell = 2,   // the PC said farewell
+  kExitRejected = 3,   // the PC answered the authorization data with "rejected"
+  kExitNoAnswer = 4,   // no answer to the authorization data in time
 };
+
+// Browses DNS-SD for "_lumora_webcam._tcp" and takes the first IPv4
+// address and port found (Linux: through avahi-browse). False with a
+// message in *error when nothing was found.
+bool discoverServer(std::string* host, uint16_t* port, std::string* name, std::string* error);
 
 // False, with a message in *error, for arguments that make no sense.
 bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* options, std::string* error);
