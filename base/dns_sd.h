@@ -8,7 +8,9 @@
 // behaviour: its first successful registration reply comes without the add
 // flag (it is presented with the flag here), and it refuses an empty
 // instance name (the name is passed as null instead, which means the same:
-// the service picks the computer's name).
+// the service picks the computer's name). It also refuses a name already
+// registered on this host at once; that is presented as the documented
+// library does it, as an accepted request whose reply is the conflict.
 //
 // Thread: the thread that registers; replies are delivered from inside
 // processResult() on that thread.

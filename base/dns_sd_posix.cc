@@ -1,5 +1,7 @@
 // Linux: avahi's libdns_sd compatibility library through dlopen.
 #include <dlfcn.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
@@ -32,6 +34,13 @@ struct Registration {
   RegisterReply reply = nullptr;
   void* context = nullptr;
   bool succeeded = false;
+  // A conflict avahi found at once, to be replied later (see below).
+  int pendingFds[2] = {-1, -1};
+  std::string name, type, domain;
+  ~Registration() {
+    for (int fd : pendingFds)
+      if (fd >= 0) ::close(fd);
+  }
 };
 
 void nativeReply(ServiceRef ref, uint32_t flags, int32_t error, const char* name,
@@ -91,11 +100,33 @@ class AvahiLibrary : public Library {
     if (error == kErrNoError && made) {
       registrations_[made] = std::move(registration);
       *ref = made;
+      return error;
+    }
+    // avahi refuses a name that is taken on this host at once, where the
+    // documented library accepts the request and replies "name conflict".
+    // That reply is made here: a socket with one byte waiting stands in for
+    // the library's, and processResult() delivers the conflict.
+    if (error == kErrNameConflict &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, registration->pendingFds) == 0 &&
+        ::write(registration->pendingFds[1], "c", 1) == 1) {
+      registration->name = name;
+      registration->type = type ? type : "";
+      registration->domain = domain ? domain : "";
+      ServiceRef pending = reinterpret_cast<ServiceRef>(registration.get());
+      registrations_[pending] = std::move(registration);
+      *ref = pending;
+      return kErrNoError;
     }
     return error;
   }
 
+  Registration* pendingConflict(ServiceRef ref) {
+    auto it = registrations_.find(ref);
+    return it != registrations_.end() && it->second->pendingFds[0] >= 0 ? it->second.get() : nullptr;
+  }
+
   SocketHandle socketOf(ServiceRef ref) override {
+    if (Registration* conflict = pendingConflict(ref)) return static_cast<SocketHandle>(conflict->pendingFds[0]);
     auto fn = lookup(&sockFd_, "DNSServiceRefSockFD");
     if (!fn || !ref) return kInvalidSocket;
     const int fd = fn(ref);
@@ -103,6 +134,13 @@ class AvahiLibrary : public Library {
   }
 
   int32_t processResult(ServiceRef ref) override {
+    if (Registration* conflict = pendingConflict(ref)) {
+      char byte = 0;
+      if (::read(conflict->pendingFds[0], &byte, 1) != 1) return kErrUnknown;
+      conflict->reply(ref, 0, kErrNameConflict, conflict->name.c_str(), conflict->type.c_str(),
+                      conflict->domain.c_str(), conflict->context);
+      return kErrNoError;
+    }
     auto fn = lookup(&processResult_, "DNSServiceProcessResult");
     if (!fn || !ref) return kErrUnknown;
     const int32_t error = fn(ref);
@@ -118,7 +156,7 @@ class AvahiLibrary : public Library {
 
   void deallocate(ServiceRef ref) override {
     auto fn = lookup(&deallocate_, "DNSServiceRefDeallocate");
-    if (fn && ref) fn(ref);
+    if (fn && ref && !pendingConflict(ref)) fn(ref);
     registrations_.erase(ref);
   }
 

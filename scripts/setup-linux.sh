@@ -10,6 +10,7 @@ PACKAGES=(
   zlib1g-dev libspeexdsp-dev libcurl4-openssl-dev libturbojpeg0-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavahi-compat-libdnssd-dev libpulse-dev pulseaudio
+  avahi-daemon avahi-utils dbus
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
 )
 
@@ -24,3 +25,6 @@ if ((${#missing[@]})); then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+# DNS-SD publishing: start dbus and avahi-daemon when they are not running
+# (no systemd here).
+bash "$(dirname "$0")/start-dnssd-daemons.sh" || echo "setup-linux: DNS-SD daemons not running; the server will not be discoverable"
