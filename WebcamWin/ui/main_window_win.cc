@@ -8,6 +8,8 @@
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/frame_window.h"
 #include "WebcamWin/main_frame.h"
+#include "WebcamWin/shell.h"
+#include "WebcamWin/ui/auth_prompt_win.h"
 #include "base/logging.h"
 
 namespace {
@@ -22,7 +24,8 @@ const wchar_t* w(const base::string16& s) { return w(s.c_str()); }
 
 class MainWindowWin : public FrameWindow {
  public:
-  explicit MainWindowWin(CMainFrame* frame) : frame_(frame) {}
+  explicit MainWindowWin(CMainFrame* frame)
+      : frame_(frame), prompt_([this](int controlId) { onPromptAnswer(controlId); }) {}
   ~MainWindowWin() override { destroy(); }
 
   bool create(const base::string16& title) override {
@@ -81,6 +84,14 @@ class MainWindowWin : public FrameWindow {
     if (HWND hwnd = hwnd_.load()) ::PostMessageW(hwnd, kMsgShowRequest, 0, 0);
   }
 
+  void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) override {
+    prompt_.show(hwnd_.load(), name, uid);
+    LOG(INFO) << "Waiting for the user's answer about the phone. Answer in the prompt, or with "
+                 "'server -allow', 'server -allow-once' or 'server -deny'";
+  }
+
+  void closeAuthorizationPrompt() override { prompt_.close(); }
+
   void showStatus(const base::string16& text) override {
     status_ = text;
     if (HWND hwnd = hwnd_.load()) ::InvalidateRect(hwnd, nullptr, TRUE);
@@ -126,12 +137,15 @@ class MainWindowWin : public FrameWindow {
         frame_->onClose(wparam);
         return 0;
       case WM_DESTROY:
+        prompt_.close();
         frame_->onDestroy();
         return 0;
       case WM_NCDESTROY:
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         hwnd_ = nullptr;
         break;
+      case shell::kMsgAnswerRequest:
+        return answerRequest(wparam);
       case kMsgShowRequest:
         ::ShowWindow(hwnd, SW_SHOWNORMAL);
         ::SetForegroundWindow(hwnd);
@@ -152,9 +166,24 @@ class MainWindowWin : public FrameWindow {
     return ::DefWindowProcW(hwnd, msg, wparam, lparam);
   }
 
+  void onPromptAnswer(int controlId) {
+    if (controlId == AuthPromptWin::kIdAllowAlways) frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways);
+    else if (controlId == AuthPromptWin::kIdAllow) frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
+    else frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny);
+  }
+
+  // Another start's -allow, -allow-once or -deny: 1 when a phone waited.
+  LRESULT answerRequest(WPARAM answer) {
+    CMainFrame::AuthAnswer which = CMainFrame::AuthAnswer::kDeny;
+    if (answer == shell::kAnswerAllowAlways) which = CMainFrame::AuthAnswer::kAllowAlways;
+    else if (answer == shell::kAnswerAllowOnce) which = CMainFrame::AuthAnswer::kAllowOnce;
+    return frame_->answerAuthorization(which) ? 1 : 0;
+  }
+
   CMainFrame* frame_;
   std::atomic<HWND> hwnd_{nullptr};
   base::string16 status_;
+  AuthPromptWin prompt_;
 };
 
 }  // namespace
