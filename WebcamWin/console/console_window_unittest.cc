@@ -4,14 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/main_frame.h"
 #include "WebcamWin/settings.h"
+#include "WebcamWin/shell.h"
 #include "base/file_util.h"
 #include "base/logging.h"
 #include "base/reg_key.h"
 #include "base/socket.h"
 #include "base/test_util.h"
+#include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/session_messages.h"
 
 namespace {
 
@@ -104,6 +110,98 @@ TEST_F(MainFrameConsoleTest, FrameDestroyedWithoutCloseStillCleansUp) {
   }
   // Destroying the frame destroyed its window the usual way.
   EXPECT_NE(std::string::npos, logText().find("WM_DESTROY message"));
+}
+
+// A phone on loopback that records the authorization results.
+class ResultPhone : public phonesim::PhoneConnection::Observer {
+ public:
+  ResultPhone() { connection.addObserver(this); }
+  ~ResultPhone() override { connection.removeObserver(this); }
+  void onMessage(phonesim::PhoneConnection*, const transport::Frame& frame) override {
+    int32_t kind = 0, value = 0;
+    if (frame.type == phonesim::kAuthType && phonesim::readKind(frame.payload, &kind) && kind == 2 &&
+        phonesim::readIntegerField(frame.payload, 1, &value))
+      results.push_back(value);
+  }
+  phonesim::PhoneConnection connection;
+  std::vector<int32_t> results;
+};
+
+template <typename Done>
+bool pumpUntil(base::MessageLoop& loop, Done done) {
+  for (int i = 0; i < 400 && !done(); ++i) loop.runFor(10);
+  return done();
+}
+
+TEST_F(MainFrameConsoleTest, ThePromptIsAnsweredByKeysByCtrlCAndByAnotherStart) {
+  setPort(0);
+  base::MessageLoop loop;
+  CMainFrame frame;
+  ASSERT_TRUE(frame.createWindow(u"Title"));
+  auto* console = static_cast<ConsoleWindow*>(frame.window());
+  ResultPhone phone;
+  std::string error;
+  ASSERT_TRUE(phone.connection.connect("127.0.0.1", frame.transport()->localPort(), 5000, &error));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return phone.connection.isConnected(); }));
+  ASSERT_TRUE(phone.connection.sendHandshake(phonesim::PhoneIdentity()));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return phone.connection.serverHandshake() != nullptr; }));
+
+  // Without a question open, another start's answer finds nobody.
+  std::atomic<bool> answered{true};
+  std::thread other([&] { answered = console->answerFromAnotherStart(shell::kAnswerAllowOnce); });
+  ASSERT_TRUE(pumpUntil(loop, [&] { return !answered.load(); }));
+  other.join();
+  EXPECT_FALSE(answered);
+
+  auto ask = [&](const std::string& uid) {
+    phone.connection.sendMessage(phonesim::kAuthType, phonesim::authData(uid, "Phone " + uid));
+    return pumpUntil(loop, [&] { return frame.authorizationPending(); });
+  };
+  // Keys other than the answers leave the question open.
+  ASSERT_TRUE(ask("K-1"));
+  console->onKey('x');
+  EXPECT_TRUE(frame.authorizationPending());
+  console->onKey('d');
+  EXPECT_FALSE(frame.authorizationPending());
+  ASSERT_TRUE(pumpUntil(loop, [&] { return phone.results.size() == 1; }));
+  EXPECT_EQ(0, phone.results.back());
+
+  // Ctrl-C at the question denies instead of closing.
+  ASSERT_TRUE(ask("K-2"));
+  console->onInterrupt();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return phone.results.size() == 2; }));
+  EXPECT_EQ(0, phone.results.back());
+  EXPECT_EQ(std::string::npos, logText().find("WM_CLOSE message"));
+
+  // "-allow" from another start lists the phone.
+  ASSERT_TRUE(ask("K-3"));
+  answered = false;
+  std::atomic<bool> done{false};
+  std::thread allow([&] {
+    answered = console->answerFromAnotherStart(shell::kAnswerAllowAlways);
+    done = true;
+  });
+  ASSERT_TRUE(pumpUntil(loop, [&] { return done.load(); }));
+  allow.join();
+  EXPECT_TRUE(answered);
+  ASSERT_TRUE(pumpUntil(loop, [&] { return phone.results.size() == 3; }));
+  EXPECT_EQ(1, phone.results.back());
+  uint32_t status = 0;
+  EXPECT_TRUE(CSettings::Instance().findDevice(u"K-3", &status));
+  CSettings reloaded;
+  ASSERT_TRUE(reloaded.load());
+  EXPECT_TRUE(reloaded.findDevice(u"K-3", &status));  // saved at once
+  EXPECT_FALSE(reloaded.findDevice(u"K-1", &status));
+
+  // Listed now: accepted again without a question.
+  phone.connection.sendMessage(phonesim::kAuthType, phonesim::authData("K-3", "Phone K-3"));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return phone.results.size() == 4; }));
+  EXPECT_EQ(1, phone.results.back());
+  EXPECT_FALSE(frame.authorizationPending());
+
+  EXPECT_EQ("Phone 'Ann' (Unique ID: U-1) wants to connect. [a]lways allow, allow [o]nce, [d]eny?",
+            ConsoleWindow::promptText(u"Ann", u"U-1"));
+  CSettings::Instance().removeDevice(u"K-3");
 }
 
 }  // namespace
