@@ -124,7 +124,7 @@ void Transport::closeOverdueHandshakes() {
   const int64_t now = clock_();
   while (!pending_.empty() && pending_.front().deadlineMs <= now) {
     ++counters_.handshakeTimeouts;
-    closePending(pending_.front().bearer, "no handshake within 10 s");
+    closePending(pending_.front().bearer, "no handshake within the time-out");
   }
   if (pending_.empty() && checkTimerRunning_) {
     window_->killTimer(kHandshakeCheckTimerId);

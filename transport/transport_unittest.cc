@@ -353,8 +353,8 @@ TEST_F(TransportTest, ConnectionsWithoutAHandshakeAreClosedAfterTenSeconds) {
   EXPECT_EQ(watcher_.events, (std::vector<std::string>{"start", "connect"}));
   const std::string text = log.contents();
   size_t lines = 0;
-  for (size_t at = text.find("closed: no handshake"); at != std::string::npos;
-       at = text.find("closed: no handshake", at + 1)) {
+  for (size_t at = text.find("closed: no handshake within the time-out"); at != std::string::npos;
+       at = text.find("closed: no handshake within the time-out", at + 1)) {
     ++lines;
   }
   EXPECT_EQ(lines, 2u);
