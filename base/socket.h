@@ -38,6 +38,14 @@ long socketBytesAvailable(SocketHandle s);
 // Pending error of the socket (SO_ERROR).
 int32_t socketPendingError(SocketHandle s);
 void socketShutdownSend(SocketHandle s);
+// Turns on TCP keepalive so that a peer that vanished without a word (its
+// network gone) is noticed: the first probe after `idleSeconds` without
+// traffic, then one every `intervalSeconds`; after `probes` unanswered ones
+// the connection fails. Where the system allows, bytes left unacknowledged
+// for as long fail it as well (probes are only sent on an idle connection).
+// False when the system refused keepalive itself; the finer settings are
+// best effort.
+bool socketSetKeepAlive(SocketHandle s, uint32_t idleSeconds, uint32_t intervalSeconds, uint32_t probes);
 void socketClose(SocketHandle s);
 
 // Dotted address and port of either end; empty / 0 when unknown.

@@ -134,6 +134,23 @@ int32_t socketPendingError(SocketHandle s) {
 
 void socketShutdownSend(SocketHandle s) { ::shutdown(fdOf(s), SHUT_WR); }
 
+bool socketSetKeepAlive(SocketHandle s, uint32_t idleSeconds, uint32_t intervalSeconds, uint32_t probes) {
+  const int fd = fdOf(s);
+  const int on = 1;
+  if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on)) != 0) return false;
+  const int idle = static_cast<int>(idleSeconds), interval = static_cast<int>(intervalSeconds),
+            count = static_cast<int>(probes);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+  // While the server is sending (audio to the phone) the connection is never
+  // idle and keepalive never probes; the retransmissions would go on for
+  // many minutes. This bounds them the same way.
+  const unsigned int userTimeoutMs = (idleSeconds + intervalSeconds * probes) * 1000u;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof(userTimeoutMs));
+  return true;
+}
+
 void socketClose(SocketHandle s) {
   if (s == kInvalidSocket) return;
   internal::forgetSocket(s);

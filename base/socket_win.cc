@@ -1,5 +1,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 
 #include <cstring>
 #include <mutex>
@@ -134,6 +135,26 @@ int32_t socketPendingError(SocketHandle s) {
 }
 
 void socketShutdownSend(SocketHandle s) { ::shutdown(sock(s), SD_SEND); }
+
+bool socketSetKeepAlive(SocketHandle s, uint32_t idleSeconds, uint32_t intervalSeconds, uint32_t probes) {
+  tcp_keepalive values;
+  values.onoff = 1;
+  values.keepalivetime = idleSeconds * 1000;
+  values.keepaliveinterval = intervalSeconds * 1000;
+  DWORD returned = 0;
+  if (::WSAIoctl(sock(s), SIO_KEEPALIVE_VALS, &values, sizeof(values), nullptr, 0, &returned, nullptr,
+                 nullptr) != 0) {
+    return false;
+  }
+  // The probe count (Windows 10 1703 on; older systems keep their 10) and the
+  // limit on retransmissions of unacknowledged bytes (seconds); best effort.
+  constexpr int kTcpMaxRt = 5, kTcpKeepCnt = 16;
+  const DWORD count = probes;
+  ::setsockopt(sock(s), IPPROTO_TCP, kTcpKeepCnt, reinterpret_cast<const char*>(&count), sizeof(count));
+  const DWORD maxRt = idleSeconds + intervalSeconds * probes;
+  ::setsockopt(sock(s), IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRt), sizeof(maxRt));
+  return true;
+}
 
 void socketClose(SocketHandle s) {
   if (s == kInvalidSocket) return;

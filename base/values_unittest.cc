@@ -183,6 +183,29 @@ TEST(ValuesEncoding, FailureLeavesIteratorInPlace) {
   EXPECT_EQ(it.offset(), before);
 }
 
+// What the values fuzzer checks on every input, on the kind of input that
+// once stopped it: reals from the wire that are NaNs (a quiet one, a negative
+// one with a payload) or a negative zero decode, equal their re-encoding and
+// encode back to the very bytes received.
+TEST(ValuesEncoding, ReceivedNaNsRoundTripBitForBit) {
+  const uint64_t reals[] = {0x7FF8000000000000ULL, 0xFFF4000000000123ULL, 0x8000000000000000ULL};
+  Wire w;
+  w.tag(6).u32(3);
+  for (int i = 0; i < 3; ++i) {
+    w.str(std::string(1, static_cast<char>('a' + i))).tag(3);
+    w.u32(static_cast<uint32_t>(reals[i])).u32(static_cast<uint32_t>(reals[i] >> 32));
+  }
+  const std::vector<uint8_t> received = w.finish();
+  const auto first = decode(received);
+  ASSERT_TRUE(first);
+  const std::vector<uint8_t> again = encode(*first);
+  EXPECT_EQ(again, received);
+  const auto second = decode(again);
+  ASSERT_TRUE(second);
+  EXPECT_TRUE(second->equals(first.get()));
+  EXPECT_TRUE(first->equals(second.get()));
+}
+
 TEST(Values, CopyEqualityAndOwnership) {
   FundamentalValue big(static_cast<int64_t>(0x7FFFFFFFFFFFFFFFLL));
   std::unique_ptr<Value> copy(big.deepCopy());

@@ -1,9 +1,11 @@
 // Arbitrary bytes as a received message: a 32-bit kind followed by a value
-// dictionary. Decoding must never crash; whatever decodes must encode again
-// and decode to an equal tree.
+// dictionary. Decoding must never crash; whatever decodes must encode again,
+// decode to an equal tree, and that tree must encode to the same bytes (the
+// bytes compare what equality cannot see, a NaN's payload for one).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/pickle.h"
 #include "base/values.h"
@@ -20,5 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   base::PickleIterator it2(again);
   std::unique_ptr<base::DictionaryValue> back = base::readDictionaryFromPickle(&it2);
   if (!back || !back->equals(dict.get())) std::abort();
+  base::Pickle third;
+  if (!base::writeDictionaryToPickle(*back, &third) || third.size() != again.size() ||
+      std::memcmp(third.data(), again.data(), again.size()) != 0) {
+    std::abort();
+  }
   return 0;
 }

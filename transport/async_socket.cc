@@ -114,6 +114,8 @@ bool AsyncSocket::adopt(base::SocketHandle handle) {
     return false;
   }
   socket_ = handle;
+  if (!base::socketSetKeepAlive(handle, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes))
+    LOG(WARNING) << "Keepalive could not be turned on; a vanished peer goes unnoticed";
   if (!window_->selectSocket(handle, kMsgSocketEvent, base::kFdRead | base::kFdWrite | base::kFdClose)) {
     close();
     return false;

@@ -43,6 +43,13 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   // A plain close first drops at most this much input nobody will read.
   static constexpr size_t kMaxDiscardBytes = 256 * 1024;
 
+  // Every accepted connection probes a silent peer: a phone that vanished
+  // (its Wi-Fi gone, so no FIN or RST ever comes) fails the connection about
+  // idle + interval * probes = 25 s after it was last heard.
+  static constexpr uint32_t kKeepAliveIdleSeconds = 10;
+  static constexpr uint32_t kKeepAliveIntervalSeconds = 5;
+  static constexpr uint32_t kKeepAliveProbes = 3;
+
   // Status flags.
   enum Flag : uint32_t {
     kStarted = 0x2,            // listening or connected: only then is the close reported

@@ -1,6 +1,7 @@
 #include "transport/transport.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "base/logging.h"
 #include "transport/handshake.h"
@@ -11,14 +12,29 @@ namespace {
 
 constexpr uint32_t kMsgCollectGarbage = base::kMsgUser;
 constexpr uint16_t kNoClientPort = 65535;
+constexpr uintptr_t kHandshakeCheckTimerId = 1;
+
+int64_t steadyNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string peerOf(const MessageBearer* bearer) {
+  const DataBearer* data = bearer->dataBearer();
+  if (!data) return "?";
+  return data->peerAddress() + ":" + std::to_string(data->peerPort());
+}
 
 }  // namespace
 
-Transport::Transport() : window_(std::make_unique<base::MessageWindow>(kWindowClass, static_cast<base::MessageWindow::Handler*>(this))) {}
+Transport::Transport()
+    : window_(std::make_unique<base::MessageWindow>(kWindowClass, static_cast<base::MessageWindow::Handler*>(this))),
+      clock_(steadyNowMs) {}
 
 Transport::~Transport() {
   // Sockets destroyed this way report nothing.
   client_ = nullptr;
+  pending_.clear();
   bearers_.clear();
   listening_.reset();
   doomedBearers_.clear();
@@ -89,16 +105,54 @@ void Transport::onBearerDidStopListening(DataBearer* bearer) {
 }
 
 void Transport::onBearerDidAcceptNewBearer(DataBearer* bearer, DataBearer* newBearer) {
+  if (pending_.size() >= kMaxPendingConnections) {
+    ++counters_.pendingEvictions;
+    closePending(pending_.front().bearer, "too many connections are waiting for their handshake");
+  }
   auto messageBearer = std::make_unique<MessageBearer>();
   messageBearer->setApplicationId(applicationId_);
   const VersionParts parts = parseVersionParts(version_);
   messageBearer->setVersion(parts[0], parts[1], parts[2], parts[3]);
   messageBearer->setDelegate(this);
   messageBearer->attach(newBearer);
+  pending_.push_back({messageBearer.get(), clock_() + kHandshakeTimeoutMs});
   bearers_.push_back(std::move(messageBearer));
+  if (!checkTimerRunning_) checkTimerRunning_ = window_->setTimer(kHandshakeCheckTimerId, kHandshakeCheckIntervalMs);
+}
+
+void Transport::closeOverdueHandshakes() {
+  const int64_t now = clock_();
+  while (!pending_.empty() && pending_.front().deadlineMs <= now) {
+    ++counters_.handshakeTimeouts;
+    closePending(pending_.front().bearer, "no handshake within the time-out");
+  }
+  if (pending_.empty() && checkTimerRunning_) {
+    window_->killTimer(kHandshakeCheckTimerId);
+    checkTimerRunning_ = false;
+  }
+}
+
+void Transport::closePending(MessageBearer* bearer, const char* reason) {
+  forgetPending(bearer);
+  LOG(WARNING) << "Connection from " << peerOf(bearer) << " closed: " << reason;
+  auto it = std::find_if(bearers_.begin(), bearers_.end(),
+                         [bearer](const std::unique_ptr<MessageBearer>& b) { return b.get() == bearer; });
+  if (it == bearers_.end()) return;
+  std::unique_ptr<MessageBearer> gone = std::move(*it);
+  bearers_.erase(it);
+  // Nobody hears of it: it never was a client.
+  gone->setDelegate(nullptr);
+  if (gone->dataBearer()) gone->dataBearer()->disconnect();
+  deleteSoon(std::move(gone));
+}
+
+void Transport::forgetPending(MessageBearer* bearer) {
+  auto it = std::find_if(pending_.begin(), pending_.end(), [bearer](const Pending& p) { return p.bearer == bearer; });
+  if (it != pending_.end()) pending_.erase(it);
 }
 
 void Transport::onMessageBearerDidConnect(MessageBearer* bearer) {
+  forgetPending(bearer);
   if (client_) {
     LOG(INFO) << "Another phone is connected already; saying farewell to the new one";
     bearer->sendFarewell(kFarewellAnotherPhoneConnected);
@@ -117,6 +171,7 @@ void Transport::onMessageBearerDidDisconnect(MessageBearer* bearer) {
   auto it = std::find_if(bearers_.begin(), bearers_.end(),
                          [bearer](const std::unique_ptr<MessageBearer>& b) { return b.get() == bearer; });
   if (it == bearers_.end()) return;
+  forgetPending(bearer);
   std::unique_ptr<MessageBearer> gone = std::move(*it);
   bearers_.erase(it);
   deleteSoon(std::move(gone));
@@ -147,7 +202,11 @@ void Transport::deleteSoon(std::unique_ptr<SocketDataBearer> listener) {
   if (!cleanupPosted_) cleanupPosted_ = window_->post(kMsgCollectGarbage);
 }
 
-void Transport::onWindowMessage(uint32_t msg, uintptr_t, intptr_t) {
+void Transport::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t) {
+  if (msg == base::kMsgTimer && wparam == kHandshakeCheckTimerId) {
+    closeOverdueHandshakes();
+    return;
+  }
   if (msg != kMsgCollectGarbage) return;
   cleanupPosted_ = false;
   std::vector<std::unique_ptr<MessageBearer>> bearers;

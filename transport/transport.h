@@ -5,6 +5,10 @@
 // that type. A second phone is answered with farewell 1 after its handshake;
 // messages of any connection other than the client are dropped.
 //
+// Connections that have not passed their handshake are held for at most
+// kHandshakeTimeoutMs, and at most kMaxPendingConnections of them at once: a
+// connection beyond that closes the oldest. Both are logged and counted.
+//
 // Thread: create, use and destroy on the thread that runs the sockets' loop;
 // observers are called on that thread. Observers must not destroy the
 // transport from inside a notification.
@@ -12,6 +16,8 @@
 #define TRANSPORT_TRANSPORT_H_
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +52,19 @@ class Transport : public DataBearer::Delegate,
   };
 
   static constexpr const char16_t* kWindowClass = u"com.quillonlabs.transport.Transport";
+
+  // A connection must pass its handshake this soon after it was accepted.
+  static constexpr int64_t kHandshakeTimeoutMs = 10000;
+  // At most this many connections wait for their handshake at once.
+  static constexpr size_t kMaxPendingConnections = 32;
+  // How often overdue handshakes are looked for while any is pending.
+  static constexpr uint32_t kHandshakeCheckIntervalMs = 1000;
+
+  // What the connection rules have done since the transport was created.
+  struct Counters {
+    uint64_t handshakeTimeouts = 0;  // closed: no handshake within the time-out
+    uint64_t pendingEvictions = 0;   // closed: too many waiting for a handshake
+  };
 
   Transport();
   // Closes every connection and the listener without notifying anybody.
@@ -96,6 +115,16 @@ class Transport : public DataBearer::Delegate,
 
   // Connections accepted and not yet gone (the client included).
   size_t connectionCount() const { return bearers_.size(); }
+  // Of those, the ones still waiting for their handshake.
+  size_t pendingCount() const { return pending_.size(); }
+  const Counters& counters() const { return counters_; }
+
+  // Closes every connection whose handshake is overdue. Runs by itself every
+  // kHandshakeCheckIntervalMs while connections are pending.
+  void closeOverdueHandshakes();
+  // The monotonic clock (milliseconds) the handshake deadlines are measured
+  // with; tests substitute their own before connections arrive.
+  void setClockForTesting(std::function<int64_t()> nowMs) { clock_ = std::move(nowMs); }
 
  private:
   // DataBearer::Delegate (the listener)
@@ -116,6 +145,10 @@ class Transport : public DataBearer::Delegate,
   void deleteSoon(std::unique_ptr<SocketDataBearer> listener);
   void onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
   std::string clientString(const char* key) const;
+  // Takes a bearer that has not passed its handshake out of the lists and
+  // closes it; nobody is told.
+  void closePending(MessageBearer* bearer, const char* reason);
+  void forgetPending(MessageBearer* bearer);
 
   uint32_t applicationId_ = 0;
   std::string version_;
@@ -128,6 +161,16 @@ class Transport : public DataBearer::Delegate,
   std::vector<std::unique_ptr<MessageBearer>> doomedBearers_;
   std::vector<std::unique_ptr<SocketDataBearer>> doomedListeners_;
   bool cleanupPosted_ = false;
+
+  struct Pending {
+    MessageBearer* bearer;
+    int64_t deadlineMs;
+  };
+  // In the order accepted, which is also the order of their deadlines.
+  std::deque<Pending> pending_;
+  bool checkTimerRunning_ = false;
+  std::function<int64_t()> clock_;
+  Counters counters_;
 };
 
 }  // namespace transport

@@ -2,9 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <random>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include "base/message_loop.h"
+#include "base/socket.h"
 #include "transport/byte_order.h"
 #include "transport/transport_test_support.h"
 
@@ -43,6 +55,9 @@ uint32_t farewellReason(const Frame& frame) {
 class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Handshake deadlines run on this clock: nothing is overdue until a test
+    // moves it.
+    transport_.setClockForTesting([this] { return now_; });
     transport_.setApplicationId(kAppId);
     transport_.setVersion("2.2.0.0");
     transport_.addObserver(&watcher_);
@@ -62,6 +77,18 @@ class TransportTest : public ::testing::Test {
     return peer;
   }
 
+  // A connection that says nothing, once the transport holds it.
+  std::unique_ptr<TestPeer> silent() {
+    auto peer = std::make_unique<TestPeer>();
+    const size_t before = transport_.counters().pendingEvictions + transport_.pendingCount();
+    EXPECT_TRUE(peer->connect(port_));
+    EXPECT_TRUE(runUntil(&loop_, [&] {
+      return peer->connected && transport_.counters().pendingEvictions + transport_.pendingCount() == before + 1;
+    }));
+    return peer;
+  }
+
+  int64_t now_ = 1000000;
   base::MessageLoop loop_;
   Transport transport_;
   Observer watcher_;
@@ -286,6 +313,195 @@ TEST_F(TransportTest, ListeningIsReportedAndABusyPortRefused) {
   EXPECT_NE(transport_.localPort(), 0);
   other.removeObserver(&events);
 }
+
+TEST_F(TransportTest, ConnectionsWithoutAHandshakeAreClosedAfterTenSeconds) {
+  LogCapture log;
+  auto quiet = silent();
+  const uint16_t quietPort = quiet->socket()->localPort();
+  now_ += 4000;
+  auto trickle = silent();
+  trickle->send({0x01, 0x00});  // the start of a frame, never finished
+  now_ += Transport::kHandshakeTimeoutMs - 4000 - 1;
+  transport_.closeOverdueHandshakes();
+  EXPECT_EQ(transport_.pendingCount(), 2u);
+
+  // A phone that handshakes is not held to the deadline.
+  auto phoneNow = phone();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1; }));
+  EXPECT_EQ(transport_.pendingCount(), 2u);
+
+  now_ += 1;
+  transport_.closeOverdueHandshakes();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return quiet->closed; }));
+  EXPECT_EQ(transport_.pendingCount(), 1u);
+  EXPECT_EQ(transport_.counters().handshakeTimeouts, 1u);
+  EXPECT_TRUE(quiet->frames.empty());  // closed without a word
+  EXPECT_FALSE(trickle->closed);
+
+  now_ += 4000;
+  transport_.closeOverdueHandshakes();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return trickle->closed && transport_.connectionCount() == 1; }));
+  EXPECT_EQ(transport_.counters().handshakeTimeouts, 2u);
+  EXPECT_EQ(transport_.counters().pendingEvictions, 0u);
+
+  // Long after, the admitted phone is still there; nobody heard of the others.
+  now_ += 3600 * 1000;
+  transport_.closeOverdueHandshakes();
+  loop_.runFor(20);
+  EXPECT_FALSE(phoneNow->closed);
+  EXPECT_NE(transport_.clientBearer(), nullptr);
+  EXPECT_EQ(watcher_.events, (std::vector<std::string>{"start", "connect"}));
+  const std::string text = log.contents();
+  size_t lines = 0;
+  for (size_t at = text.find("closed: no handshake within the time-out"); at != std::string::npos;
+       at = text.find("closed: no handshake within the time-out", at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 2u);
+  EXPECT_TRUE(log.contains("Connection from 127.0.0.1:" + std::to_string(quietPort) + " closed"));
+}
+
+TEST_F(TransportTest, AConnectionThatLeavesBeforeItsHandshakeStopsWaiting) {
+  // A foreign application never passes the handshake; once its farewell is
+  // written and it is gone, it no longer counts against the limit.
+  auto foreign = phone(999);
+  ASSERT_TRUE(runUntil(&loop_, [&] { return foreign->closed; }));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return transport_.connectionCount() == 0; }));
+  EXPECT_EQ(transport_.pendingCount(), 0u);
+  EXPECT_EQ(transport_.counters().handshakeTimeouts, 0u);
+}
+
+TEST_F(TransportTest, AtMostThirtyTwoConnectionsWaitAndANewOneClosesTheOldest) {
+  LogCapture log;
+  std::vector<std::unique_ptr<TestPeer>> waiting;
+  for (size_t i = 0; i < Transport::kMaxPendingConnections; ++i) waiting.push_back(silent());
+  EXPECT_EQ(transport_.pendingCount(), Transport::kMaxPendingConnections);
+  EXPECT_EQ(transport_.counters().pendingEvictions, 0u);
+
+  waiting.push_back(silent());
+  ASSERT_TRUE(runUntil(&loop_, [&] { return waiting[0]->closed; }));
+  EXPECT_EQ(transport_.pendingCount(), Transport::kMaxPendingConnections);
+  EXPECT_EQ(transport_.counters().pendingEvictions, 1u);
+  loop_.runFor(20);
+  for (size_t i = 1; i < waiting.size(); ++i) EXPECT_FALSE(waiting[i]->closed) << i;
+
+  // A real phone still gets in during the crowd (pushing out the next oldest).
+  auto real = phone();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1 && waiting[1]->closed; }));
+  EXPECT_EQ(transport_.counters().pendingEvictions, 2u);
+  EXPECT_EQ(real->frames.size(), 1u);
+  EXPECT_EQ(transport_.pendingCount(), Transport::kMaxPendingConnections - 1);
+  EXPECT_EQ(transport_.connectionCount(), Transport::kMaxPendingConnections);
+  EXPECT_TRUE(log.contains("closed: too many connections are waiting for their handshake"));
+
+  // The deadline still applies to the crowd; the client stays.
+  now_ += Transport::kHandshakeTimeoutMs;
+  transport_.closeOverdueHandshakes();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return transport_.connectionCount() == 1; }));
+  EXPECT_EQ(transport_.counters().handshakeTimeouts, Transport::kMaxPendingConnections - 1);
+  EXPECT_NE(transport_.clientBearer(), nullptr);
+}
+
+TEST(SocketKeepAlive, AcceptedConnectionsProbeTheirPeer) {
+  int32_t error = 0;
+  const base::SocketHandle s = base::socketListen(0, true, &error);
+  ASSERT_NE(s, base::kInvalidSocket);
+  EXPECT_TRUE(base::socketSetKeepAlive(s, AsyncSocket::kKeepAliveIdleSeconds, AsyncSocket::kKeepAliveIntervalSeconds,
+                                       AsyncSocket::kKeepAliveProbes));
+  // Idle 10 s, then 3 probes 5 s apart: a silent peer is gone after 25 s.
+  EXPECT_EQ(AsyncSocket::kKeepAliveIdleSeconds + AsyncSocket::kKeepAliveIntervalSeconds * AsyncSocket::kKeepAliveProbes,
+            25u);
+#ifdef __linux__
+  const int fd = static_cast<int>(s);
+  auto option = [fd](int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof(value);
+    return ::getsockopt(fd, level, name, &value, &length) == 0 ? value : -1;
+  };
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 10);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 5);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 25000);
+#endif
+  base::socketClose(s);
+}
+
+#ifdef __linux__
+// A phone on the other end of a veth pair in a network namespace of its own.
+// Setting its end down drops every packet both ways: no FIN, no RST, just
+// silence, as when a phone's Wi-Fi goes.
+class VanishingPhoneTest : public TransportTest {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a network namespace";
+    const std::string id = std::to_string(::getpid() % 100000);
+    ns_ = "lumora-ka" + id;
+    pcEnd_ = "lka" + id + "p";
+    phoneEnd_ = "lka" + id + "f";
+    octet_ = std::to_string(1 + ::getpid() % 250);
+    if (!sh("ip netns add " + ns_) || !sh("ip link add " + pcEnd_ + " type veth peer name " + phoneEnd_) ||
+        !sh("ip link set " + phoneEnd_ + " netns " + ns_) ||
+        !sh("ip addr add 10.213." + octet_ + ".1/24 dev " + pcEnd_) || !sh("ip link set " + pcEnd_ + " up") ||
+        !sh(inNs("ip addr add 10.213." + octet_ + ".2/24 dev " + phoneEnd_)) || !phoneLink(true)) {
+      GTEST_SKIP() << "network namespaces or veth pairs cannot be made here";
+    }
+    made_ = true;
+    TransportTest::SetUp();
+  }
+  void TearDown() override {
+    if (made_) sh("ip netns del " + ns_ + "; ip link del " + pcEnd_ + " 2>/dev/null");
+  }
+
+  static bool sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+  std::string inNs(const std::string& command) const { return "ip netns exec " + ns_ + " " + command; }
+  bool phoneLink(bool up) { return sh(inNs(std::string("ip link set ") + phoneEnd_ + (up ? " up" : " down"))); }
+
+  // Connects from inside the namespace: the socket belongs to the namespace
+  // that the creating thread is in when it is made.
+  std::unique_ptr<TestPeer> phoneInNamespace() {
+    const int home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int there = ::open(("/var/run/netns/" + ns_).c_str(), O_RDONLY | O_CLOEXEC);
+    auto peer = std::make_unique<TestPeer>();
+    bool ok = home >= 0 && there >= 0 && ::setns(there, CLONE_NEWNET) == 0;
+    if (ok) ok = peer->socket()->connectToHost("10.213." + octet_ + ".1", port_, 5000, nullptr);
+    if (home >= 0) EXPECT_EQ(::setns(home, CLONE_NEWNET), 0);
+    if (home >= 0) ::close(home);
+    if (there >= 0) ::close(there);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(runUntil(&loop_, [&] { return peer->connected; }));
+    peer->sendHandshake(kAppId, 2, 0);
+    EXPECT_TRUE(runUntil(&loop_, [&] { return !peer->frames.empty(); }));
+    return peer;
+  }
+
+  std::string ns_, pcEnd_, phoneEnd_, octet_;
+  bool made_ = false;
+};
+
+TEST_F(VanishingPhoneTest, APhoneWhoseNetworkVanishedIsLostAndAdmittedWhenItReturns) {
+  auto gone = phoneInNamespace();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1; }));
+  EXPECT_EQ(transport_.clientAddress(), "10.213." + octet_ + ".2");
+
+  ASSERT_TRUE(phoneLink(false));
+  const auto lost = std::chrono::steady_clock::now();
+  // Keepalive: 10 s idle, then 3 probes 5 s apart, so about 25 s.
+  ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("disconnect") == 1; }, 60000));
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - lost).count();
+  std::printf("the vanished phone was lost after %lld s\n", static_cast<long long>(seconds));
+  EXPECT_EQ(transport_.clientBearer(), nullptr);
+  EXPECT_FALSE(gone->closed);  // it never heard a thing
+
+  ASSERT_TRUE(phoneLink(true));
+  auto back = phoneInNamespace();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 2; }));
+  loop_.runFor(20);
+  ASSERT_EQ(back->frames.size(), 1u);
+  EXPECT_EQ(back->frames[0].type, kMessageHandshake);
+  EXPECT_NE(transport_.clientBearer(), nullptr);
+}
+#endif  // __linux__
 
 }  // namespace
 }  // namespace transport

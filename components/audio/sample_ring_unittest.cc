@@ -120,6 +120,35 @@ TEST(SampleRingTest, InOrderWritesKeepTheLastCapacitySamples) {
   EXPECT_EQ(SampleRing::kNotYetThere, ring.Read(out.data(), 200, 100000));
 }
 
+// The storage holds exactly kCapacityFrames positions: one sample more and
+// the oldest is given up, never read back as the newest one sharing its slot.
+TEST(SampleRingTest, TheRingHoldsExactlyItsCapacityAtTheEdge) {
+  constexpr uint64_t kCap = SampleRing::kCapacityFrames;
+  SampleRing ring;
+  WriteValues(&ring, 0, kCap);
+  ExpectRange(ring, 0, kCap);
+  std::vector<int16_t> out(2);
+  ASSERT_EQ(SampleRing::kDone, ring.Read(out.data(), 2, 0));
+  EXPECT_EQ(Values(0, 2), out);
+
+  WriteValues(&ring, kCap, 1);  // shares position 0's slot
+  ExpectRange(ring, 1, kCap + 1);
+  ASSERT_EQ(SampleRing::kDone, ring.Read(out.data(), 2, 0));
+  EXPECT_EQ((std::vector<int16_t>{0, ValueAt(1)}), out);
+  EXPECT_EQ(SampleRing::kAlreadyOverwritten, ring.Read(out.data(), 1, 0));
+  std::vector<int16_t> all(kCap);
+  ASSERT_EQ(SampleRing::kDone, ring.Read(all.data(), kCap, 1));
+  EXPECT_EQ(Values(1, kCap), all);
+
+  // A jump ahead gives up just as many: the gap counts as held positions.
+  WriteValues(&ring, kCap + 10, 1);
+  ExpectRange(ring, 11, kCap + 11);
+  ASSERT_EQ(SampleRing::kDone, ring.Read(out.data(), 2, 10));
+  EXPECT_EQ((std::vector<int16_t>{0, ValueAt(11)}), out);
+  ASSERT_EQ(SampleRing::kDone, ring.Read(out.data(), 2, kCap + 1));
+  EXPECT_EQ((std::vector<int16_t>{0, 0}), out);  // the gap is silence
+}
+
 TEST(SampleRingTest, EmptyRangeInsideARequestGivesSilence) {
   SampleRing ring;
   WriteValues(&ring, 0, 500);
