@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "base/file_util.h"
 #include "base/test_util.h"
+#include "components/video/shutter_sound.h"
 #include "components/video/video_test_util.h"
 
 namespace component {
@@ -64,6 +67,29 @@ TEST_F(SnapshotTest, WritesTheLastFrameIntoAFolderThatDidNotExist) {
   ASSERT_TRUE(base::readFile(path, &bytes));
   ASSERT_TRUE(decodeJpeg(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &pixels, &w, &h));
   EXPECT_EQ(64, w);
+}
+
+}  // namespace
+}  // namespace component
+
+namespace component {
+namespace {
+
+TEST(ShutterSound, BuiltInWaveIsAWholeRiffFile) {
+  const std::vector<uint8_t> wave = makeShutterWave();
+  ASSERT_GT(wave.size(), 44u);
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(wave[at]) | (static_cast<uint32_t>(wave[at + 1]) << 8) |
+           (static_cast<uint32_t>(wave[at + 2]) << 16) | (static_cast<uint32_t>(wave[at + 3]) << 24);
+  };
+  EXPECT_EQ(0, std::memcmp(wave.data(), "RIFF", 4));
+  EXPECT_EQ(wave.size() - 8, u32(4));
+  EXPECT_EQ(0, std::memcmp(wave.data() + 36, "data", 4));
+  EXPECT_EQ(wave.size() - 44, u32(40));
+  // Playing (with or without a sound system) neither blocks nor fails.
+  ShutterSound sound;
+  sound.play();
+  sound.play();
 }
 
 }  // namespace
