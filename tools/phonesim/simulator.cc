@@ -13,6 +13,7 @@
 
 #include "base/message_loop.h"
 #include "base/thread_call.h"
+#include "components/component_message.h"
 
 namespace phonesim {
 namespace {
@@ -89,6 +90,22 @@ class Session : public PhoneConnection::Observer,
   int start(std::istream* commands) {
     commands_ = commands;
     std::string error;
+    if (!options_.video.source.empty()) {
+      std::vector<VideoPicture> pictures;
+      if (!loadVideoPictures(options_.video, &pictures, &error)) {
+        out_ << "error " << error << std::endl;
+        return kExitFailed;
+      }
+      out_ << "video sending " << pictures.size() << " pictures " << pictures[0].width << "x" << pictures[0].height
+           << " orientation=" << options_.video.orientation << " fps=" << options_.video.fps << std::endl;
+      const bool dictionary = transport::Version::fromFields(options_.identity.version) >=
+                              transport::Version::fromString("2.0");
+      video_ = std::make_unique<VideoSender>(&phone_, options_.video, dictionary, std::move(pictures));
+      video_->onDone = [this] {
+        out_ << "video sent " << video_->sent() << " frames" << std::endl;
+        if (!options_.stay) window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+      };
+    }
     if (!phone_.connect(options_.host, options_.port, options_.timeoutMs, &error)) {
       out_ << "error cannot connect to " << options_.host << ":" << options_.port << ": " << error << std::endl;
       return kExitFailed;
@@ -126,9 +143,11 @@ class Session : public PhoneConnection::Observer,
     if (handshake.information) {
       for (const auto& [key, value] : *handshake.information) out_ << "info " << key << "=" << valueText(value.get()) << std::endl;
     }
+    if (!options_.authUid.empty()) phone->sendMessage(component::kAuthComponentId, authMessage());
     for (const auto& [type, payload] : options_.messages) phone->sendMessage(type, payload);
+    if (video_) video_->start();
     if (options_.stay) startReadingCommands();
-    else window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+    else if (!video_) window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
   }
 
   void onFarewell(PhoneConnection*, uint32_t reason, uint32_t sequence) override {
@@ -141,6 +160,8 @@ class Session : public PhoneConnection::Observer,
   }
 
   void onPhoneDisconnected(PhoneConnection*, const transport::Error* error) override {
+    if (video_ && !video_->done()) out_ << "video sent " << video_->sent() << " frames" << std::endl;
+    if (video_) video_->stop();
     out_ << "disconnected";
     if (error && !(error->domain == transport::Error::kSystem && error->code == 0))
       out_ << " error domain=" << error->domain << " code=" << error->code << " " << error->description;
@@ -214,6 +235,14 @@ class Session : public PhoneConnection::Observer,
     }
   }
 
+  // The authorization data (kind 1): unique id (tag 1) and name (tag 2).
+  std::vector<uint8_t> authMessage() const {
+    base::Pickle message = component::makeComponentMessage(1);
+    component::writeTaggedBytes(&message, 1, options_.authUid.data(), options_.authUid.size());
+    component::writeTaggedBytes(&message, 2, options_.authName.data(), options_.authName.size());
+    return component::messageBytes(message);
+  }
+
   const SimulatorOptions& options_;
   std::ostream& out_;
   base::MessageLoop* loop_;
@@ -225,6 +254,7 @@ class Session : public PhoneConnection::Observer,
   std::shared_ptr<std::atomic<bool>> readerDone_;
   std::thread reader_;
   bool finished_ = false;
+  std::unique_ptr<VideoSender> video_;
 };
 
 }  // namespace
@@ -246,6 +276,13 @@ const char* usageText() {
          "  --linger MS          without --stay: listen this long after the answer (300)\n"
          "  --timeout MS         for connecting and for the answer (5000)\n"
          "  --log FILE           write the transport's log there\n"
+         "  --auth UID[:NAME]    send the phone's authorization data first\n"
+         "  --video SOURCE       stream JPEG frames: pattern (a test card), a folder of\n"
+         "                       .jpg files, or an .mjpeg file\n"
+         "  --fps N              frames per second (15)\n"
+         "  --orientation CODE   orientation code of the frames: 0, 1, 2, 4, 8 (0)\n"
+         "  --card WxH           size of the upright test card (480x360)\n"
+         "  --frames N           stop after N frames (0: until the PC ends it)\n"
          "exit code: 0 answered, 2 farewell received, 1 failure\n";
 }
 
@@ -367,6 +404,41 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
       o.timeoutMs = static_cast<int32_t>(n);
     } else if (name == "--log") {
       if (!value(&o.logFile)) return false;
+    } else if (name == "--auth") {
+      if (!value(&text)) return false;
+      const size_t colon = text.find(':');
+      o.authUid = text.substr(0, colon);
+      if (colon != std::string::npos) o.authName = text.substr(colon + 1);
+      if (o.authUid.empty()) {
+        *error = "--auth needs a unique id";
+        return false;
+      }
+    } else if (name == "--video") {
+      if (!value(&o.video.source)) return false;
+    } else if (name == "--fps") {
+      if (!number(1000, &n)) return false;
+      if (n == 0) {
+        *error = "--fps: 0 frames per second";
+        return false;
+      }
+      o.video.fps = static_cast<uint32_t>(n);
+    } else if (name == "--orientation") {
+      if (!number(15, &n)) return false;
+      o.video.orientation = static_cast<uint32_t>(n);
+    } else if (name == "--frames") {
+      if (!number(0xFFFFFFFFu, &n)) return false;
+      o.video.frames = static_cast<uint32_t>(n);
+    } else if (name == "--card") {
+      if (!value(&text)) return false;
+      const size_t x = text.find('x');
+      uint64_t w = 0, h = 0;
+      if (x == std::string::npos || !parseNumber(text.substr(0, x), 4096, &w) ||
+          !parseNumber(text.substr(x + 1), 4096, &h) || w < 8 || h < 8) {
+        *error = "--card wants WxH (8 to 4096 each), got " + text;
+        return false;
+      }
+      o.video.width = static_cast<int32_t>(w);
+      o.video.height = static_cast<int32_t>(h);
     } else {
       *error = "unknown argument: " + name;
       return false;

@@ -8,6 +8,8 @@
 //   info <key>=<value>                (each entry of the PC's dictionary)
 //   message sequence=<n> type=<t> bytes=<n> data=<hex of the first 32 bytes>
 //   farewell sequence=<n> reason=<r>
+//   video sending <n> pictures <w>x<h> orientation=<code> fps=<n>
+//   video sent <n> frames
 //   disconnected[ error domain=<d> code=<c> <text>]
 //   error <text>
 #ifndef TOOLS_PHONESIM_SIMULATOR_H_
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/video_sender.h"
 
 namespace phonesim {
 
@@ -39,6 +42,13 @@ struct SimulatorOptions {
   int32_t timeoutMs = 5000;
   // Log file of the transport code (none by default).
   std::string logFile;
+  // The camera: streams frames once the PC answered (source empty: none).
+  // Without `stay` the session ends `lingerMs` after the last of
+  // `video.frames`, or runs until the PC ends it when that is 0.
+  VideoOptions video;
+  // Authorization data sent first once the PC answered ("" = none).
+  std::string authUid;
+  std::string authName = "phonesim";
 };
 
 enum ExitCode : int {
