@@ -17,6 +17,11 @@ int32_t readInt32(const uint8_t* at) {
 
 }  // namespace
 
+std::string cameraSectionName() {
+  const char* name = std::getenv("LUMORA_CAMERA_SECTION");
+  return name && name[0] ? std::string(name) : std::string(kCameraSectionName);
+}
+
 void cameraPictureSize(int32_t requestedWidth, int32_t requestedHeight, int32_t* width, int32_t* height) {
   // |INT32_MIN| does not fit; it is no valid size anyway.
   const int64_t h = std::llabs(static_cast<int64_t>(requestedHeight));

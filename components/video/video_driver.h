@@ -33,6 +33,10 @@ constexpr size_t kCameraViewBytes = kCameraPixelBytes + 8;  // 304,136
 constexpr int32_t kCameraDefaultWidth = 320;
 constexpr int32_t kCameraDefaultHeight = 240;
 
+// The section's name: kCameraSectionName, or LUMORA_CAMERA_SECTION from the
+// environment when set (side-by-side runs and tests).
+std::string cameraSectionName();
+
 // The picture size the writer produces for a request of the camera: 352 x
 // 288 and 320 x 240 are taken (the height's sign is the camera's concern;
 // rows are always written top to bottom), anything else gives 320 x 240.
@@ -41,7 +45,7 @@ void cameraPictureSize(int32_t requestedWidth, int32_t requestedHeight, int32_t*
 class VideoDriver : public VideoComponent::Observer {
  public:
   // Opens or creates the section `name` (tests pass their own).
-  explicit VideoDriver(const std::string& name = kCameraSectionName);
+  explicit VideoDriver(const std::string& name = cameraSectionName());
   ~VideoDriver() override;
   VideoDriver(const VideoDriver&) = delete;
   VideoDriver& operator=(const VideoDriver&) = delete;
