@@ -110,8 +110,12 @@ class GdiPlusCanvas : public PictureCanvas {
     }
     Bitmap source = wrapPixels(pixels, w, h, rowBytes);
     if (!source) return false;
+    // Whole-pixel turns: every destination pixel is one source pixel. The
+    // size is given so the bitmap's resolution cannot scale the drawing.
+    gp::GdipSetInterpolationMode(graphics_, Gdiplus::InterpolationModeNearestNeighbor);
+    gp::GdipSetPixelOffsetMode(graphics_, Gdiplus::PixelOffsetModeHalf);
     // A failing draw is recorded by GDI+ and does not stop the conversion.
-    gp::GdipDrawImageI(graphics_, source.get(), 0, 0);
+    gp::GdipDrawImageRectI(graphics_, source.get(), 0, 0, w, h);
     gp::GdipFlush(graphics_, Gdiplus::FlushIntentionFlush);
     return copyPixels(bitmap_.get(), width(), height(), out);
   }
@@ -121,9 +125,16 @@ class GdiPlusCanvas : public PictureCanvas {
     Bitmap source = wrapPixels(pixels, w, h, rowBytes);
     if (!source) return false;
     gp::GdipGraphicsClear(graphics_, 0xFF000000);
-    gp::GdipDrawImageRect(graphics_, source.get(), static_cast<Gdiplus::REAL>(rect.x),
-                          static_cast<Gdiplus::REAL>(rect.y), static_cast<Gdiplus::REAL>(rect.width),
-                          static_cast<Gdiplus::REAL>(rect.height));
+    // Edge pixels are filtered against mirrored neighbours, not against the
+    // transparent outside, so the picture's border keeps its colour.
+    GpImageAttributes* attributes = nullptr;
+    gp::GdipCreateImageAttributes(&attributes);
+    if (attributes) gp::GdipSetImageAttributesWrapMode(attributes, Gdiplus::WrapModeTileFlipXY, 0, FALSE);
+    gp::GdipDrawImageRectRect(graphics_, source.get(), static_cast<Gdiplus::REAL>(rect.x),
+                              static_cast<Gdiplus::REAL>(rect.y), static_cast<Gdiplus::REAL>(rect.width),
+                              static_cast<Gdiplus::REAL>(rect.height), 0, 0, static_cast<Gdiplus::REAL>(w),
+                              static_cast<Gdiplus::REAL>(h), Gdiplus::UnitPixel, attributes, nullptr, nullptr);
+    if (attributes) gp::GdipDisposeImageAttributes(attributes);
     gp::GdipFlush(graphics_, Gdiplus::FlushIntentionFlush);
     return copyPixels(bitmap_.get(), width(), height(), out);
   }

@@ -81,9 +81,14 @@ VideoFrame makeTestCard(int32_t width, int32_t height, uint32_t phase) {
 }
 
 VideoFrame takeAsPhone(const VideoFrame& upright, uint32_t orientation) {
-  // The phone's picture turned clockwise by `angle` gives the card, so the
-  // phone's picture is the card turned by the rest of the full circle.
-  const int angle = (360 - orientationAngle(orientation)) % 360;
+  // How the phone's picture lies: the card turned clockwise by this angle.
+  // Code 1 pictures need a 270 degree turn to stand, so they lie at 90; code
+  // 4 ones lie at 270; code 2 upside down. Written out here rather than taken
+  // from the code under test, so a wrong table there cannot cancel itself.
+  int angle = 0;
+  if (orientation & 1) angle = 90;
+  else if (orientation & 2) angle = 180;
+  else if (orientation & 4) angle = 270;
   const int32_t w = upright.width, h = upright.height;
   VideoFrame out = upright;
   out.flags = orientation;
