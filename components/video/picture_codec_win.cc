@@ -13,6 +13,7 @@ using std::min;
 
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "base/logging.h"
 #include "components/video/picture_codec.h"
@@ -20,6 +21,10 @@ using std::min;
 namespace component {
 
 namespace gp = Gdiplus::DllExports;
+using Gdiplus::GpBitmap;
+using Gdiplus::GpGraphics;
+using Gdiplus::GpImageAttributes;
+using Gdiplus::GpMatrix;
 using Gdiplus::Ok;
 
 namespace {
@@ -55,14 +60,34 @@ struct BitmapCloser {
 };
 using Bitmap = std::unique_ptr<GpBitmap, BitmapCloser>;
 
-// A bitmap over the caller's own 24-bit rows (no copy).
-Bitmap wrapPixels(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes) {
-  GpBitmap* bitmap = nullptr;
-  if (gp::GdipCreateBitmapFromScan0(width, height, rowBytes, PixelFormat24bppRGB,
-                                    const_cast<BYTE*>(reinterpret_cast<const BYTE*>(pixels)), &bitmap) != Ok)
-    return nullptr;
-  return Bitmap(bitmap);
-}
+// A bitmap over 24-bit rows: over the caller's own bytes when the row
+// length is a multiple of 4 (GDI+ takes no other), else over a padded copy
+// the wrapper keeps.
+class Wrapped {
+ public:
+  Wrapped(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes) {
+    const BYTE* rows = reinterpret_cast<const BYTE*>(pixels);
+    int32_t stride = rowBytes;
+    if (rowBytes % 4 != 0) {
+      stride = (width * 3 + 3) & ~3;
+      copy_.resize(static_cast<size_t>(stride) * height);
+      for (int32_t y = 0; y < height; ++y)
+        std::memcpy(copy_.data() + static_cast<size_t>(y) * stride, pixels + static_cast<ptrdiff_t>(y) * rowBytes,
+                    static_cast<size_t>(width) * 3);
+      rows = copy_.data();
+    }
+    GpBitmap* bitmap = nullptr;
+    if (gp::GdipCreateBitmapFromScan0(width, height, stride, PixelFormat24bppRGB, const_cast<BYTE*>(rows), &bitmap) ==
+        Ok)
+      bitmap_.reset(bitmap);
+  }
+  GpBitmap* get() const { return bitmap_.get(); }
+  explicit operator bool() const { return bitmap_ != nullptr; }
+
+ private:
+  std::vector<uint8_t> copy_;
+  Bitmap bitmap_;
+};
 
 // Copies a bitmap's pixels out as tight rows: the locked stride is rounded
 // up to 4 bytes, which a width * 3 that is not a multiple of 4 must not
@@ -105,24 +130,24 @@ class GdiPlusCanvas : public PictureCanvas {
   }
 
   bool turn(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBytes, int angle, uint8_t* out) override {
-    if (angle != angle_ || w != sourceWidth_ || h != sourceHeight_) {
-      if (!setTransform(w, h, angle)) return false;
-    }
-    Bitmap source = wrapPixels(pixels, w, h, rowBytes);
+    Wrapped source(pixels, w, h, rowBytes);
     if (!source) return false;
-    // Whole-pixel turns: every destination pixel is one source pixel. The
-    // size is given so the bitmap's resolution cannot scale the drawing.
-    gp::GdipSetInterpolationMode(graphics_, Gdiplus::InterpolationModeNearestNeighbor);
-    gp::GdipSetPixelOffsetMode(graphics_, Gdiplus::PixelOffsetModeHalf);
-    // A failing draw is recorded by GDI+ and does not stop the conversion.
-    gp::GdipDrawImageRectI(graphics_, source.get(), 0, 0, w, h);
-    gp::GdipFlush(graphics_, Gdiplus::FlushIntentionFlush);
-    return copyPixels(bitmap_.get(), width(), height(), out);
+    // Whole quarter turns are exact in GDI+'s own rotate-and-flip, with no
+    // resampling and no half-pixel questions a transformed draw has.
+    GpBitmap* raw = nullptr;
+    if (gp::GdipCloneBitmapAreaI(0, 0, w, h, PixelFormat24bppRGB, source.get(), &raw) != Ok) return false;
+    Bitmap turned(raw);
+    Gdiplus::RotateFlipType how = Gdiplus::RotateNoneFlipNone;
+    if (angle == 90) how = Gdiplus::Rotate90FlipNone;
+    else if (angle == 180) how = Gdiplus::Rotate180FlipNone;
+    else if (angle == 270) how = Gdiplus::Rotate270FlipNone;
+    if (how != Gdiplus::RotateNoneFlipNone && gp::GdipImageRotateFlip(turned.get(), how) != Ok) return false;
+    return copyPixels(turned.get(), width(), height(), out);
   }
 
   bool fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBytes, const FitRect& rect,
            uint8_t* out) override {
-    Bitmap source = wrapPixels(pixels, w, h, rowBytes);
+    Wrapped source(pixels, w, h, rowBytes);
     if (!source) return false;
     gp::GdipGraphicsClear(graphics_, 0xFF000000);
     // Edge pixels are filtered against mirrored neighbours, not against the
@@ -140,30 +165,8 @@ class GdiPlusCanvas : public PictureCanvas {
   }
 
  private:
-  // Rotation by the angle, then a shift that brings the turned picture back
-  // into the destination.
-  bool setTransform(int32_t w, int32_t h, int angle) {
-    GpMatrix* matrix = nullptr;
-    if (gp::GdipCreateMatrix(&matrix) != Ok) return false;
-    gp::GdipRotateMatrix(matrix, static_cast<Gdiplus::REAL>(angle), Gdiplus::MatrixOrderAppend);
-    Gdiplus::PointF corner(static_cast<Gdiplus::REAL>(w), static_cast<Gdiplus::REAL>(h));
-    gp::GdipTransformMatrixPoints(matrix, &corner, 1);
-    const Gdiplus::REAL dx = corner.X < 0 ? -corner.X : 0;
-    const Gdiplus::REAL dy = corner.Y < 0 ? -corner.Y : 0;
-    gp::GdipTranslateMatrix(matrix, dx, dy, Gdiplus::MatrixOrderAppend);
-    const bool ok = gp::GdipSetWorldTransform(graphics_, matrix) == Ok;
-    gp::GdipDeleteMatrix(matrix);
-    angle_ = angle;
-    sourceWidth_ = w;
-    sourceHeight_ = h;
-    return ok;
-  }
-
   Bitmap bitmap_;
   GpGraphics* graphics_;
-  int angle_ = -1;
-  int32_t sourceWidth_ = -1;
-  int32_t sourceHeight_ = -1;
 };
 
 std::once_flag g_startOnce;
@@ -210,7 +213,7 @@ bool encodeJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t ro
   ensurePictureLibrary();
   CLSID encoder;
   if (!findJpegEncoder(&encoder)) return false;
-  Bitmap bitmap = wrapPixels(pixels, width, height, rowBytes);
+  Wrapped bitmap(pixels, width, height, rowBytes);
   if (!bitmap) return false;
   IStream* stream = nullptr;
   if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) return false;
@@ -240,7 +243,7 @@ bool saveJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowB
   ensurePictureLibrary();
   CLSID encoder;
   if (!findJpegEncoder(&encoder)) return false;
-  Bitmap bitmap = wrapPixels(pixels, width, height, rowBytes);
+  Wrapped bitmap(pixels, width, height, rowBytes);
   if (!bitmap) return false;
   return gp::GdipSaveImageToFile(bitmap.get(), reinterpret_cast<const wchar_t*>(path.c_str()), &encoder,
                                  nullptr) == Ok;
@@ -248,7 +251,7 @@ bool saveJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowB
 
 bool mirrorPixels(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes, uint8_t* out) {
   ensurePictureLibrary();
-  Bitmap source = wrapPixels(pixels, width, height, rowBytes);
+  Wrapped source(pixels, width, height, rowBytes);
   if (!source) return false;
   GpBitmap* clone = nullptr;
   if (gp::GdipCloneBitmapAreaI(0, 0, width, height, PixelFormat24bppRGB, source.get(), &clone) != Ok) return false;

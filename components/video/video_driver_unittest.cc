@@ -85,7 +85,7 @@ TEST_F(VideoDriverTest, LandscapeAtCifHasTwelveRowBands) {
   for (int32_t y : {0, 11, 276, 287}) {
     for (int32_t x : {0, 175, 351}) EXPECT_EQ(CardColor::kBlack, colorAt(pixels(), row, x, y)) << x << "," << y;
   }
-  EXPECT_EQ(CardColor::kRed, colorAt(pixels(), row, 0, 12));
+  EXPECT_EQ(CardColor::kRed, colorAt(pixels(), row, 0, 12 + kFitEdgeTolerance));
   EXPECT_EQ(CardColor::kYellow, colorAt(pixels(), row, 351, 275));
   EXPECT_TRUE(readCard(pixels(), row, FitRect{0, 12, 352, 264}).upright());
 }

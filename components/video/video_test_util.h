@@ -14,6 +14,15 @@
 
 namespace component {
 
+// Rows or columns at a fitted picture's edge that may still show the black
+// background: GDI+ (Wine's, at least) filters the picture's first row into
+// the band; the Linux loops start the picture exactly on its rectangle.
+#if defined(_WIN32)
+constexpr int32_t kFitEdgeTolerance = 1;
+#else
+constexpr int32_t kFitEdgeTolerance = 0;
+#endif
+
 inline std::vector<uint8_t> jpegOf(const VideoFrame& frame) {
   std::vector<uint8_t> jpeg;
   encodeJpeg(frame.data.data(), frame.width, frame.height, frame.rowBytes(), &jpeg);
