@@ -91,17 +91,30 @@ bool LinuxCanvas::turn(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowB
       return true;
   }
   const size_t outRow = static_cast<size_t>(tw) * 3;
+  // Pixels move as 4-byte words (the fourth byte is overwritten by the next
+  // pixel), except where a word would reach past either buffer: the last
+  // pixel of each destination row, and source pixels at the very end.
+  const uint8_t* sourceEnd = pixels + static_cast<ptrdiff_t>(h - 1) * rowBytes + static_cast<ptrdiff_t>(w) * 3;
   for (int32_t ty = 0; ty < th; ty += kTileSide) {
     const int32_t yEnd = std::min(th, ty + kTileSide);
     for (int32_t tx = 0; tx < tw; tx += kTileSide) {
       const int32_t xEnd = std::min(tw, tx + kTileSide);
+      const int32_t wordEnd = std::min(xEnd, tw - 1);
       for (int32_t y = ty; y < yEnd; ++y) {
         uint8_t* d = out + y * outRow + static_cast<size_t>(tx) * 3;
         const uint8_t* s = base + y * stepY + tx * stepX;
-        for (int32_t x = tx; x < xEnd; ++x, d += 3, s += stepX) {
-          d[0] = s[0];
-          d[1] = s[1];
-          d[2] = s[2];
+        int32_t x = tx;
+        for (; x < wordEnd; ++x, d += 3, s += stepX) {
+          if (s + 4 > sourceEnd) break;
+          uint32_t word;
+          std::memcpy(&word, s, 4);
+          std::memcpy(d, &word, 4);
+        }
+        for (; x < xEnd; ++x, d += 3, s += stepX) {
+          const uint8_t b = s[0], g = s[1], r = s[2];
+          d[0] = b;
+          d[1] = g;
+          d[2] = r;
         }
       }
     }
@@ -163,17 +176,19 @@ bool LinuxCanvas::fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBy
     std::memset(d, 0, leftBytes);
     std::memset(d + outRow - rightBytes, 0, rightBytes);
     d += leftBytes;
+    const uint32_t wyTop = 256 - wy, wyBottom = wy;
     for (const Tap& col : columns_) {
-      const int32_t wx = col.weight;
+      // All loads before any store: the destination may be any memory.
+      const uint32_t wx = col.weight, wxFirst = 256 - col.weight;
       const uint8_t* a = top + col.first;
       const uint8_t* b = top + col.second;
       const uint8_t* c = bottom + col.first;
       const uint8_t* e = bottom + col.second;
-      for (int k = 0; k < 3; ++k) {
-        const int32_t upper = a[k] * (256 - wx) + b[k] * wx;
-        const int32_t lower = c[k] * (256 - wx) + e[k] * wx;
-        d[k] = static_cast<uint8_t>((upper * (256 - wy) + lower * wy + 32768) >> 16);
-      }
+      const uint32_t u0 = a[0] * wxFirst + b[0] * wx, u1 = a[1] * wxFirst + b[1] * wx, u2 = a[2] * wxFirst + b[2] * wx;
+      const uint32_t l0 = c[0] * wxFirst + e[0] * wx, l1 = c[1] * wxFirst + e[1] * wx, l2 = c[2] * wxFirst + e[2] * wx;
+      d[0] = static_cast<uint8_t>((u0 * wyTop + l0 * wyBottom + 32768) >> 16);
+      d[1] = static_cast<uint8_t>((u1 * wyTop + l1 * wyBottom + 32768) >> 16);
+      d[2] = static_cast<uint8_t>((u2 * wyTop + l2 * wyBottom + 32768) >> 16);
       d += 3;
     }
   }
