@@ -57,6 +57,8 @@ class Watcher {
         lastChange_ = Clock::now().time_since_epoch().count();
         ++changes_;
       }
+      // Two cores here: leave room for the server and the phone.
+      std::this_thread::yield();
     }
   }
   const vcamview::CameraView* view_;

@@ -1,6 +1,7 @@
 #include "tools/phonesim/video_sender.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 
 #include "base/file_util.h"
