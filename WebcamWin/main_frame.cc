@@ -2,6 +2,7 @@
 
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/settings.h"
+#include "base/file_util.h"
 #include "base/logging.h"
 #include "base/message_loop.h"
 #include "components/component_message.h"
@@ -30,6 +31,15 @@ CMainFrame::~CMainFrame() {
   if (transport_) transport_->removeObserver(this);
   // The components go before the gate, and all of them before the
   // transport they are registered with.
+  if (video_) {
+    video_->RemoveObserver(this);
+    if (snapshot_) video_->RemoveObserver(snapshot_.get());
+    if (videoDriver_) video_->RemoveObserver(videoDriver_.get());
+  }
+  videoDriver_.reset();
+  snapshot_.reset();
+  video_.reset();
+  shutterSound_.reset();
   if (action_) action_->RemoveObserver(this);
   action_.reset();
   if (auth_) auth_->RemoveObserver(this);
@@ -59,11 +69,19 @@ bool CMainFrame::onCreate() {
   // The gate hears of connections before the components do, so a new phone
   // always starts behind a closed gate.
   gate_ = std::make_unique<component::SessionGate>(transport_.get());
+  video_ = std::make_unique<component::VideoComponent>(transport_.get(), component::kVideoComponentId, gate_.get());
+  video_->AddObserver(this);
+  video_->SetMirrorImage(CSettings::Instance().mirrorImage());
   auth_ = std::make_unique<component::AuthComponent>(transport_.get(), component::kAuthComponentId);
   auth_->AddObserver(this);
   action_ = std::make_unique<component::ActionComponent>(transport_.get(), component::kActionComponentId,
                                                          gate_.get());
   action_->AddObserver(this);
+  snapshot_ = std::make_unique<component::Snapshot>();
+  video_->AddObserver(snapshot_.get());
+  videoDriver_ = std::make_unique<component::VideoDriver>();
+  video_->AddObserver(videoDriver_.get());
+  shutterSound_ = std::make_unique<component::ShutterSound>();
 
   transport_->addObserver(this);
   uint32_t port = CSettings::Instance().port();
@@ -252,9 +270,21 @@ void CMainFrame::stopRecording() {
 }
 
 void CMainFrame::makeSnapshot() {
-  LOG(INFO) << "Snapshot: no snapshot writer in this build";
+  const base::string16 name = component::mediaFileName(u"Image", u"", u"jpg", component::currentLocalTime());
+  const base::string16 path = base::joinPath(CSettings::Instance().picturesFolder(), name);
+  if (snapshot_) snapshot_->Save(path);
   // The phone hears of every snapshot, taken from the PC or asked by it.
   if (action_) action_->SendAction(component::ActionComponent::kActionSnapshot);
+  if (shutterSound_) shutterSound_->play();
+}
+
+void CMainFrame::OnVideoFrame(component::VideoComponent* component, const component::VideoFrame& frame) {
+  lastFrameWidth_ = frame.width;
+  lastFrameHeight_ = frame.height;
+}
+
+void CMainFrame::applyVideoSettings() {
+  if (video_) video_->SetMirrorImage(CSettings::Instance().mirrorImage());
 }
 
 base::string16 CMainFrame::deviceModel() { return g_deviceModel; }

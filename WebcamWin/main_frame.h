@@ -23,12 +23,17 @@
 #include "components/action_component.h"
 #include "components/auth_component.h"
 #include "components/session_gate.h"
+#include "components/video/shutter_sound.h"
+#include "components/video/snapshot.h"
+#include "components/video/video_component.h"
+#include "components/video/video_driver.h"
 #include "transport/transport.h"
 
 class CMainFrame : public transport::Transport::Observer,
                    public component::AuthComponent::Observer,
                    public component::ActionComponent::Observer,
-                   public BonjourService::Delegate {
+                   public BonjourService::Delegate,
+                   public component::VideoComponent::Observer {
  public:
   // The user's answers to the authorization prompt (the dialog's buttons
   // 1403, 1404 and 1405; the console's keys; `server -allow` and friends).
@@ -94,9 +99,18 @@ class CMainFrame : public transport::Transport::Observer,
   // The DNS-SD publication of the listening port; null before listening
   // ever started.
   BonjourService* bonjourService() const { return bonjour_.get(); }
+  // VideoComponent::Observer: remembers the frame size (the recording size).
+  void OnVideoFrame(component::VideoComponent* component, const component::VideoFrame& frame) override;
 
   transport::Transport* transport() const { return transport_.get(); }
   component::SessionGate* sessionGate() const { return gate_.get(); }
+  component::VideoComponent* videoComponent() const { return video_.get(); }
+  component::Snapshot* snapshot() const { return snapshot_.get(); }
+  // The size of the last video frame (0 x 0 before the first).
+  int32_t lastFrameWidth() const { return lastFrameWidth_; }
+  int32_t lastFrameHeight() const { return lastFrameHeight_; }
+  // The settings changed: hands MirrorImage to the video component.
+  void applyVideoSettings();
   // Whether an accepted phone is streaming.
   bool streaming() const { return streaming_; }
   // The wave service client, the update check and the support hand-off.
@@ -123,6 +137,13 @@ class CMainFrame : public transport::Transport::Observer,
   std::unique_ptr<component::ActionComponent> action_;
   // Made anew each time listening starts.
   std::unique_ptr<BonjourService> bonjour_;
+  std::unique_ptr<component::VideoComponent> video_;
+  // The video sinks, observers of video_.
+  std::unique_ptr<component::Snapshot> snapshot_;
+  std::unique_ptr<component::VideoDriver> videoDriver_;
+  std::unique_ptr<component::ShutterSound> shutterSound_;
+  int32_t lastFrameWidth_ = 0;
+  int32_t lastFrameHeight_ = 0;
 
   // The phone the open prompt asks about.
   bool promptOpen_ = false;

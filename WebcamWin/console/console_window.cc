@@ -166,6 +166,10 @@ void ConsoleWindow::onKey(char key) {
     case 'S':
       raise();
       break;
+    case 'p':
+    case 'P':
+      frame_->makeSnapshot();
+      break;
     case '?':
       printHelp();
       break;
@@ -208,5 +212,5 @@ void ConsoleWindow::print(const std::string& line) {
 }
 
 void ConsoleWindow::printHelp() {
-  print("Keys: q quit, h hide, s show, ? help");
+  print("Keys: q quit, h hide, s show, p snapshot, ? help");
 }

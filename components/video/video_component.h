@@ -12,9 +12,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "base/observer_list.h"
+#include "base/values.h"
 #include "components/transport_observer_impl.h"
+#include "components/video/video_converter.h"
 #include "components/video/video_frame.h"
 
 namespace component {
@@ -26,6 +29,16 @@ class VideoComponent : public TransportObserverImpl {
   static constexpr int32_t kMessageSourceInfo = 4;
   static constexpr int32_t kMessageVideoFrame = 15;
   static constexpr int32_t kMessageCapabilities = 23;
+
+  // Tags of the tagged-field form of a frame.
+  static constexpr uint8_t kTagWidth = 1;
+  static constexpr uint8_t kTagHeight = 2;
+  static constexpr uint8_t kTagFormat = 3;
+  static constexpr uint8_t kTagKeyFrame = 4;
+  static constexpr uint8_t kTagData = 5;
+  static constexpr uint8_t kTagFlags = 6;
+  // ... and of the capabilities.
+  static constexpr uint8_t kTagFormatId = 1;
 
   class Observer {
    public:
@@ -41,10 +54,46 @@ class VideoComponent : public TransportObserverImpl {
   void AddObserver(Observer* observer);
   void RemoveObserver(Observer* observer);
   void SetMirrorImage(bool mirror);
+  bool mirrorImage() const { return mirror_; }
 
-  // (Declared by the video work: the message handlers, decoder and
-  // converters.)
+  // Whether the connected phone speaks the dictionary form (version 2.0 on).
+  bool peerUsesDictionaries() const { return peerUsesDictionaries_; }
+  // The phone's last camera description (null before the first).
+  const base::DictionaryValue* sourceInfo() const { return sourceInfo_.get(); }
+
+  // Runs a received frame through decoding, turning and mirroring into
+  // `out` (not `in`); false drops the frame. Public for the fuzzer and the
+  // benchmarks.
+  bool ProcessFrame(const VideoFrame& in, VideoFrame* out);
+
+ protected:
+  void onClientDidConnect(transport::Transport* transport) override;
+  void onMessage(transport::Transport* transport, uint32_t type, const std::vector<uint8_t>& payload) override;
+
+ private:
+  void onSourceInfo(base::PickleIterator* iter);
+  void onVideoFrame(base::PickleIterator* iter);
+  void sendCapabilities();
+
+  base::ObserverList<Observer> observers_;
+  SessionGate* gate_;
+  std::unique_ptr<base::DictionaryValue> sourceInfo_;
+  std::unique_ptr<JPEGVideoDecoder> decoder_;
+  std::unique_ptr<VideoRotator> rotator_;
+  bool mirror_ = false;
+  bool peerUsesDictionaries_ = false;
+  // Reused from frame to frame so a steady stream allocates nothing.
+  VideoFrame input_;
+  VideoFrame decoded_;
+  VideoFrame output_;
 };
+
+// The two forms of a frame message after its kind. Both leave the fields
+// they could not read at their fresh values; `frame` should be fresh.
+// The dictionary form fails when its dictionary cannot be read (the frame
+// then stays fresh); the picture field after it is optional here.
+bool readDictionaryFrame(base::PickleIterator* iter, VideoFrame* frame);
+void readTaggedFrame(base::PickleIterator* iter, VideoFrame* frame);
 
 }  // namespace component
 

@@ -92,6 +92,22 @@ class Session : public PhoneConnection::Observer,
   int start(std::istream* commands) {
     commands_ = commands;
     std::string error;
+    if (!options_.video.source.empty()) {
+      std::vector<VideoPicture> pictures;
+      if (!loadVideoPictures(options_.video, &pictures, &error)) {
+        out_ << "error " << error << std::endl;
+        return kExitFailed;
+      }
+      out_ << "video sending " << pictures.size() << " pictures " << pictures[0].width << "x" << pictures[0].height
+           << " orientation=" << options_.video.orientation << " fps=" << options_.video.fps << std::endl;
+      const bool dictionary = transport::Version::fromFields(options_.identity.version) >=
+                              transport::Version::fromString("2.0");
+      video_ = std::make_unique<VideoSender>(&phone_, options_.video, dictionary, std::move(pictures));
+      video_->onDone = [this] {
+        out_ << "video sent " << video_->sent() << " frames" << std::endl;
+        if (!options_.stay) window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+      };
+    }
     if (!phone_.connect(options_.host, options_.port, options_.timeoutMs, &error)) {
       out_ << "error cannot connect to " << options_.host << ":" << options_.port << ": " << error << std::endl;
       return kExitFailed;
@@ -132,8 +148,9 @@ class Session : public PhoneConnection::Observer,
   // After the handshake, or after the answer to the authorization data.
   void proceed() {
     for (int32_t action : options_.actions) sendAction(action);
+    if (video_) video_->start();
     if (options_.stay) startReadingCommands();
-    else window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+    else if (!video_) window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
   }
 
   void onSessionMessage(const transport::Frame& frame) {
@@ -190,6 +207,8 @@ class Session : public PhoneConnection::Observer,
   }
 
   void onPhoneDisconnected(PhoneConnection*, const transport::Error* error) override {
+    if (video_ && !video_->done()) out_ << "video sent " << video_->sent() << " frames" << std::endl;
+    if (video_) video_->stop();
     out_ << "disconnected";
     if (error && !(error->domain == transport::Error::kSystem && error->code == 0))
       out_ << " error domain=" << error->domain << " code=" << error->code << " " << error->description;
@@ -271,6 +290,7 @@ class Session : public PhoneConnection::Observer,
     }
   }
 
+  // The authorization data (kind 1): unique id (tag 1) and name (tag 2).
   const SimulatorOptions& options_;
   std::ostream& out_;
   base::MessageLoop* loop_;
@@ -283,6 +303,7 @@ class Session : public PhoneConnection::Observer,
   std::thread reader_;
   bool finished_ = false;
   Auth auth_ = Auth::kNotAsked;
+  std::unique_ptr<VideoSender> video_;
 };
 
 }  // namespace
@@ -313,6 +334,13 @@ const char* usageText() {
          "  --early-action N     send action N right after the handshake (repeatable)\n"
          "  --discover           find the PC by DNS-SD (_lumora_webcam._tcp) instead\n"
          "                       of --host/--port\n"
+         "  --auth UID[:NAME]    the same as --uid UID --name NAME\n"
+         "  --video SOURCE       stream JPEG frames: pattern (a test card), a folder of\n"
+         "                       .jpg files, or an .mjpeg file\n"
+         "  --fps N              frames per second (15)\n"
+         "  --orientation CODE   orientation code of the frames: 0, 1, 2, 4, 8 (0)\n"
+         "  --card WxH           size of the upright test card (480x360)\n"
+         "  --frames N           stop after N frames (0: until the PC ends it)\n"
          "  with --stay also:    auth | action N\n"
          "exit code: 0 answered (and accepted), 2 farewell received, 3 rejected,\n"
          "           4 no answer to the authorization data, 1 failure\n";
@@ -452,6 +480,42 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
       (name == "--action" ? o.actions : o.earlyActions).push_back(static_cast<int32_t>(n));
     } else if (name == "--discover") {
       o.discover = true;
+    } else if (name == "--auth") {
+      if (!value(&text)) return false;
+      const size_t colon = text.find(':');
+      o.uid = text.substr(0, colon);
+      if (colon != std::string::npos) o.name = text.substr(colon + 1);
+      o.authorize = true;
+      if (o.uid.empty()) {
+        *error = "--auth needs a unique id";
+        return false;
+      }
+    } else if (name == "--video") {
+      if (!value(&o.video.source)) return false;
+    } else if (name == "--fps") {
+      if (!number(1000, &n)) return false;
+      if (n == 0) {
+        *error = "--fps: 0 frames per second";
+        return false;
+      }
+      o.video.fps = static_cast<uint32_t>(n);
+    } else if (name == "--orientation") {
+      if (!number(15, &n)) return false;
+      o.video.orientation = static_cast<uint32_t>(n);
+    } else if (name == "--frames") {
+      if (!number(0xFFFFFFFFu, &n)) return false;
+      o.video.frames = static_cast<uint32_t>(n);
+    } else if (name == "--card") {
+      if (!value(&text)) return false;
+      const size_t x = text.find('x');
+      uint64_t w = 0, h = 0;
+      if (x == std::string::npos || !parseNumber(text.substr(0, x), 4096, &w) ||
+          !parseNumber(text.substr(x + 1), 4096, &h) || w < 8 || h < 8) {
+        *error = "--card wants WxH (8 to 4096 each), got " + text;
+        return false;
+      }
+      o.video.width = static_cast<int32_t>(w);
+      o.video.height = static_cast<int32_t>(h);
     } else {
       *error = "unknown argument: " + name;
       return false;

@@ -14,6 +14,8 @@
 //   action <n>                        (the PC started/stopped recording, took a snapshot)
 //   recording-time ms=<n>
 //   discovered <name> <host>:<port>
+//   video sending <n> pictures <w>x<h> orientation=<code> fps=<n>
+//   video sent <n> frames
 //   disconnected[ error domain=<d> code=<c> <text>]
 //   error <text>
 #ifndef TOOLS_PHONESIM_SIMULATOR_H_
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/video_sender.h"
 
 namespace phonesim {
 
@@ -59,6 +62,10 @@ struct SimulatorOptions {
   std::vector<int32_t> earlyActions;
   // Find the PC by DNS-SD instead of --host/--port.
   bool discover = false;
+  // The camera: streams frames once the PC answered (source empty: none).
+  // Without `stay` the session ends `lingerMs` after the last of
+  // `video.frames`, or runs until the PC ends it when that is 0.
+  VideoOptions video;
 };
 
 enum ExitCode : int {

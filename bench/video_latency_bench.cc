@@ -1,0 +1,165 @@
+// P5: a phone on loopback sends the test card at 30 frames per second to
+// the real `server`; each sample is the time from handing a frame to the
+// socket to its picture standing complete in the camera's shared memory
+// (no more changes for 2 ms). Counters: median and 99th percentile in
+// milliseconds. Goal: median under 5 ms.
+//
+// Needs the `server` program and its resource library built beside the
+// benchmark (bin/), like the end-to-end tests.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WebcamWin/app_info.h"
+#include "WebcamWin/e2e/server_process.h"
+#include "base/file_util.h"
+#include "base/message_loop.h"
+#include "base/platform_thread.h"
+#include "base/reg_key.h"
+#include "base/socket.h"
+#include "components/component_message.h"
+#include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/video_sender.h"
+#include "tools/vcamview/camera_view.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr char kPhoneId[] = "bench-phone";
+constexpr int kFramesPerSecond = 30;
+constexpr int kFrames = 300;
+
+// Watches the section from its own thread: when the picture last changed.
+class Watcher {
+ public:
+  explicit Watcher(const vcamview::CameraView* view) : view_(view), thread_([this] { run(); }) {}
+  ~Watcher() {
+    stop_ = true;
+    thread_.join();
+  }
+  uint64_t changes() const { return changes_.load(); }
+  Clock::time_point lastChange() const { return Clock::time_point(Clock::duration(lastChange_.load())); }
+
+ private:
+  void run() {
+    uint64_t last = view_->fingerprint();
+    while (!stop_) {
+      const uint64_t now = view_->fingerprint();
+      if (now != last) {
+        last = now;
+        lastChange_ = Clock::now().time_since_epoch().count();
+        ++changes_;
+      }
+      // Two cores here: leave room for the server and the phone.
+      std::this_thread::yield();
+    }
+  }
+  const vcamview::CameraView* view_;
+  std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> changes_{0};
+  std::atomic<Clock::rep> lastChange_{0};
+  std::thread thread_;
+};
+
+int waitForPort(PrivateUser& user, ServerProcess& server) {
+  static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
+  for (int waited = 0; waited < 30000; waited += 50) {
+    std::smatch match;
+    const std::string log = user.logOf(server.pid());
+    if (std::regex_search(log, match, kListen)) return std::stoi(match[1]);
+    base::PlatformThread::sleepMs(50);
+  }
+  return 0;
+}
+
+void BM_P5_PhoneToCameraLatency(benchmark::State& state) {
+  PrivateUser user;
+  if (!user.setUp()) {
+    state.SkipWithError("no private user");
+    return;
+  }
+  base::initializeSockets();
+  const std::string section = "LumoraZuvIridarP5-" + std::to_string(Clock::now().time_since_epoch().count() % 100000);
+  setenv("LUMORA_CAMERA_SECTION", section.c_str(), 1);
+  component::SharedSection::unlink(section);
+  base::RegKey app, acl, phoneKey;
+  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
+  app.createSubkey(u"ACL", &acl);
+  acl.createSubkey(base::utf8ToWide(kPhoneId), &phoneKey);
+  phoneKey.writeValue(u"Name", u"Bench phone");
+  phoneKey.writeValueDW(u"Status", 1);
+
+  ServerProcess server;
+  if (!server.start(ServerProcess::defaultProgram(), {}, base::joinPath(user.folder(), u"server.out"))) {
+    state.SkipWithError("cannot start the server");
+    return;
+  }
+  const int port = waitForPort(user, server);
+  vcamview::CameraView camera(section);
+  base::MessageLoop loop;
+  phonesim::PhoneConnection phone;
+  std::vector<double> latenciesMs;
+  if (port == 0 || !camera.ok() || !phone.connect("127.0.0.1", static_cast<uint16_t>(port), 5000, nullptr)) {
+    state.SkipWithError("no server to talk to");
+  } else {
+    camera.request(352, 288);
+    for (int i = 0; i < 200 && !phone.isConnected(); ++i) loop.runFor(10);
+    phone.sendHandshake(phonesim::PhoneIdentity());
+    for (int i = 0; i < 200 && !phone.serverHandshake(); ++i) loop.runFor(10);
+    base::Pickle auth = component::makeComponentMessage(1);
+    component::writeTaggedBytes(&auth, 1, kPhoneId, sizeof(kPhoneId) - 1);
+    component::writeTaggedBytes(&auth, 2, "bench", 5);
+    phone.sendMessage(component::kAuthComponentId, component::messageBytes(auth));
+    phone.sendMessage(component::kVideoComponentId, phonesim::sourceInfoMessage(true));
+    phonesim::VideoOptions options;
+    options.source = "pattern";
+    options.orientation = 4;
+    std::vector<phonesim::VideoPicture> pictures;
+    std::string error;
+    phonesim::loadVideoPictures(options, &pictures, &error);
+    std::vector<std::vector<uint8_t>> messages;
+    for (const auto& picture : pictures) messages.push_back(phonesim::videoFrameMessage(picture, 4, 0, true));
+    loop.runFor(200);  // the acceptance goes first
+
+    Watcher watcher(&camera);
+    for (auto _ : state) {
+      latenciesMs.clear();
+      Clock::time_point slot = Clock::now();
+      for (int i = 0; i < kFrames && phone.isConnected(); ++i) {
+        std::this_thread::sleep_until(slot);
+        slot += std::chrono::microseconds(1000000 / kFramesPerSecond);
+        const uint64_t before = watcher.changes();
+        const Clock::time_point sent = Clock::now();
+        phone.sendMessage(component::kVideoComponentId, messages[i % messages.size()]);
+        // Keep the phone's loop turning (a large frame may need more than
+        // one write) until the picture changed and then held still.
+        const Clock::time_point giveUp = sent + std::chrono::milliseconds(500);
+        while (watcher.changes() == before && Clock::now() < giveUp) loop.runFor(0);
+        if (watcher.changes() == before) continue;
+        while (Clock::now() - watcher.lastChange() < std::chrono::milliseconds(2)) loop.runFor(0);
+        latenciesMs.push_back(std::chrono::duration<double, std::milli>(watcher.lastChange() - sent).count());
+      }
+    }
+  }
+  if (!latenciesMs.empty()) {
+    std::sort(latenciesMs.begin(), latenciesMs.end());
+    state.counters["median_ms"] = latenciesMs[latenciesMs.size() / 2];
+    state.counters["p99_ms"] = latenciesMs[std::min(latenciesMs.size() - 1, latenciesMs.size() * 99 / 100)];
+    state.counters["frames"] = static_cast<double>(latenciesMs.size());
+  }
+  phone.abort();
+  server.terminate();
+  int code = 0;
+  server.wait(10000, &code);
+  component::SharedSection::unlink(section);
+}
+BENCHMARK(BM_P5_PhoneToCameraLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,267 @@
+// Linux side of the picture seam: libjpeg-turbo (TurboJPEG API) for JPEG,
+// plain loops for turning, mirroring and fitting.
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "base/file_util.h"
+#include "base/logging.h"
+#include "components/video/picture_codec.h"
+
+namespace component {
+
+namespace {
+
+constexpr int kDefaultJpegQuality = 75;  // libjpeg's own default
+constexpr int32_t kTileSide = 16;        // turning works tile by tile to stay in the cache
+
+struct HandleCloser {
+  void operator()(void* handle) const {
+    if (handle) tjDestroy(handle);
+  }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+tjhandle decompressor() {
+  thread_local Handle handle(tjInitDecompress());
+  return handle.get();
+}
+
+tjhandle compressor() {
+  thread_local Handle handle(tjInitCompress());
+  return handle.get();
+}
+
+class LinuxCanvas : public PictureCanvas {
+ public:
+  LinuxCanvas(int32_t width, int32_t height) : PictureCanvas(width, height) {}
+
+  bool turn(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBytes, int angle, uint8_t* out) override;
+  bool fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBytes, const FitRect& rect,
+           uint8_t* out) override;
+
+ private:
+  // Per destination column and row of the fitted area: the two source
+  // offsets and the weight of the second (0-256). Rebuilt when the source
+  // or the rectangle changes.
+  struct Tap {
+    int32_t first;
+    int32_t second;
+    int32_t weight;
+  };
+  void buildTaps(int32_t sourceLength, int32_t start, int32_t length, int32_t limit, int32_t unit,
+                 std::vector<Tap>* taps);
+
+  int32_t tapsWidth_ = -1, tapsHeight_ = -1, tapsRow_ = -1;
+  FitRect tapsRect_;
+  std::vector<Tap> columns_;
+  std::vector<Tap> rows_;
+};
+
+bool LinuxCanvas::turn(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBytes, int angle, uint8_t* out) {
+  int32_t tw = 0, th = 0;
+  turnedSize(w, h, angle, &tw, &th);
+  if (tw != width() || th != height()) return false;
+  // The source pixel of destination (x, y) is base + x * stepX + y * stepY.
+  const uint8_t* base = pixels;
+  ptrdiff_t stepX = 3, stepY = rowBytes;
+  switch (angle) {
+    case 90:
+      base = pixels + static_cast<ptrdiff_t>(h - 1) * rowBytes;
+      stepX = -static_cast<ptrdiff_t>(rowBytes);
+      stepY = 3;
+      break;
+    case 180:
+      base = pixels + static_cast<ptrdiff_t>(h - 1) * rowBytes + static_cast<ptrdiff_t>(w - 1) * 3;
+      stepX = -3;
+      stepY = -static_cast<ptrdiff_t>(rowBytes);
+      break;
+    case 270:
+      base = pixels + static_cast<ptrdiff_t>(w - 1) * 3;
+      stepX = rowBytes;
+      stepY = -3;
+      break;
+    default:
+      for (int32_t y = 0; y < th; ++y) {
+        std::memcpy(out + static_cast<size_t>(y) * tw * 3, pixels + static_cast<ptrdiff_t>(y) * rowBytes,
+                    static_cast<size_t>(tw) * 3);
+      }
+      return true;
+  }
+  const size_t outRow = static_cast<size_t>(tw) * 3;
+  // Pixels move as 4-byte words (the fourth byte is overwritten by the next
+  // pixel), except where a word would reach past either buffer: the last
+  // pixel of each destination row, and source pixels at the very end.
+  const uint8_t* sourceEnd = pixels + static_cast<ptrdiff_t>(h - 1) * rowBytes + static_cast<ptrdiff_t>(w) * 3;
+  for (int32_t ty = 0; ty < th; ty += kTileSide) {
+    const int32_t yEnd = std::min(th, ty + kTileSide);
+    for (int32_t tx = 0; tx < tw; tx += kTileSide) {
+      const int32_t xEnd = std::min(tw, tx + kTileSide);
+      const int32_t wordEnd = std::min(xEnd, tw - 1);
+      for (int32_t y = ty; y < yEnd; ++y) {
+        uint8_t* d = out + y * outRow + static_cast<size_t>(tx) * 3;
+        const uint8_t* s = base + y * stepY + tx * stepX;
+        int32_t x = tx;
+        for (; x < wordEnd; ++x, d += 3, s += stepX) {
+          if (s + 4 > sourceEnd) break;
+          uint32_t word;
+          std::memcpy(&word, s, 4);
+          std::memcpy(d, &word, 4);
+        }
+        for (; x < xEnd; ++x, d += 3, s += stepX) {
+          const uint8_t b = s[0], g = s[1], r = s[2];
+          d[0] = b;
+          d[1] = g;
+          d[2] = r;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+// Samples at pixel centres: destination pixel i of the fitted run maps to
+// source position (i + 0.5) * sourceLength / length - 0.5, clamped to the
+// picture.
+void LinuxCanvas::buildTaps(int32_t sourceLength, int32_t start, int32_t length, int32_t limit, int32_t unit,
+                            std::vector<Tap>* taps) {
+  taps->clear();
+  const int32_t from = std::max(0, start);
+  const int32_t to = std::min(limit, start + length);
+  for (int32_t d = from; d < to; ++d) {
+    double pos = (d - start + 0.5) * sourceLength / length - 0.5;
+    if (pos < 0) pos = 0;
+    int32_t first = static_cast<int32_t>(pos);
+    if (first > sourceLength - 1) first = sourceLength - 1;
+    const int32_t second = std::min(first + 1, sourceLength - 1);
+    const int32_t weight = static_cast<int32_t>((pos - first) * 256 + 0.5);
+    taps->push_back(Tap{first * unit, second * unit, std::min(weight, 256)});
+  }
+}
+
+bool LinuxCanvas::fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBytes, const FitRect& rect,
+                      uint8_t* out) {
+  const int32_t dw = width(), dh = height();
+  const size_t outRow = static_cast<size_t>(dw) * 3;
+  if (w <= 0 || h <= 0 || rect.width <= 0 || rect.height <= 0) {
+    std::memset(out, 0, outRow * dh);
+    return true;
+  }
+  if (w != tapsWidth_ || h != tapsHeight_ || rowBytes != tapsRow_ || rect.x != tapsRect_.x ||
+      rect.y != tapsRect_.y || rect.width != tapsRect_.width || rect.height != tapsRect_.height) {
+    buildTaps(w, rect.x, rect.width, dw, 3, &columns_);
+    buildTaps(h, rect.y, rect.height, dh, rowBytes, &rows_);
+    tapsWidth_ = w;
+    tapsHeight_ = h;
+    tapsRow_ = rowBytes;
+    tapsRect_ = rect;
+  }
+  // Only the bands outside the picture are blackened: `out` may be a
+  // picture somebody reads while it is being drawn.
+  const int32_t x0 = std::max(0, rect.x);
+  const int32_t y0 = std::max(0, rect.y);
+  const size_t leftBytes = static_cast<size_t>(x0) * 3;
+  const size_t rightBytes = outRow - leftBytes - columns_.size() * 3;
+  std::memset(out, 0, outRow * y0);
+  const size_t below = (y0 + rows_.size()) * outRow;
+  std::memset(out + below, 0, outRow * dh - below);
+  for (size_t r = 0; r < rows_.size(); ++r) {
+    const Tap& row = rows_[r];
+    const uint8_t* top = pixels + row.first;
+    const uint8_t* bottom = pixels + row.second;
+    const int32_t wy = row.weight;
+    uint8_t* d = out + (y0 + r) * outRow;
+    std::memset(d, 0, leftBytes);
+    std::memset(d + outRow - rightBytes, 0, rightBytes);
+    d += leftBytes;
+    const uint32_t wyTop = 256 - wy, wyBottom = wy;
+    for (const Tap& col : columns_) {
+      // All loads before any store: the destination may be any memory.
+      const uint32_t wx = col.weight, wxFirst = 256 - col.weight;
+      const uint8_t* a = top + col.first;
+      const uint8_t* b = top + col.second;
+      const uint8_t* c = bottom + col.first;
+      const uint8_t* e = bottom + col.second;
+      const uint32_t u0 = a[0] * wxFirst + b[0] * wx, u1 = a[1] * wxFirst + b[1] * wx, u2 = a[2] * wxFirst + b[2] * wx;
+      const uint32_t l0 = c[0] * wxFirst + e[0] * wx, l1 = c[1] * wxFirst + e[1] * wx, l2 = c[2] * wxFirst + e[2] * wx;
+      d[0] = static_cast<uint8_t>((u0 * wyTop + l0 * wyBottom + 32768) >> 16);
+      d[1] = static_cast<uint8_t>((u1 * wyTop + l1 * wyBottom + 32768) >> 16);
+      d[2] = static_cast<uint8_t>((u2 * wyTop + l2 * wyBottom + 32768) >> 16);
+      d += 3;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void ensurePictureLibrary() {}
+
+bool decodeJpeg(const uint8_t* data, size_t size, std::vector<uint8_t>* pixels, int32_t* width,
+                int32_t* height) {
+  tjhandle handle = decompressor();
+  if (!handle || !data || size == 0) return false;
+  int w = 0, h = 0, subsampling = 0, colorspace = 0;
+  if (tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &w, &h, &subsampling, &colorspace) != 0)
+    return false;
+  if (!pictureSizeAcceptable(w, h)) {
+    LOG(WARNING) << "JPEG picture of " << w << "x" << h << " is larger than the decoder takes";
+    return false;
+  }
+  pixels->resize(static_cast<size_t>(w) * h * 3);
+  if (tjDecompress2(handle, data, static_cast<unsigned long>(size), pixels->data(), w, w * 3, h, TJPF_BGR, 0) != 0) {
+    // A warning (a picture cut short, say) still leaves a whole picture,
+    // the rest filled in; only a hard error fails.
+    if (tjGetErrorCode(handle) != TJERR_WARNING) return false;
+  }
+  *width = w;
+  *height = h;
+  return true;
+}
+
+bool encodeJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes,
+                std::vector<uint8_t>* jpeg) {
+  tjhandle handle = compressor();
+  if (!handle || width <= 0 || height <= 0) return false;
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  if (tjCompress2(handle, pixels, width, rowBytes, height, TJPF_BGR, &buffer, &size, TJSAMP_420,
+                  kDefaultJpegQuality, 0) != 0) {
+    LOG(ERROR) << "JPEG encoding failed: " << tjGetErrorStr2(handle);
+    if (buffer) tjFree(buffer);
+    return false;
+  }
+  jpeg->assign(buffer, buffer + size);
+  tjFree(buffer);
+  return true;
+}
+
+bool saveJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes,
+              const base::string16& path) {
+  std::vector<uint8_t> jpeg;
+  if (!encodeJpeg(pixels, width, height, rowBytes, &jpeg)) return false;
+  return base::writeFileAtomic(path, std::string(jpeg.begin(), jpeg.end()));
+}
+
+bool mirrorPixels(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes, uint8_t* out) {
+  const size_t outRow = static_cast<size_t>(width) * 3;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* s = pixels + static_cast<ptrdiff_t>(y) * rowBytes + outRow - 3;
+    uint8_t* d = out + y * outRow;
+    for (int32_t x = 0; x < width; ++x, d += 3, s -= 3) {
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<PictureCanvas> PictureCanvas::create(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) return nullptr;
+  return std::make_unique<LinuxCanvas>(width, height);
+}
+
+}  // namespace component

@@ -1,0 +1,67 @@
+#include "components/video/snapshot.h"
+
+#include <ctime>
+
+#include "base/file_util.h"
+#include "base/logging.h"
+#include "components/video/picture_codec.h"
+#include "components/video/video_geometry.h"
+
+namespace component {
+
+LocalTime currentLocalTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  LocalTime time;
+  time.year = local.tm_year + 1900;
+  time.month = local.tm_mon + 1;
+  time.day = local.tm_mday;
+  time.hour = local.tm_hour;
+  time.minute = local.tm_min;
+  time.second = local.tm_sec;
+  return time;
+}
+
+base::string16 mediaFileName(const base::string16& prefix, const base::string16& suffix,
+                             const base::string16& extension, const LocalTime& time) {
+  const std::string stamp = base::stringPrintf("%04d-%02d-%02d_%02d-%02d-%02d", time.year, time.month, time.day,
+                                               time.hour, time.minute, time.second);
+  base::string16 name = prefix;
+  if (!prefix.empty()) name += u"_";
+  name += base::asciiToWide(stamp);
+  if (!suffix.empty()) name += u"_" + suffix;
+  if (!extension.empty()) name += u"." + extension;
+  return name;
+}
+
+Snapshot::Snapshot() = default;
+Snapshot::~Snapshot() = default;
+
+void Snapshot::OnVideoFrame(VideoComponent*, const VideoFrame& frame) { frame_ = frame; }
+
+bool Snapshot::Save(const base::string16& path) {
+  path_ = path;
+  const VideoFrame& video_frame = frame_;
+  CHECK(video_frame.pixel_format == kPixelFormat_24RGB);
+  if (video_frame.pixel_format != kPixelFormat_24RGB || video_frame.data.empty()) return false;
+  if (!checkRawFrame(video_frame)) return false;
+  // The pictures folder is made on first use, with its parents.
+  const base::string16 folder = base::dirName(path);
+  if (!folder.empty() && !base::isDirectory(folder) && !base::createDirectories(folder)) {
+    LOG(ERROR) << "Cannot create the folder " << base::wideToUtf8(folder);
+    return false;
+  }
+  if (!saveJpeg(video_frame.data.data(), video_frame.width, video_frame.height, video_frame.rowBytes(), path)) {
+    LOG(ERROR) << "Cannot write the snapshot " << base::wideToUtf8(path);
+    return false;
+  }
+  LOG(INFO) << "Snapshot saved to " << base::wideToUtf8(path);
+  return true;
+}
+
+}  // namespace component
