@@ -26,7 +26,10 @@ CMainFrame::~CMainFrame() {
   window_.reset();
   if (transport_) transport_->removeObserver(this);
   // The components go before the gate, and all of them before the
-  // transport they are registered with.
+  // transport they are registered with. The sound device link's threads
+  // call the audio component: the link goes first.
+  audioDriver_.reset();
+  audio_.reset();
   if (action_) action_->RemoveObserver(this);
   action_.reset();
   if (auth_) auth_->RemoveObserver(this);
@@ -56,11 +59,17 @@ bool CMainFrame::onCreate() {
   // The gate hears of connections before the components do, so a new phone
   // always starts behind a closed gate.
   gate_ = std::make_unique<component::SessionGate>(transport_.get());
+  audio_ = std::make_unique<component::AudioComponent>(transport_.get(), component::kAudioComponentId, gate_.get());
   auth_ = std::make_unique<component::AuthComponent>(transport_.get(), component::kAuthComponentId);
   auth_->AddObserver(this);
   action_ = std::make_unique<component::ActionComponent>(transport_.get(), component::kActionComponentId,
                                                          gate_.get());
   action_->AddObserver(this);
+  audioDriver_ = std::make_unique<component::WDMAudioDriver>();
+  audioDriver_->setDelegate(audio_.get());
+  // Linux: the sink and source PC programs use appear now, not only when a
+  // phone comes.
+  audioDriver_->Prepare();
 
   transport_->addObserver(this);
   uint32_t port = CSettings::Instance().port();
@@ -96,6 +105,7 @@ void CMainFrame::onDestroy() {
   if (gate_) gate_->close();
   streaming_ = false;
   stopRecording();
+  stopAudioLink();
   if (services_) services_->onDestroy();
   if (base::MessageLoop* loop = base::MessageLoop::current()) loop->quit(kQuitCode);
 }
@@ -128,7 +138,14 @@ void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
   closePrompt();
   if (window_) window_->showStatus(listeningStatus());
   stopRecording();
+  stopAudioLink();
   if (services_) services_->onConnectionLost();
+}
+
+void CMainFrame::stopAudioLink() {
+  if (!audioDriver_) return;
+  audioDriver_->Stop();
+  audioDriver_->Close();
 }
 
 base::string16 CMainFrame::listeningStatus() const {
@@ -201,6 +218,10 @@ void CMainFrame::OnAccepted(component::AuthComponent* component) {
   gate_->open();
   streaming_ = true;
   if (services_) services_->onAccepted();
+  if (audioDriver_) {
+    audioDriver_->Open();
+    audioDriver_->Start();
+  }
 }
 
 void CMainFrame::OnRejected(component::AuthComponent* component) {

@@ -20,6 +20,8 @@
 #include "WebcamWin/shell_services.h"
 #include "base/string_util.h"
 #include "components/action_component.h"
+#include "components/audio/audio_component.h"
+#include "components/audio/wdm_audio_driver.h"
 #include "components/auth_component.h"
 #include "components/session_gate.h"
 #include "transport/transport.h"
@@ -115,6 +117,11 @@ class CMainFrame : public transport::Transport::Observer,
   std::unique_ptr<component::SessionGate> gate_;
   std::unique_ptr<component::AuthComponent> auth_;
   std::unique_ptr<component::ActionComponent> action_;
+  std::unique_ptr<component::AudioComponent> audio_;
+  // The sound device link; its delegate is the audio component. Running
+  // while an accepted phone is connected.
+  std::unique_ptr<component::WDMAudioDriver> audioDriver_;
+  void stopAudioLink();
 
   // The phone the open prompt asks about.
   bool promptOpen_ = false;
