@@ -66,6 +66,7 @@ class Session : public PhoneConnection::Observer,
  public:
   static constexpr uintptr_t kAnswerTimer = 1;
   static constexpr uintptr_t kLingerTimer = 2;
+  static constexpr uint32_t kAudioComponentType = 56001;
 
   Session(const SimulatorOptions& options, std::ostream& out, base::MessageLoop* loop)
       : options_(options), out_(out), loop_(loop),
@@ -94,7 +95,14 @@ class Session : public PhoneConnection::Observer,
       return kExitFailed;
     }
     window_.setTimer(kAnswerTimer, static_cast<uint32_t>(options_.timeoutMs));
-    return loop_->run();
+    if (options_.audio.wanted()) {
+      bool ok = false;
+      audio_ = std::make_unique<PhoneAudio>(options_.audio, &phone_, out_, &ok);
+      if (!ok) return kExitFailed;
+    }
+    const int code = loop_->run();
+    if (audio_) audio_->finish();
+    return code;
   }
 
  private:
@@ -104,6 +112,12 @@ class Session : public PhoneConnection::Observer,
     window_.killTimer(kAnswerTimer);
     window_.killTimer(kLingerTimer);
     loop_->quit(code);
+  }
+
+  // -1: as long as the audio to send lasts, and a little more.
+  int32_t lingerMs() const {
+    if (options_.lingerMs >= 0) return options_.lingerMs;
+    return audio_ ? static_cast<int32_t>(audio_->durationMs()) + 1500 : 300;
   }
 
   int resultCode() const {
@@ -128,7 +142,7 @@ class Session : public PhoneConnection::Observer,
     }
     for (const auto& [type, payload] : options_.messages) phone->sendMessage(type, payload);
     if (options_.stay) startReadingCommands();
-    else window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+    else window_.setTimer(kLingerTimer, static_cast<uint32_t>(lingerMs()));
   }
 
   void onFarewell(PhoneConnection*, uint32_t reason, uint32_t sequence) override {
@@ -136,6 +150,8 @@ class Session : public PhoneConnection::Observer,
   }
 
   void onMessage(PhoneConnection*, const transport::Frame& frame) override {
+    // The audio part reports its own traffic in summary lines.
+    if (audio_ && frame.type == kAudioComponentType) return;
     out_ << "message sequence=" << frame.sequence << " type=" << frame.type << " bytes=" << frame.payload.size()
          << " data=" << hexOf(frame.payload.data(), frame.payload.size(), 32) << std::endl;
   }
@@ -225,6 +241,7 @@ class Session : public PhoneConnection::Observer,
   std::shared_ptr<std::atomic<bool>> readerDone_;
   std::thread reader_;
   bool finished_ = false;
+  std::unique_ptr<PhoneAudio> audio_;
 };
 
 }  // namespace
@@ -246,6 +263,14 @@ const char* usageText() {
          "  --linger MS          without --stay: listen this long after the answer (300)\n"
          "  --timeout MS         for connecting and for the answer (5000)\n"
          "  --log FILE           write the transport's log there\n"
+         "  --auth UID           send authorization data (unique id UID) after the handshake\n"
+         "  --auth-name NAME     the phone's name in it (phonesim)\n"
+         "  --audio FILE.wav     send this audio (16-bit PCM, any rate) at real pace once accepted\n"
+         "  --tone HZ            send a tone instead (--tone-seconds S, default 5)\n"
+         "  --profile ID         audio profile to select: ilbc-20ms | lpcm-20ms-8kHz (default)\n"
+         "  --record-audio FILE  keep what the PC sends, decoded to 8 kHz, as a WAV file\n"
+         "  --first-timestamp N  \"Timestamp\" of the first audio packet (0)\n"
+         "                       with audio to send and no --linger: linger until it is sent\n"
          "exit code: 0 answered, 2 farewell received, 1 failure\n";
 }
 
@@ -292,6 +317,7 @@ std::vector<uint8_t> makeGarbage(size_t size, uint32_t seed) {
 bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* options, std::string* error) {
   SimulatorOptions o;
   bool havePort = false;
+  bool haveLinger = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     auto value = [&](std::string* v) {
@@ -362,11 +388,34 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
     } else if (name == "--linger") {
       if (!number(3600000, &n)) return false;
       o.lingerMs = static_cast<int32_t>(n);
+      haveLinger = true;
     } else if (name == "--timeout") {
       if (!number(3600000, &n)) return false;
       o.timeoutMs = static_cast<int32_t>(n);
     } else if (name == "--log") {
       if (!value(&o.logFile)) return false;
+    } else if (name == "--auth") {
+      if (!value(&o.audio.authUid)) return false;
+    } else if (name == "--auth-name") {
+      if (!value(&o.audio.authName)) return false;
+    } else if (name == "--audio") {
+      if (!value(&o.audio.audioFile)) return false;
+    } else if (name == "--tone") {
+      if (!number(3999, &n) || n == 0) {
+        if (error->empty()) *error = "--tone: 1 ... 3999 Hz";
+        return false;
+      }
+      o.audio.toneHz = static_cast<double>(n);
+    } else if (name == "--tone-seconds") {
+      if (!number(3600, &n)) return false;
+      o.audio.toneSeconds = static_cast<double>(n);
+    } else if (name == "--profile") {
+      if (!value(&o.audio.profile)) return false;
+    } else if (name == "--record-audio") {
+      if (!value(&o.audio.recordFile)) return false;
+    } else if (name == "--first-timestamp") {
+      if (!number(uint64_t{1} << 60, &n)) return false;
+      o.audio.firstTimestamp = static_cast<int64_t>(n);
     } else {
       *error = "unknown argument: " + name;
       return false;
@@ -376,6 +425,9 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
     *error = "--port is required";
     return false;
   }
+  // Audio to send: stay until it has gone out (a tone's length is known;
+  // a file's is estimated generously from its size).
+  if (!haveLinger && (o.audio.toneHz > 0 || !o.audio.audioFile.empty())) o.lingerMs = -1;
   *options = std::move(o);
   return true;
 }

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/phonesim/phone_audio.h"
 #include "tools/phonesim/phone_connection.h"
 
 namespace phonesim {
@@ -33,12 +34,15 @@ struct SimulatorOptions {
   size_t garbageBytes = 0;
   // Keep the connection and take commands from the input until "quit".
   bool stay = false;
-  // Without `stay`: how long to listen after the PC's handshake.
+  // Without `stay`: how long to listen after the PC's handshake (-1: until
+  // the audio to send has gone out).
   int32_t lingerMs = 300;
   // For connecting and for the PC's handshake.
   int32_t timeoutMs = 5000;
   // Log file of the transport code (none by default).
   std::string logFile;
+  // The phone's audio (authorization, profile, what to send and keep).
+  AudioOptions audio;
 };
 
 enum ExitCode : int {
