@@ -10,6 +10,7 @@ PACKAGES=(
   zlib1g-dev libspeexdsp-dev libcurl4-openssl-dev libturbojpeg0-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavahi-compat-libdnssd-dev libpulse-dev pulseaudio
+  pulseaudio-utils
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
 )
 

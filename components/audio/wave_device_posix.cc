@@ -35,6 +35,8 @@ constexpr char kSourceArgs[] =
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 // The phone's audio waits at most this long in PulseAudio's buffer.
 constexpr uint32_t kPlaybackBufferBytes = 3840;  // 40 ms
+// Beyond this much waiting in PulseAudio's buffer a block is dropped.
+constexpr size_t kMaxQueuedBytes = 9600;  // 100 ms
 // What the link has read from the monitor but not yet taken, at most.
 constexpr size_t kMaxPendingBytes = 48000 * 2;
 
@@ -114,6 +116,8 @@ class PulseWaveDevice : public WaveDevice {
   void close() override {
     if (!loop_) return;
     Lock lock(loop_);
+    if (droppedBlocks_) LOG(INFO) << "PulseAudio took " << droppedBlocks_ << " blocks of the phone's audio too late";
+    droppedBlocks_ = 0;
     for (pa_stream** stream : {&playback_, &record_}) {
       if (!*stream) continue;
       pa_stream_set_state_callback(*stream, nullptr, nullptr);
@@ -130,10 +134,17 @@ class PulseWaveDevice : public WaveDevice {
     if (!open_) return 0;
     Lock lock(loop_);
     if (pa_stream_get_state(playback_) != PA_STREAM_READY) return 0;
-    // A full buffer means the sink's clock runs slower than ours: the
-    // block is dropped rather than letting the delay grow.
+    // The sink takes the audio in its own bursts; only a buffer that holds
+    // more than it may (the sink's clock runs slower than ours) makes the
+    // block go, rather than letting the delay grow.
     const size_t room = pa_stream_writable_size(playback_);
-    if (room == static_cast<size_t>(-1) || room < bytes) return 0;
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(playback_);
+    const size_t target = attr ? attr->tlength : kPlaybackBufferBytes;
+    const size_t queued = room == static_cast<size_t>(-1) ? kMaxQueuedBytes : (room >= target ? 0 : target - room);
+    if (queued + bytes > kMaxQueuedBytes) {
+      ++droppedBlocks_;
+      return 0;
+    }
     if (pa_stream_write(playback_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) return 0;
     return bytes;
   }
@@ -286,6 +297,7 @@ class PulseWaveDevice : public WaveDevice {
   bool open_ = false;
   std::vector<uint8_t> pending_;
   std::vector<uint32_t> made_;
+  uint64_t droppedBlocks_ = 0;
   bool found_ = false;
   uint32_t loadedIndex_ = PA_INVALID_INDEX;
 };
