@@ -90,7 +90,7 @@ void AudioComponent::onSelectProfile(base::PickleIterator* iter) {
   // The threads of an earlier selection end before new ones start over the
   // same rings and queues.
   stopThreads();
-  receivedQueue_.clear();
+  discardReceived();
   profileId_ = id;
   profile_ = findAudioProfile(id);
   haveStream_ = false;
@@ -262,10 +262,15 @@ void AudioComponent::resetStreams() {
   captureRing_.Setup();
   playout_.reset();
   ringsReady_ = true;
-  receivedQueue_.clear();
+  discardReceived();
   encodedQueue_.clear();
   decodedCopies_.clear();
   capturedCopies_.clear();
+}
+
+void AudioComponent::discardReceived() {
+  stats_.discarded.fetch_add(receivedQueue_.size(), std::memory_order_relaxed);
+  receivedQueue_.clear();
 }
 
 void AudioComponent::decodingThread() {

@@ -73,6 +73,7 @@ class AudioComponent : public TransportObserverImpl, public AudioDriver::Delegat
     std::atomic<uint64_t> late{0};             // older than 60 ms when taken
     std::atomic<uint64_t> decodeFailed{0};
     std::atomic<uint64_t> played{0};           // laid into the play-out ring
+    std::atomic<uint64_t> discarded{0};        // still queued when the threads stopped
     std::atomic<uint64_t> sent{0};             // packets sent to the phone
   };
 
@@ -136,6 +137,8 @@ class AudioComponent : public TransportObserverImpl, public AudioDriver::Delegat
   void stopThreads();
   // Empties rings, queues and play-out state while no device call runs.
   void resetStreams();
+  // Drops the received packets still queued (no thread runs).
+  void discardReceived();
 
   void decodingThread();
   void encodingThread();
