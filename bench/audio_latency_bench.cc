@@ -13,6 +13,9 @@
 //    sample available to the moment its packet went to the phone.
 // Markers (2 ms bursts, once a second) are laid over the speech to find the
 // samples again. LUMORA_P6_SECONDS sets the length (60 s).
+// What to expect from the phone's side: the 100 ms of the start rule, the
+// 8 -> 48 kHz resampler's filter delay (16 ms at quality 10) and where the
+// newest packet fell between two 10 ms render ticks (0 ... 10 ms).
 #include <sys/resource.h>
 
 #include <algorithm>

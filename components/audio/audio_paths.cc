@@ -36,13 +36,11 @@ const AudioProfile* findAudioProfile(const std::string& id) {
 
 bool AudioDecodePath::setUp(const std::string& profileId) {
   shedding_ = false;
-  auto resampler = std::make_unique<SpeexAudioResampler>(kPhoneRate, kDeviceRate);
-  latency_ = resampler->OutputLatency();
   if (profileId == kProfileILBC) {
     stage1_ = std::make_unique<iLBCAudioDecoder>();
-    stage2_ = std::move(resampler);
+    stage2_ = std::make_unique<SpeexAudioResampler>(kPhoneRate, kDeviceRate);
   } else if (profileId == kProfileLPCM) {
-    stage1_ = std::move(resampler);
+    stage1_ = std::make_unique<SpeexAudioResampler>(kPhoneRate, kDeviceRate);
     stage2_ = std::make_unique<DummyAudioConverter>();
   } else {
     logUnknownProfile(profileId);
@@ -70,8 +68,7 @@ AudioDecodePath::Result AudioDecodePath::take(const AudioPacketData& packet, siz
 
   const size_t count = stage2_->Size() / 2;
   const auto* samples = static_cast<const int16_t*>(stage2_->Data());
-  const int64_t shifted = packet.timestamp * kUpsampleFactor - latency_;
-  const uint64_t position = shifted < 0 ? 0 : static_cast<uint64_t>(shifted);
+  const uint64_t position = static_cast<uint64_t>(packet.timestamp) * kUpsampleFactor;
   if (count == 0 || ring_->Write(samples, count, position) != SampleRing::kDone) return kFailed;
 
   copy->format = kAudioFormatLPCM;

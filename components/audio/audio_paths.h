@@ -65,13 +65,10 @@ class AudioDecodePath {
 
   // Builds the two stages of the profile; false (logged) for an unknown id.
   bool setUp(const std::string& profileId);
-  int64_t latency() const { return latency_; }
 
   // One packet taken from the queue, with `waiting` packets still queued
   // behind it. kPlayed: the samples are in the ring and `copy` (format
-  // 'lpcm', origin 1, 48 kHz position and samples) is filled. The samples
-  // land at timestamp x 6, moved back by the resampler's delay (16 ms at
-  // quality 10) so that it does not add to the play-out delay.
+  // 'lpcm', origin 1, 48 kHz position and samples) is filled.
   Result take(const AudioPacketData& packet, size_t waiting, int64_t nowUs, AudioPacketData* copy);
   bool shedding() const { return shedding_; }
 
@@ -79,9 +76,6 @@ class AudioDecodePath {
   SampleRing* ring_;
   std::unique_ptr<AudioConverter> stage1_;
   std::unique_ptr<AudioConverter> stage2_;
-  // The resampler's filter delay in 48 kHz samples: its output belongs
-  // that much earlier on the stream's time line.
-  int64_t latency_ = 0;
   bool shedding_ = false;
 };
 

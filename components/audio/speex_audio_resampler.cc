@@ -20,10 +20,6 @@ SpeexAudioResampler::SpeexAudioResampler(int in_rate, int out_rate)
   }
 }
 
-int SpeexAudioResampler::OutputLatency() const {
-  return state_ ? speex_resampler_get_output_latency(state_) : 0;
-}
-
 SpeexAudioResampler::~SpeexAudioResampler() {
   if (state_) speex_resampler_destroy(state_);
 }

@@ -30,9 +30,6 @@ class SpeexAudioResampler : public AudioConverter {
   const void* Data() override;
   size_t Size() override;
 
-  // How many output samples the filter lags its input (0 without state).
-  int OutputLatency() const;
-
  private:
   int in_rate_;
   int out_rate_;
