@@ -41,6 +41,8 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 using component::AudioComponent;
 
 constexpr int kMarkerThreshold = 16000;
@@ -107,7 +109,7 @@ class ProbeDevice : public component::WaveDevice {
       const int64_t index = read_ / 2 + static_cast<int64_t>(i);
       const int64_t inSecond = index % 48000;
       samples[i] = inSecond < 96 ? kMarkerAmplitude
-                                 : static_cast<int16_t>(3000 * std::sin(2 * M_PI * 300 * double(index) / 48000));
+                                 : static_cast<int16_t>(3000 * std::sin(2 * kPi * 300 * double(index) / 48000));
       if (inSecond == 0) {
         // Available once its block is due.
         const int64_t block = index / 480;

@@ -24,6 +24,8 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 constexpr uint32_t kStartTimeoutMs = 90000;
 constexpr uint32_t kEndTimeoutMs = 60000;
 constexpr uint32_t kPollMs = 50;
@@ -131,7 +133,7 @@ TEST_F(ServerAudioE2ETest, ToneReachesTheSimulatedDeviceAndPCAudioReachesThePhon
   // PC programs play 440 Hz into the device for four seconds.
   std::string capture;
   for (int i = 0; i < 48000 * 4; ++i) {
-    const auto v = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 440 * i / 48000.0));
+    const auto v = static_cast<int16_t>(10000 * std::sin(2 * kPi * 440 * i / 48000.0));
     capture += static_cast<char>(v & 0xFF);
     capture += static_cast<char>((v >> 8) & 0xFF);
   }
@@ -201,7 +203,7 @@ TEST_F(ServerAudioE2ETest, PulseAudioDevicesCarryBothDirections) {
   const std::string tone = outputUtf8(u"tone440.wav");
   std::vector<int16_t> samples(48000 * 4);
   for (size_t i = 0; i < samples.size(); ++i)
-    samples[i] = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 440 * double(i) / 48000));
+    samples[i] = static_cast<int16_t>(10000 * std::sin(2 * kPi * 440 * double(i) / 48000));
   ASSERT_TRUE(phonesim::writeWav(tone, 48000, samples));
   ASSERT_EQ(0, std::system(("(timeout 6 parec -d lumora_wave_mic --rate=48000 --channels=1 --format=s16le > '" + mic +
                             "' 2>/dev/null &)")

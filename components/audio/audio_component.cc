@@ -322,6 +322,7 @@ void AudioComponent::encodingThread() {
       clock_->sleepMs(1);
       continue;
     }
+    stats_.encoderSteps.fetch_add(1, std::memory_order_relaxed);
     if (!packet) continue;
     encodedQueue_.push(packet.release());
     capturedCopies_.push(copy.release());

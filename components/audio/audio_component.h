@@ -75,6 +75,7 @@ class AudioComponent : public TransportObserverImpl, public AudioDriver::Delegat
     std::atomic<uint64_t> played{0};           // laid into the play-out ring
     std::atomic<uint64_t> discarded{0};        // still queued when the threads stopped
     std::atomic<uint64_t> sent{0};             // packets sent to the phone
+    std::atomic<uint64_t> encoderSteps{0};     // 20 ms capture blocks taken or skipped
   };
 
   // `gate` (not owned) decides whether audio flows; `clock` (not owned,

@@ -9,10 +9,12 @@
 namespace component {
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 std::vector<uint8_t> tone8k(size_t samples, size_t offset = 0) {
   std::vector<uint8_t> bytes(samples * 2);
   for (size_t i = 0; i < samples; ++i) {
-    const auto v = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * double(i + offset) / 8000));
+    const auto v = static_cast<int16_t>(8000 * std::sin(2 * kPi * 1000 * double(i + offset) / 8000));
     bytes[2 * i] = static_cast<uint8_t>(v & 0xFF);
     bytes[2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
   }

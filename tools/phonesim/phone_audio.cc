@@ -13,6 +13,8 @@ namespace phonesim {
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 constexpr uint32_t kAuthComponent = 14;
 constexpr uint32_t kAudioComponent = 56001;
 constexpr int32_t kAuthData = 1;
@@ -58,7 +60,7 @@ PhoneAudio::PhoneAudio(const AudioOptions& options, PhoneConnection* phone, std:
   } else if (options_.toneHz > 0) {
     samples_.resize(static_cast<size_t>(options_.toneSeconds * 8000));
     for (size_t i = 0; i < samples_.size(); ++i)
-      samples_[i] = static_cast<int16_t>(10000 * std::sin(2 * M_PI * options_.toneHz * double(i) / 8000));
+      samples_[i] = static_cast<int16_t>(10000 * std::sin(2 * kPi * options_.toneHz * double(i) / 8000));
   }
   samples_.resize((samples_.size() + kPacketSamples - 1) / kPacketSamples * kPacketSamples, 0);
   if (options_.profile == "ilbc-20ms") {
