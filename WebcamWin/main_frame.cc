@@ -30,7 +30,10 @@ CMainFrame::~CMainFrame() {
   bonjour_.reset();
   if (transport_) transport_->removeObserver(this);
   // The components go before the gate, and all of them before the
-  // transport they are registered with.
+  // transport they are registered with. The sound device link's threads
+  // call the audio component: the link goes first.
+  audioDriver_.reset();
+  audio_.reset();
   if (video_) {
     video_->RemoveObserver(this);
     if (snapshot_) video_->RemoveObserver(snapshot_.get());
@@ -72,6 +75,7 @@ bool CMainFrame::onCreate() {
   video_ = std::make_unique<component::VideoComponent>(transport_.get(), component::kVideoComponentId, gate_.get());
   video_->AddObserver(this);
   video_->SetMirrorImage(CSettings::Instance().mirrorImage());
+  audio_ = std::make_unique<component::AudioComponent>(transport_.get(), component::kAudioComponentId, gate_.get());
   auth_ = std::make_unique<component::AuthComponent>(transport_.get(), component::kAuthComponentId);
   auth_->AddObserver(this);
   action_ = std::make_unique<component::ActionComponent>(transport_.get(), component::kActionComponentId,
@@ -82,6 +86,11 @@ bool CMainFrame::onCreate() {
   videoDriver_ = std::make_unique<component::VideoDriver>();
   video_->AddObserver(videoDriver_.get());
   shutterSound_ = std::make_unique<component::ShutterSound>();
+  audioDriver_ = std::make_unique<component::WDMAudioDriver>();
+  audioDriver_->setDelegate(audio_.get());
+  // Linux: the sink and source PC programs use appear now, not only when a
+  // phone comes.
+  audioDriver_->Prepare();
 
   transport_->addObserver(this);
   uint32_t port = CSettings::Instance().port();
@@ -117,6 +126,7 @@ void CMainFrame::onDestroy() {
   if (gate_) gate_->close();
   streaming_ = false;
   stopRecording();
+  stopAudioLink();
   if (services_) services_->onDestroy();
   if (base::MessageLoop* loop = base::MessageLoop::current()) loop->quit(kQuitCode);
 }
@@ -156,7 +166,14 @@ void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
   closePrompt();
   if (window_) window_->showStatus(listeningStatus());
   stopRecording();
+  stopAudioLink();
   if (services_) services_->onConnectionLost();
+}
+
+void CMainFrame::stopAudioLink() {
+  if (!audioDriver_) return;
+  audioDriver_->Stop();
+  audioDriver_->Close();
 }
 
 base::string16 CMainFrame::listeningStatus() const {
@@ -229,6 +246,10 @@ void CMainFrame::OnAccepted(component::AuthComponent* component) {
   gate_->open();
   streaming_ = true;
   if (services_) services_->onAccepted();
+  if (audioDriver_) {
+    audioDriver_->Open();
+    audioDriver_->Start();
+  }
 }
 
 void CMainFrame::OnRejected(component::AuthComponent* component) {

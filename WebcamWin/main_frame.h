@@ -21,6 +21,8 @@
 #include "base/bonjour_service.h"
 #include "base/string_util.h"
 #include "components/action_component.h"
+#include "components/audio/audio_component.h"
+#include "components/audio/wdm_audio_driver.h"
 #include "components/auth_component.h"
 #include "components/session_gate.h"
 #include "components/video/shutter_sound.h"
@@ -144,6 +146,11 @@ class CMainFrame : public transport::Transport::Observer,
   std::unique_ptr<component::ShutterSound> shutterSound_;
   int32_t lastFrameWidth_ = 0;
   int32_t lastFrameHeight_ = 0;
+  std::unique_ptr<component::AudioComponent> audio_;
+  // The sound device link; its delegate is the audio component. Running
+  // while an accepted phone is connected.
+  std::unique_ptr<component::WDMAudioDriver> audioDriver_;
+  void stopAudioLink();
 
   // The phone the open prompt asks about.
   bool promptOpen_ = false;

@@ -11,6 +11,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavahi-compat-libdnssd-dev libpulse-dev pulseaudio
   avahi-daemon avahi-utils dbus
+  pulseaudio-utils
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
 )
 

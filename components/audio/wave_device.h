@@ -30,6 +30,12 @@ class WaveDevice {
 
   virtual ~WaveDevice() = default;
 
+  // Makes the device available to PC programs where the endpoint has to
+  // (Linux: the PulseAudio sink and source, when they are not there yet);
+  // done once at start-up. release() takes back what prepare() made.
+  virtual bool prepare() { return true; }
+  virtual void release() {}
+
   // Finds and opens the device and sends the start control code. False,
   // with the reason logged, when the device is not there or refuses.
   virtual bool open() = 0;
@@ -45,6 +51,8 @@ class WaveDevice {
 
 // The device of this build (see above), not yet opened.
 std::unique_ptr<WaveDevice> createWaveDevice();
+// The device of the platform, ignoring LUMORA_AUDIO_DEVICE.
+std::unique_ptr<WaveDevice> createPlatformWaveDevice();
 
 }  // namespace component
 

@@ -5,6 +5,10 @@
 #include "base/message_loop.h"
 #include "tools/phonesim/phone_connection.h"
 #include "tools/phonesim/simulator.h"
+#include "tools/phonesim/wav_file.h"
+#include "base/test_util.h"
+#include "base/string_util.h"
+#include <cstdio>
 #include "transport/transport.h"
 #include "transport/transport_test_support.h"
 
@@ -168,4 +172,51 @@ TEST(PhoneSimArguments, ParsesAndRefuses) {
 }
 
 }  // namespace
+TEST(PhoneSimAudio, ArgumentsChooseWhatToSendAndHowLongToStay) {
+  phonesim::SimulatorOptions options;
+  std::string error;
+  ASSERT_TRUE(phonesim::parseArguments({"--port", "5", "--auth", "UID-1", "--tone", "1000", "--tone-seconds", "3",
+                                        "--profile", "ilbc-20ms", "--record-audio", "out.wav"},
+                                       &options, &error))
+      << error;
+  EXPECT_TRUE(options.audio.wanted());
+  EXPECT_EQ("UID-1", options.uid);
+  EXPECT_TRUE(options.authorize);
+  EXPECT_EQ(1000.0, options.audio.toneHz);
+  EXPECT_EQ("ilbc-20ms", options.audio.profile);
+  EXPECT_EQ(-1, options.lingerMs);  // until the tone is out
+  ASSERT_TRUE(phonesim::parseArguments({"--port", "5", "--tone", "440", "--linger", "50"}, &options, &error));
+  EXPECT_EQ(50, options.lingerMs);
+  EXPECT_FALSE(phonesim::parseArguments({"--port", "5", "--tone", "0"}, &options, &error));
+  EXPECT_FALSE(phonesim::parseArguments({"--port", "5", "--tone", "9000"}, &options, &error));
+}
+
+TEST(PhoneSimAudio, WavFilesRoundTripAndStereoIsMixedDown) {
+  const base::string16 dir = base::makeTempDirectory(u"phonesimwav");
+  const std::string mono = base::wideToUtf8(dir) + "/mono.wav";
+  const std::vector<int16_t> samples = {0, 1000, -1000, 32767, -32768};
+  ASSERT_TRUE(phonesim::writeWav(mono, 8000, samples));
+  int rate = 0;
+  std::vector<int16_t> back;
+  std::string error;
+  ASSERT_TRUE(phonesim::readWav(mono, &rate, &back, &error)) << error;
+  EXPECT_EQ(8000, rate);
+  EXPECT_EQ(samples, back);
+
+  // A stereo file with an extra chunk before the samples.
+  const std::string stereo = base::wideToUtf8(dir) + "/stereo.wav";
+  const uint8_t bytes[] = {'R', 'I', 'F', 'F', 48, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+                           1, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xEE, 2, 0, 4, 0, 16, 0, 'L', 'I', 'S', 'T', 1, 0,
+                           0, 0, 'x', 0, 'd', 'a', 't', 'a', 8, 0, 0, 0, 100, 0, 200, 0, 0x9C, 0xFF, 0x9C, 0xFF};
+  FILE* f = std::fopen(stereo.c_str(), "wb");
+  ASSERT_TRUE(f);
+  std::fwrite(bytes, 1, sizeof(bytes), f);
+  std::fclose(f);
+  ASSERT_TRUE(phonesim::readWav(stereo, &rate, &back, &error)) << error;
+  EXPECT_EQ(48000, rate);
+  EXPECT_EQ((std::vector<int16_t>{150, -100}), back);
+  EXPECT_FALSE(phonesim::readWav(base::wideToUtf8(dir) + "/missing.wav", &rate, &back, &error));
+  base::removeTree(dir);
+}
+
 }  // namespace phonesim

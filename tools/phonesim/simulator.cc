@@ -69,6 +69,7 @@ class Session : public PhoneConnection::Observer,
   static constexpr uintptr_t kLingerTimer = 2;
   static constexpr uintptr_t kAuthTimer = 3;
   enum class Auth { kNotAsked, kWaiting, kAccepted, kRejected, kNone };
+  static constexpr uint32_t kAudioComponentType = 56001;
 
   Session(const SimulatorOptions& options, std::ostream& out, base::MessageLoop* loop)
       : options_(options), out_(out), loop_(loop),
@@ -113,7 +114,18 @@ class Session : public PhoneConnection::Observer,
       return kExitFailed;
     }
     window_.setTimer(kAnswerTimer, static_cast<uint32_t>(options_.timeoutMs));
-    return loop_->run();
+    if (options_.audio.wanted()) {
+      bool ok = false;
+      // The session sends the authorization data; the audio waits for the
+      // answer when there is one to wait for.
+      audioOptions_ = options_.audio;
+      audioOptions_.awaitAuth = options_.authorize;
+      audio_ = std::make_unique<PhoneAudio>(audioOptions_, &phone_, out_, &ok);
+      if (!ok) return kExitFailed;
+    }
+    const int code = loop_->run();
+    if (audio_) audio_->finish();
+    return code;
   }
 
  private:
@@ -124,6 +136,12 @@ class Session : public PhoneConnection::Observer,
     window_.killTimer(kLingerTimer);
     window_.killTimer(kAuthTimer);
     loop_->quit(code);
+  }
+
+  // -1: as long as the audio to send lasts, and a little more.
+  int32_t lingerMs() const {
+    if (options_.lingerMs >= 0) return options_.lingerMs;
+    return audio_ ? static_cast<int32_t>(audio_->durationMs()) + 1500 : 300;
   }
 
   int resultCode() const {
@@ -150,7 +168,7 @@ class Session : public PhoneConnection::Observer,
     for (int32_t action : options_.actions) sendAction(action);
     if (video_) video_->start();
     if (options_.stay) startReadingCommands();
-    else if (!video_) window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(options_.lingerMs, 0)));
+    else if (!video_) window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(lingerMs(), 0)));
   }
 
   void onSessionMessage(const transport::Frame& frame) {
@@ -201,6 +219,8 @@ class Session : public PhoneConnection::Observer,
   }
 
   void onMessage(PhoneConnection*, const transport::Frame& frame) override {
+    // The audio part reports its own traffic in summary lines.
+    if (audio_ && frame.type == kAudioComponentType) return;
     out_ << "message sequence=" << frame.sequence << " type=" << frame.type << " bytes=" << frame.payload.size()
          << " data=" << hexOf(frame.payload.data(), frame.payload.size(), 32) << std::endl;
     onSessionMessage(frame);
@@ -304,6 +324,8 @@ class Session : public PhoneConnection::Observer,
   bool finished_ = false;
   Auth auth_ = Auth::kNotAsked;
   std::unique_ptr<VideoSender> video_;
+  AudioOptions audioOptions_;
+  std::unique_ptr<PhoneAudio> audio_;
 };
 
 }  // namespace
@@ -341,6 +363,13 @@ const char* usageText() {
          "  --orientation CODE   orientation code of the frames: 0, 1, 2, 4, 8 (0)\n"
          "  --card WxH           size of the upright test card (480x360)\n"
          "  --frames N           stop after N frames (0: until the PC ends it)\n"
+         "  --auth-name NAME     the same as --name NAME\n"
+         "  --audio FILE.wav     send this audio (16-bit PCM, any rate) at real pace once accepted\n"
+         "  --tone HZ            send a tone instead (--tone-seconds S, default 5)\n"
+         "  --profile ID         audio profile to select: ilbc-20ms | lpcm-20ms-8kHz (default)\n"
+         "  --record-audio FILE  keep what the PC sends, decoded to 8 kHz, as a WAV file\n"
+         "  --first-timestamp N  \"Timestamp\" of the first audio packet (0)\n"
+         "                       with audio to send and no --linger: linger until it is sent\n"
          "  with --stay also:    auth | action N\n"
          "exit code: 0 answered (and accepted), 2 farewell received, 3 rejected,\n"
          "           4 no answer to the authorization data, 1 failure\n";
@@ -389,6 +418,7 @@ std::vector<uint8_t> makeGarbage(size_t size, uint32_t seed) {
 bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* options, std::string* error) {
   SimulatorOptions o;
   bool havePort = false;
+  bool haveLinger = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     auto value = [&](std::string* v) {
@@ -459,6 +489,7 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
     } else if (name == "--linger") {
       if (!number(3600000, &n)) return false;
       o.lingerMs = static_cast<int32_t>(n);
+      haveLinger = true;
     } else if (name == "--timeout") {
       if (!number(3600000, &n)) return false;
       o.timeoutMs = static_cast<int32_t>(n);
@@ -516,6 +547,26 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
       }
       o.video.width = static_cast<int32_t>(w);
       o.video.height = static_cast<int32_t>(h);
+    } else if (name == "--auth-name") {
+      if (!value(&o.name)) return false;
+    } else if (name == "--audio") {
+      if (!value(&o.audio.audioFile)) return false;
+    } else if (name == "--tone") {
+      if (!number(3999, &n) || n == 0) {
+        if (error->empty()) *error = "--tone: 1 ... 3999 Hz";
+        return false;
+      }
+      o.audio.toneHz = static_cast<double>(n);
+    } else if (name == "--tone-seconds") {
+      if (!number(3600, &n)) return false;
+      o.audio.toneSeconds = static_cast<double>(n);
+    } else if (name == "--profile") {
+      if (!value(&o.audio.profile)) return false;
+    } else if (name == "--record-audio") {
+      if (!value(&o.audio.recordFile)) return false;
+    } else if (name == "--first-timestamp") {
+      if (!number(uint64_t{1} << 60, &n)) return false;
+      o.audio.firstTimestamp = static_cast<int64_t>(n);
     } else {
       *error = "unknown argument: " + name;
       return false;
@@ -525,6 +576,9 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
     *error = "--port is required";
     return false;
   }
+  // Audio to send: stay until it has gone out (a tone's length is known;
+  // a file's is estimated generously from its size).
+  if (!haveLinger && (o.audio.toneHz > 0 || !o.audio.audioFile.empty())) o.lingerMs = -1;
   *options = std::move(o);
   return true;
 }

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/phonesim/phone_audio.h"
 #include "tools/phonesim/phone_connection.h"
 #include "tools/phonesim/video_sender.h"
 
@@ -42,7 +43,8 @@ struct SimulatorOptions {
   size_t garbageBytes = 0;
   // Keep the connection and take commands from the input until "quit".
   bool stay = false;
-  // Without `stay`: how long to listen after the PC's handshake.
+  // Without `stay`: how long to listen after the PC's handshake (-1: until
+  // the audio to send has gone out).
   int32_t lingerMs = 300;
   // For connecting and for the PC's handshake.
   int32_t timeoutMs = 5000;
@@ -66,6 +68,8 @@ struct SimulatorOptions {
   // Without `stay` the session ends `lingerMs` after the last of
   // `video.frames`, or runs until the PC ends it when that is 0.
   VideoOptions video;
+  // The phone's audio (authorization, profile, what to send and keep).
+  AudioOptions audio;
 };
 
 enum ExitCode : int {

@@ -1,0 +1,207 @@
+#include "components/audio/audio_paths.h"
+
+#include <cstring>
+
+#include "base/logging.h"
+#include "components/audio/ilbc_audio_converter.h"
+#include "components/audio/speex_audio_resampler.h"
+
+namespace component {
+
+namespace {
+
+const AudioProfile kProfiles[] = {
+    {kProfileILBC, kAudioFormatILBC, 160, kPhoneRate, 2 * kILBCFrameBytes, kILBCFrameBytes},
+    {kProfileLPCM, kAudioFormatLPCM, 160, kPhoneRate, 320, 2},
+};
+
+void logUnknownProfile(const std::string& id) {
+  LOG(ERROR) << "Unknown profile '" << id << "'. End Thread.";
+}
+
+}  // namespace
+
+const AudioProfile* audioProfiles(size_t* count) {
+  *count = sizeof(kProfiles) / sizeof(kProfiles[0]);
+  return kProfiles;
+}
+
+const AudioProfile* findAudioProfile(const std::string& id) {
+  for (const AudioProfile& profile : kProfiles)
+    if (id == profile.id) return &profile;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+
+bool AudioDecodePath::setUp(const std::string& profileId) {
+  shedding_ = false;
+  if (profileId == kProfileILBC) {
+    stage1_ = std::make_unique<iLBCAudioDecoder>();
+    stage2_ = std::make_unique<SpeexAudioResampler>(kPhoneRate, kDeviceRate);
+  } else if (profileId == kProfileLPCM) {
+    stage1_ = std::make_unique<SpeexAudioResampler>(kPhoneRate, kDeviceRate);
+    stage2_ = std::make_unique<DummyAudioConverter>();
+  } else {
+    logUnknownProfile(profileId);
+    return false;
+  }
+  return true;
+}
+
+AudioDecodePath::Result AudioDecodePath::take(const AudioPacketData& packet, size_t waiting, int64_t nowUs,
+                                              AudioPacketData* copy) {
+  if (shedding_) {
+    if (waiting > kShedEndWaiting) return kShed;
+    if (waiting == kShedEndWaiting) {
+      shedding_ = false;
+      return kShed;
+    }
+  } else if (waiting >= kShedStartWaiting) {
+    shedding_ = true;
+    return kShed;
+  }
+  if (nowUs - packet.received > kMaxPacketAgeUs) return kLate;
+  if (!stage1_ || !stage2_ || packet.data.empty()) return kFailed;
+  if (!stage1_->Convert(packet.data.data(), packet.data.size())) return kFailed;
+  if (!stage2_->Convert(stage1_->Data(), stage1_->Size())) return kFailed;
+
+  const size_t count = stage2_->Size() / 2;
+  const auto* samples = static_cast<const int16_t*>(stage2_->Data());
+  const uint64_t position = static_cast<uint64_t>(packet.timestamp) * kUpsampleFactor;
+  if (count == 0 || ring_->Write(samples, count, position) != SampleRing::kDone) return kFailed;
+
+  copy->format = kAudioFormatLPCM;
+  copy->origin = kAudioOriginPhone;
+  copy->timestamp = static_cast<int64_t>(position);
+  copy->received = packet.received;
+  copy->data.assign(static_cast<const uint8_t*>(stage2_->Data()),
+                    static_cast<const uint8_t*>(stage2_->Data()) + count * 2);
+  return kPlayed;
+}
+
+// ---------------------------------------------------------------------------
+
+void AudioPlayout::reset() {
+  playing_ = false;
+  readPosition_ = 0;
+  anchor_ = 0;
+}
+
+void AudioPlayout::render(int16_t* out, size_t samples, int64_t position) {
+  uint64_t begin = 0, end = 0;
+  if (ring_->Range(&begin, &end) != SampleRing::kDone) return;
+  if (begin == end) {
+    reset();
+    return;
+  }
+  if (!playing_) {
+    if (end - begin < kStartLagSamples || end - kStartLagSamples < readPosition_) return;
+    playing_ = true;
+    readPosition_ = end - kStartLagSamples;
+    anchor_ = position;
+    starts_.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (readPosition_ < end && end - readPosition_ > kMaxLagSamples) {
+    playing_ = false;
+    underruns_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  const int64_t moved = position - anchor_;
+  if (moved < 0) {
+    reset();
+    return;
+  }
+  readPosition_ += static_cast<uint64_t>(moved);
+  const int code = ring_->Read(out, samples, readPosition_);
+  if (code == SampleRing::kNoOverlap || code == SampleRing::kAlreadyOverwritten ||
+      code == SampleRing::kNotYetThere) {
+    std::memset(out, 0, samples * 2);
+    playing_ = false;
+    underruns_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (code != SampleRing::kDone) return;
+  // Samples past the newest one came out as silence: the phone's audio was
+  // late for this block.
+  if (readPosition_ + samples > end || readPosition_ < begin) underruns_.fetch_add(1, std::memory_order_relaxed);
+  readPosition_ += samples;
+  anchor_ = position + static_cast<int64_t>(samples);
+}
+
+// ---------------------------------------------------------------------------
+
+bool AudioEncodePath::setUp(const std::string& profileId) {
+  profile_ = findAudioProfile(profileId);
+  if (!profile_) {
+    logUnknownProfile(profileId);
+    return false;
+  }
+  stage1_ = std::make_unique<SpeexAudioResampler>(kDeviceRate, kPhoneRate);
+  if (profile_->format == kAudioFormatILBC) stage2_ = std::make_unique<iLBCAudioEncoder>();
+  else stage2_ = std::make_unique<DummyAudioConverter>();
+  forget();
+  lastPosition_ = 0;
+  return true;
+}
+
+void AudioEncodePath::forget() {
+  havePosition_ = false;
+  // A packet begun before the jump would carry the wrong timestamp.
+  packet_.reset();
+  copy_.reset();
+}
+
+AudioEncodePath::Step AudioEncodePath::step(std::unique_ptr<AudioPacketData>* packet,
+                                            std::unique_ptr<AudioPacketData>* copy) {
+  if (!profile_) return kWait;
+  uint64_t begin = 0, end = 0;
+  if (ring_->Range(&begin, &end) != SampleRing::kDone) return kWait;
+  if (begin == end) {
+    forget();
+    return kWait;
+  }
+  if (!havePosition_) {
+    if (end - begin < kBlockSamples || end - kBlockSamples < lastPosition_) return kWait;
+    position_ = end - kBlockSamples;
+    havePosition_ = true;
+  }
+  if (end > position_ && end - position_ > kMaxLagSamples) {
+    forget();
+    lastPosition_ = 0;
+    return kBlock;
+  }
+  if (end < position_ + kBlockSamples) return kWait;
+
+  const int code = ring_->Read(block_.data(), kBlockSamples, position_);
+  if (code == SampleRing::kAlreadyOverwritten || code == SampleRing::kNotYetThere) {
+    forget();
+    return kBlock;
+  }
+  if (code == SampleRing::kDone && stage1_->Convert(block_.data(), kBlockSamples * 2) &&
+      stage2_->Convert(stage1_->Data(), stage1_->Size())) {
+    if (!packet_) {
+      packet_ = std::make_unique<AudioPacketData>();
+      packet_->format = profile_->format;
+      packet_->origin = kAudioOriginPC;
+      packet_->timestamp = static_cast<int64_t>(position_ / kUpsampleFactor);
+      copy_ = std::make_unique<AudioPacketData>();
+      copy_->format = kAudioFormatLPCM;
+      copy_->origin = kAudioOriginPC;
+      copy_->timestamp = static_cast<int64_t>(position_);
+    }
+    const auto* encoded = static_cast<const uint8_t*>(stage2_->Data());
+    packet_->data.insert(packet_->data.end(), encoded, encoded + stage2_->Size());
+    const auto* raw = reinterpret_cast<const uint8_t*>(block_.data());
+    copy_->data.insert(copy_->data.end(), raw, raw + kBlockSamples * 2);
+    if (packet_->data.size() >= profile_->packetBytes) {
+      *packet = std::move(packet_);
+      *copy = std::move(copy_);
+    }
+  }
+  position_ += kBlockSamples;
+  lastPosition_ = position_;
+  return kBlock;
+}
+
+}  // namespace component

@@ -1,0 +1,265 @@
+#include "components/audio/audio_paths.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "gtest/gtest.h"
+
+namespace component {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<uint8_t> tone8k(size_t samples, size_t offset = 0) {
+  std::vector<uint8_t> bytes(samples * 2);
+  for (size_t i = 0; i < samples; ++i) {
+    const auto v = static_cast<int16_t>(8000 * std::sin(2 * kPi * 1000 * double(i + offset) / 8000));
+    bytes[2 * i] = static_cast<uint8_t>(v & 0xFF);
+    bytes[2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+  }
+  return bytes;
+}
+
+AudioPacketData lpcmPacket(int64_t timestamp, int64_t received) {
+  AudioPacketData packet;
+  packet.format = kAudioFormatLPCM;
+  packet.timestamp = timestamp;
+  packet.received = received;
+  packet.data = tone8k(160, static_cast<size_t>(timestamp));
+  return packet;
+}
+
+// Position-coded samples that are never silence.
+int16_t valueAt(uint64_t p) { return static_cast<int16_t>(((p * 2654435761u) >> 13) | 1u); }
+
+void fill(SampleRing* ring, uint64_t from, size_t count) {
+  std::vector<int16_t> v(count);
+  for (size_t i = 0; i < count; ++i) v[i] = valueAt(from + i);
+  ASSERT_EQ(SampleRing::kDone, ring->Write(v.data(), count, from));
+}
+
+TEST(AudioProfilesTest, OnlyTheTwoProfilesAreKnown) {
+  size_t count = 0;
+  const AudioProfile* profiles = audioProfiles(&count);
+  ASSERT_EQ(2u, count);
+  EXPECT_STREQ("ilbc-20ms", profiles[0].id);
+  EXPECT_EQ(0x696C6263u, profiles[0].format);
+  EXPECT_EQ(76u, profiles[0].packetBytes);
+  EXPECT_EQ(0x6C70636Du, findAudioProfile("lpcm-20ms-8kHz")->format);
+  EXPECT_EQ(320u, findAudioProfile("lpcm-20ms-8kHz")->packetBytes);
+  EXPECT_EQ(nullptr, findAudioProfile("pcm"));
+  EXPECT_EQ(nullptr, findAudioProfile("ILBC-20MS"));
+}
+
+class DecodePathTest : public ::testing::Test {
+ protected:
+  SampleRing ring_;
+  AudioDecodePath path_{&ring_};
+};
+
+TEST_F(DecodePathTest, UnknownProfileIsRefused) { EXPECT_FALSE(path_.setUp("pcm")); }
+
+TEST_F(DecodePathTest, NineWaitingPacketsAreShedUntilThreeRemain) {
+  ASSERT_TRUE(path_.setUp(kProfileLPCM));
+  std::vector<AudioDecodePath::Result> results;
+  for (size_t waiting = 9;; --waiting) {
+    AudioPacketData copy;
+    results.push_back(path_.take(lpcmPacket(160 * int64_t(9 - waiting), 0), waiting, 0, &copy));
+    if (waiting == 0) break;
+  }
+  // 9 ... 3 waiting are dropped (the one at 3 ends the shedding), 2 ... 0 play.
+  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(AudioDecodePath::kShed, results[i]) << i;
+  for (size_t i = 7; i < 10; ++i) EXPECT_EQ(AudioDecodePath::kPlayed, results[i]) << i;
+  EXPECT_FALSE(path_.shedding());
+  // Shedding is over: a short backlog plays normally.
+  AudioPacketData copy;
+  EXPECT_EQ(AudioDecodePath::kPlayed, path_.take(lpcmPacket(1600, 0), 5, 0, &copy));
+}
+
+TEST_F(DecodePathTest, SheddingStaysOnWhileTheBacklogNeverPassesThree) {
+  ASSERT_TRUE(path_.setUp(kProfileLPCM));
+  AudioPacketData copy;
+  EXPECT_EQ(AudioDecodePath::kShed, path_.take(lpcmPacket(0, 0), 8, 0, &copy));
+  EXPECT_EQ(AudioDecodePath::kPlayed, path_.take(lpcmPacket(160, 0), 2, 0, &copy));
+  EXPECT_TRUE(path_.shedding());
+  EXPECT_EQ(AudioDecodePath::kShed, path_.take(lpcmPacket(320, 0), 4, 0, &copy));
+}
+
+TEST_F(DecodePathTest, PacketOlderThan60msIsDropped) {
+  ASSERT_TRUE(path_.setUp(kProfileLPCM));
+  AudioPacketData copy;
+  EXPECT_EQ(AudioDecodePath::kLate, path_.take(lpcmPacket(0, 1000000), 0, 1061000, &copy));
+  uint64_t b = 1, e = 1;
+  ring_.Range(&b, &e);
+  EXPECT_EQ(b, e);
+  EXPECT_EQ(AudioDecodePath::kPlayed, path_.take(lpcmPacket(0, 1000000), 0, 1060000, &copy));
+}
+
+TEST_F(DecodePathTest, LpcmLandsAtSixTimesItsTimestampAndIsCopiedForObservers) {
+  ASSERT_TRUE(path_.setUp(kProfileLPCM));
+  AudioPacketData copy;
+  ASSERT_EQ(AudioDecodePath::kPlayed, path_.take(lpcmPacket(8000, 5), 0, 5, &copy));
+  uint64_t b = 1, e = 1;
+  ring_.Range(&b, &e);
+  EXPECT_EQ(48960u, e);
+  std::vector<int16_t> stored(960);
+  ASSERT_EQ(SampleRing::kDone, ring_.Read(stored.data(), stored.size(), 48000));
+  EXPECT_EQ(kAudioFormatLPCM, copy.format);
+  EXPECT_EQ(kAudioOriginPhone, copy.origin);
+  EXPECT_EQ(48000, copy.timestamp);
+  ASSERT_EQ(1920u, copy.data.size());
+  EXPECT_EQ(0, std::memcmp(stored.data(), copy.data.data(), copy.data.size()));
+}
+
+TEST_F(DecodePathTest, IlbcPacketOfTwoFramesBecomes40msAt48kHz) {
+  ASSERT_TRUE(path_.setUp(kProfileILBC));
+  AudioPacketData packet;
+  packet.timestamp = 320;
+  packet.received = 0;
+  packet.data.assign(76, 0x55);
+  AudioPacketData copy;
+  ASSERT_EQ(AudioDecodePath::kPlayed, path_.take(packet, 0, 0, &copy));
+  EXPECT_EQ(3840u, copy.data.size());
+  EXPECT_EQ(1920, copy.timestamp);
+  packet.data.assign(40, 0x55);  // not whole frames
+  EXPECT_EQ(AudioDecodePath::kFailed, path_.take(packet, 0, 0, &copy));
+}
+
+class PlayoutTest : public ::testing::Test {
+ protected:
+  std::vector<int16_t> render(int64_t position) {
+    std::vector<int16_t> out(480, 0);
+    playout_.render(out.data(), out.size(), position);
+    return out;
+  }
+  SampleRing ring_;
+  AudioPlayout playout_{&ring_};
+};
+
+TEST_F(PlayoutTest, StartsAfter100msBufferedAnd4800SamplesBehindTheNewest) {
+  fill(&ring_, 0, 4799);
+  auto out = render(0);
+  EXPECT_FALSE(playout_.playing());
+  EXPECT_EQ(std::vector<int16_t>(480, 0), out);
+  fill(&ring_, 4799, 961);  // end 5760
+  out = render(480);
+  ASSERT_TRUE(playout_.playing());
+  EXPECT_EQ(valueAt(5760 - 4800), out[0]);
+  EXPECT_EQ(valueAt(5760 - 4800 + 479), out[479]);
+  // The device moved on by one block: so does the read position.
+  out = render(960);
+  EXPECT_EQ(valueAt(5760 - 4800 + 480), out[0]);
+  EXPECT_EQ(1u, playout_.starts());
+  EXPECT_EQ(0u, playout_.underruns());
+}
+
+TEST_F(PlayoutTest, DeviceSkippingAheadSkipsTheSameStretchOfTheRing) {
+  fill(&ring_, 0, 9000);
+  render(1000);  // reads from 4200
+  auto out = render(1000 + 480 + 240);  // 240 samples skipped
+  EXPECT_EQ(valueAt(4200 + 480 + 240), out[0]);
+}
+
+TEST_F(PlayoutTest, RunningDryStopsAndWaitsFor100msBeyondTheOldReadPosition) {
+  fill(&ring_, 0, 4800);
+  render(0);  // plays 0 ... 479
+  int64_t device = 480;
+  for (; device < 4800; device += 480) render(device);
+  EXPECT_EQ(0u, playout_.underruns());
+  render(device);  // nothing left
+  EXPECT_FALSE(playout_.playing());
+  EXPECT_EQ(1u, playout_.underruns());
+  // 100 ms more, but e - 4800 is still before where play-out stopped.
+  fill(&ring_, 4800, 4000);
+  render(device += 480);
+  EXPECT_FALSE(playout_.playing());
+  fill(&ring_, 8800, 800);
+  auto out = render(device += 480);
+  EXPECT_TRUE(playout_.playing());
+  EXPECT_EQ(valueAt(9600 - 4800), out[0]);
+}
+
+TEST_F(PlayoutTest, FallingMoreThan200msBehindResynchronises) {
+  fill(&ring_, 0, 4800);
+  render(0);
+  fill(&ring_, 4800, 5400);  // end 10200; read position 480: 9720 behind
+  render(480);
+  EXPECT_FALSE(playout_.playing());
+  auto out = render(960);
+  EXPECT_TRUE(playout_.playing());
+  EXPECT_EQ(valueAt(10200 - 4800), out[0]);
+}
+
+TEST_F(PlayoutTest, EmptyRingOrDeviceGoingBackResets) {
+  fill(&ring_, 0, 4800);
+  render(5000);
+  render(4000);  // the device position went back
+  EXPECT_FALSE(playout_.playing());
+  ring_.Setup();
+  render(6000);
+  EXPECT_EQ(0u, playout_.readPosition());
+}
+
+class EncodePathTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  // Runs the path until it waits; returns the packets made.
+  std::vector<std::unique_ptr<AudioPacketData>> drain(std::vector<std::unique_ptr<AudioPacketData>>* copies) {
+    std::vector<std::unique_ptr<AudioPacketData>> packets;
+    for (;;) {
+      std::unique_ptr<AudioPacketData> packet, copy;
+      if (path_.step(&packet, &copy) == AudioEncodePath::kWait) return packets;
+      if (packet) {
+        packets.push_back(std::move(packet));
+        copies->push_back(std::move(copy));
+      }
+    }
+  }
+  SampleRing ring_;
+  AudioEncodePath path_{&ring_};
+};
+
+TEST_P(EncodePathTest, PacketSizesAndTimestampSteps) {
+  const bool ilbc = std::string(GetParam()) == kProfileILBC;
+  ASSERT_TRUE(path_.setUp(GetParam()));
+  std::vector<std::unique_ptr<AudioPacketData>> packets, copies;
+  // The capture arrives in 10 ms blocks, as the record thread writes it.
+  for (uint64_t p = 0; p < 48000; p += 480) {
+    fill(&ring_, p, 480);
+    auto more = drain(&copies);
+    for (auto& m : more) packets.push_back(std::move(m));
+  }
+  ASSERT_GE(packets.size(), ilbc ? 20u : 45u);
+  for (size_t i = 0; i < packets.size(); ++i) {
+    EXPECT_EQ(ilbc ? 76u : 320u, packets[i]->data.size());
+    EXPECT_EQ(ilbc ? kAudioFormatILBC : kAudioFormatLPCM, packets[i]->format);
+    EXPECT_EQ(kAudioOriginPC, packets[i]->origin);
+    EXPECT_EQ(packets[i]->timestamp * 6, copies[i]->timestamp);
+    EXPECT_EQ(kAudioOriginPC, copies[i]->origin);
+    EXPECT_EQ(ilbc ? 3840u : 1920u, copies[i]->data.size());
+    if (i) EXPECT_EQ(ilbc ? 320 : 160, packets[i]->timestamp - packets[i - 1]->timestamp);
+  }
+  // The copy carries the captured samples unchanged.
+  const auto* first = reinterpret_cast<const int16_t*>(copies[0]->data.data());
+  EXPECT_EQ(valueAt(static_cast<uint64_t>(copies[0]->timestamp)), first[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, EncodePathTest, ::testing::Values(kProfileILBC, kProfileLPCM));
+
+TEST(EncodePathLagTest, MoreThan80msBehindSkipsToTheNewestBlock) {
+  SampleRing ring;
+  AudioEncodePath path(&ring);
+  ASSERT_TRUE(path.setUp(kProfileLPCM));
+  fill(&ring, 0, 960);
+  std::unique_ptr<AudioPacketData> packet, copy;
+  ASSERT_EQ(AudioEncodePath::kBlock, path.step(&packet, &copy));
+  ASSERT_TRUE(packet);
+  EXPECT_EQ(0, packet->timestamp);
+  fill(&ring, 960, 4800);  // end 5760: the next block (960) is 4800 behind
+  packet.reset();
+  while (!packet) ASSERT_EQ(AudioEncodePath::kBlock, path.step(&packet, &copy));
+  EXPECT_EQ((5760 - 960) / 6, packet->timestamp);
+}
+
+}  // namespace
+}  // namespace component
