@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <regex>
+
 #include "WebcamWin/e2e/server_process.h"
 #include "WebcamWin/shell.h"
 #include "base/file_util.h"
@@ -102,6 +105,54 @@ TEST_F(ServerE2EPosixTest, StartKeepsTheTenNewestLogs) {
   EXPECT_TRUE(base::pathExists(base::joinPath(logs, u"Webcam-2020.01.01-00.00.01.log")));
   EXPECT_TRUE(base::pathExists(base::joinPath(logs, u"notes.txt")));
   EXPECT_NE(std::string::npos, user_.logOf(server.pid()).find("Called with arguments: -exit"));
+}
+
+// What avahi resolves for the service type, one line per address.
+std::string avahiBrowse() {
+  std::string out;
+  FILE* pipe = ::popen("avahi-browse -rtpk _lumora_webcam._tcp 2>/dev/null", "r");
+  if (!pipe) return out;
+  char buffer[1024];
+  while (std::fgets(buffer, sizeof(buffer), pipe)) out += buffer;
+  ::pclose(pipe);
+  return out;
+}
+
+TEST_F(ServerE2EPosixTest, TheListeningPortIsPublishedByDnsSdAndWithdrawnAtTheEnd) {
+  const base::string16 out = base::joinPath(user_.folder(), u"server.out");
+  ServerProcess server;
+  ASSERT_TRUE(server.start(ServerProcess::defaultProgram(), {}, out));
+  std::string log;
+  for (uint32_t waited = 0; waited < kTimeoutMs; waited += kPollMs) {
+    log = user_.logOf(server.pid());
+    if (log.find("Name now registered and active") != std::string::npos ||
+        log.find("DNSServiceRegister() failed") != std::string::npos || !server.running())
+      break;
+    base::PlatformThread::sleepMs(kPollMs);
+  }
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(log, match, std::regex("Listen on [0-9.]+:([0-9]+)"))) << log;
+  const std::string port = match[1];
+  EXPECT_NE(std::string::npos, log.find("Registering Service ._lumora_webcam._tcp.local:" + port)) << log;
+  if (log.find("Name now registered and active") == std::string::npos) {
+    ASSERT_TRUE(server.terminate());
+    int code = -100;
+    server.wait(kTimeoutMs, &code);
+    GTEST_SKIP() << "no avahi-daemon here: " << log;
+  }
+  const std::string seen = avahiBrowse();
+  EXPECT_NE(std::string::npos, seen.find(";_lumora_webcam._tcp;local;")) << seen;
+  EXPECT_NE(std::string::npos, seen.find(";" + port + ";")) << seen;
+
+  ASSERT_TRUE(server.terminate());
+  int code = -100;
+  ASSERT_TRUE(server.wait(kTimeoutMs, &code));
+  bool gone = false;
+  for (int i = 0; i < 20 && !gone; ++i) {
+    base::PlatformThread::sleepMs(250);
+    gone = avahiBrowse().find(";" + port + ";") == std::string::npos;
+  }
+  EXPECT_TRUE(gone);
 }
 
 }  // namespace

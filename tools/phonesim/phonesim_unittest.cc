@@ -3,7 +3,11 @@
 #include <sstream>
 
 #include "base/message_loop.h"
+#include "components/action_component.h"
+#include "components/auth_component.h"
+#include "components/session_gate.h"
 #include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/session_messages.h"
 #include "tools/phonesim/simulator.h"
 #include "tools/phonesim/wav_file.h"
 #include "base/test_util.h"
@@ -139,6 +143,113 @@ TEST_F(PhoneSimTest, SessionWithoutAListenerFails) {
   EXPECT_EQ(out.str().find("handshake"), std::string::npos);
 }
 
+// The PC's side of a session, decided in advance: accept, reject or say
+// nothing; accepted phones' actions are answered with that action and a
+// recording time.
+class SessionPc : public component::AuthComponent::Observer, public component::ActionComponent::Observer {
+ public:
+  enum Decision { kAccept, kReject, kSilent };
+  SessionPc(transport::Transport* transport, Decision decision)
+      : gate_(transport), auth_(transport, 14), action_(transport, 91001, &gate_), decision_(decision) {
+    auth_.AddObserver(this);
+    action_.AddObserver(this);
+  }
+  ~SessionPc() override {
+    auth_.RemoveObserver(this);
+    action_.RemoveObserver(this);
+  }
+  void OnAuthDataReceived(component::AuthComponent* auth, const component::AuthComponent::Record& record) override {
+    seen = record;
+    if (decision_ == kAccept) {
+      gate_.open();
+      auth->Accept();
+    } else if (decision_ == kReject) {
+      auth->Reject();
+    }
+  }
+  void OnActionReceived(component::ActionComponent* action, int32_t number) override {
+    actions.push_back(number);
+    action->SendAction(number);
+    action->SendRecordingTime(1234);
+  }
+  component::AuthComponent::Record seen;
+  std::vector<int32_t> actions;
+
+ private:
+  component::SessionGate gate_;
+  component::AuthComponent auth_;
+  component::ActionComponent action_;
+  Decision decision_;
+};
+
+TEST_F(PhoneSimTest, SessionAuthorizesAndSendsActionsOnceAccepted) {
+  SessionPc pc(&transport_, SessionPc::kAccept);
+  std::ostringstream out;
+  SimulatorOptions o = options();
+  o.authorize = true;
+  o.uid = "U-7";
+  o.name = "Ann";
+  o.nameFirst = true;
+  o.earlyActions = {1};  // the gate is closed then: dropped
+  o.actions = {3};
+  EXPECT_EQ(runSession(o, out, nullptr), kExitAdmitted);
+  const std::string text = out.str();
+  EXPECT_EQ("U-7", pc.seen.uniqueId);
+  EXPECT_EQ("Ann", pc.seen.name);
+  EXPECT_EQ(std::vector<int32_t>{3}, pc.actions);
+  EXPECT_NE(text.find("sent action 1\nauth sent uid=U-7 name=Ann\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("auth accepted\nsent action 3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("action 3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("recording-time ms=1234\n"), std::string::npos) << text;
+}
+
+TEST_F(PhoneSimTest, SessionExitCodesTellRejectedFromUnanswered) {
+  {
+    SessionPc pc(&transport_, SessionPc::kReject);
+    std::ostringstream out;
+    SimulatorOptions o = options();
+    o.authorize = true;
+    o.uid = "U-8";
+    o.name = "Bob";
+    o.actions = {3};
+    EXPECT_EQ(runSession(o, out, nullptr), kExitRejected) << out.str();
+    EXPECT_NE(out.str().find("auth rejected\n"), std::string::npos);
+    EXPECT_TRUE(pc.actions.empty());
+  }
+  SessionPc pc(&transport_, SessionPc::kSilent);
+  std::ostringstream out;
+  SimulatorOptions o = options();
+  o.authorize = true;
+  o.uid = "U-9";
+  o.name = "Cid";
+  o.answerTimeoutMs = 300;
+  EXPECT_EQ(runSession(o, out, nullptr), kExitNoAnswer) << out.str();
+  EXPECT_NE(out.str().find("auth none within 300 ms\n"), std::string::npos) << out.str();
+}
+
+TEST(PhoneSimMessages, BodiesAreLaidOutAsThePhoneSendsThem) {
+  // Size word, kind 1, then tag 1 / kind 1 / length 3 / "abc" padded, tag 2.
+  const std::vector<uint8_t> expected = {
+      32, 0, 0, 0,  1, 0, 0, 0,  1, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c', 0,
+      2, 0, 0, 0,   1, 0, 0, 0,  0, 0, 0, 0};
+  EXPECT_EQ(expected, authData("abc", ""));
+  EXPECT_EQ((std::vector<uint8_t>{4, 0, 0, 0, 2, 0, 0, 0}), actionMessage(2));
+
+  int32_t kind = 0, value = 0;
+  const std::vector<uint8_t> result = BodyWriter(2).bytesField(5, "skip").integerField(1, 1).bytes();
+  EXPECT_TRUE(readKind(result, &kind));
+  EXPECT_EQ(2, kind);
+  EXPECT_TRUE(readIntegerField(result, 1, &value));
+  EXPECT_EQ(1, value);
+  EXPECT_FALSE(readIntegerField(result, 2, &value));
+  // Cut short or lying about its size: nothing is read.
+  std::vector<uint8_t> cut(result.begin(), result.end() - 2);
+  EXPECT_FALSE(readKind(cut, &kind));
+  EXPECT_FALSE(readIntegerField(cut, 1, &value));
+  EXPECT_FALSE(readKind({}, &kind));
+  EXPECT_FALSE(readIntegerField(BodyWriter(2).oddField(1, 9, {1, 2, 3, 4}).bytes(), 1, &value));
+}
+
 TEST(PhoneSimArguments, ParsesAndRefuses) {
   SimulatorOptions o;
   std::string error;
@@ -161,10 +272,23 @@ TEST(PhoneSimArguments, ParsesAndRefuses) {
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{}, {"--port"}, {"--port", "0"}, {"--port", "65536"}, {"--port", "12x"},
         {"--port", "1", "--send", "14"}, {"--port", "1", "--send", "14:abc"}, {"--port", "1", "--what"},
-        {"--port", "1", "--app-id", "4294967296"}}) {
+        {"--port", "1", "--app-id", "4294967296"}, {"--uid", "x"}, {"--port", "1", "--action", "x"},
+        {"--port", "1", "--answer-timeout", "-1"}}) {
     EXPECT_FALSE(parseArguments(bad, &o, &error));
     EXPECT_FALSE(error.empty());
   }
+  ASSERT_TRUE(parseArguments({"--discover", "--uid", "U", "--name", "N", "--action", "3", "--early-action", "1",
+                              "--answer-timeout", "900", "--name-first"},
+                             &o, &error))
+      << error;
+  EXPECT_TRUE(o.discover);
+  EXPECT_TRUE(o.authorize);
+  EXPECT_TRUE(o.nameFirst);
+  EXPECT_EQ("U", o.uid);
+  EXPECT_EQ(std::vector<int32_t>{3}, o.actions);
+  EXPECT_EQ(std::vector<int32_t>{1}, o.earlyActions);
+  EXPECT_EQ(900, o.answerTimeoutMs);
+
   std::vector<uint8_t> bytes;
   EXPECT_TRUE(parseHex("de AD be ef", &bytes));
   EXPECT_EQ(hexOf(bytes.data(), bytes.size(), 3), "deadbe...");
