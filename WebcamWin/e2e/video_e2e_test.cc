@@ -14,6 +14,7 @@
 #include "base/platform_thread.h"
 #include "base/reg_key.h"
 #include "base/socket.h"
+#include "components/action_component.h"
 #include "components/component_message.h"
 #include "components/video/picture_codec.h"
 #include "components/video/test_card.h"
@@ -87,7 +88,8 @@ class VideoE2ETest : public ::testing::Test {
   // One phone session: optional authorization, messages, then `frames`
   // pictures of the test card at 30 per second.
   std::string runPhone(int port, bool authorize, uint32_t frames, uint32_t orientation,
-                       std::vector<std::pair<uint32_t, std::vector<uint8_t>>> messages = {}) {
+                       std::vector<std::pair<uint32_t, std::vector<uint8_t>>> messages = {},
+                       std::vector<int32_t> actions = {}) {
     phonesim::SimulatorOptions options;
     options.port = static_cast<uint16_t>(port);
     options.timeoutMs = 20000;
@@ -98,6 +100,7 @@ class VideoE2ETest : public ::testing::Test {
       options.name = "phonesim";
     }
     options.messages = std::move(messages);
+    options.actions = std::move(actions);
     if (frames) {
       options.video.source = "pattern";
       options.video.fps = 30;
@@ -184,8 +187,7 @@ TEST_F(VideoE2ETest, PhonePictureReachesTheCameraUprightOnlyOnceAccepted) {
   // The phone asks for a snapshot (action 3) after it streamed: the last
   // picture goes into the pictures folder, which is created for it.
   EXPECT_FALSE(base::pathExists(pictures_));
-  const std::vector<uint8_t> snapshot = component::messageBytes(component::makeComponentMessage(3));
-  out = runPhone(port, true, 0, 0, {{component::kActionComponentId, snapshot}});
+  out = runPhone(port, true, 0, 0, {}, {component::ActionComponent::kActionSnapshot});
   std::vector<base::string16> files;
   for (uint32_t waited = 0; waited < 10000 && files.empty(); waited += kPollMs) {
     files = base::listDirectory(pictures_);
