@@ -29,7 +29,8 @@ constexpr int32_t kPhoneTimeoutMs = 30000;
 // How long a phone listens to make sure that nothing comes.
 constexpr uint32_t kQuietMs = 2000;
 
-constexpr char kSnapshotLine[] = "Snapshot: no picture from the phone yet";
+// A snapshot before any picture: the writer checks the kept frame.
+constexpr char kSnapshotLine[] = "Check failed: video_frame.pixel_format == kPixelFormat_24RGB. ";
 constexpr char kRecordingLine[] = "Start recording: no recorder in this build";
 constexpr char kPromptLine[] = "Waiting for the user's answer about the phone";
 

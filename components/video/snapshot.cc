@@ -47,10 +47,6 @@ void Snapshot::OnVideoFrame(VideoComponent*, const VideoFrame& frame) { frame_ =
 bool Snapshot::Save(const base::string16& path) {
   path_ = path;
   const VideoFrame& video_frame = frame_;
-  if (video_frame.data.empty()) {
-    LOG(WARNING) << "Snapshot: no picture from the phone yet";
-    return false;
-  }
   CHECK(video_frame.pixel_format == kPixelFormat_24RGB);
   if (video_frame.pixel_format != kPixelFormat_24RGB || video_frame.data.empty()) return false;
   if (!checkRawFrame(video_frame)) return false;
