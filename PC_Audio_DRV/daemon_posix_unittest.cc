@@ -88,6 +88,8 @@ class DaemonTest : public ::testing::Test {
     const char byte = 1;
     ASSERT_EQ(1, ::write(stop_[1], &byte, 1));
     daemon_.join();
+    char taken;
+    ASSERT_EQ(1, ::read(stop_[0], &taken, 1));  // ready for another daemon
   }
 
   Counts counts_;
