@@ -148,7 +148,9 @@ void CWaveForm::Out(const uint8_t* bytes, size_t length) {
       }
     }
     if (index == kBlocks) {
-      WTRACE(wave::kTraceWarning, "Buffers exausted");
+      // Once per stretch of full blocks, not for every block that comes back.
+      if (!exhausted_) WTRACE(wave::kTraceWarning, "Buffers exausted");
+      exhausted_ = true;
       const int which = WaitableEvent::waitAny(&stop_, &blockFreed_);
       if (which != 1) {
         WTRACE(wave::kTraceInfo, "Wait result %d", which);
@@ -156,6 +158,7 @@ void CWaveForm::Out(const uint8_t* bytes, size_t length) {
       }
       continue;
     }
+    if (index == 0) exhausted_ = false;
     const size_t chunk = std::min(length, kBlockBytes);
     std::memcpy(outBlocks_[index], bytes, chunk);
     inUse_[index] = 1;

@@ -86,6 +86,7 @@ class CWaveForm : public IWaveForm, private WaveOutPort::Client, private WaveInP
   int16_t playConversion_[kConversionSamples];
   int16_t recordConversion_[kConversionSamples];
   std::atomic<uint32_t> stopping_{0};
+  bool exhausted_ = false;  // reader thread only
 };
 
 // The bridge's real devices with the system's device lists: nothing when a
