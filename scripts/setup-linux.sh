@@ -11,6 +11,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavahi-compat-libdnssd-dev libpulse-dev pulseaudio
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
+  pulseaudio-utils
 )
 
 missing=()
