@@ -61,12 +61,14 @@ void ServiceBase::CtrlHandler(uint32_t control) {
       status_.win32ExitCode = 0;
       status_.checkPoint = 0;
       status_.waitHint = 0;
+      // The work stops before the report: once the manager hears "stopped"
+      // the process may end at any moment.
+      ServiceStop();
       if (!reportStatus(&error)) {
         lastError_ = error;
         WTRACE(wave::kTraceError, "Failed reporting on SERVICE_CONTROL_STOP (%d)", static_cast<int>(error));
       }
-      ServiceStop();
-      break;
+      return;
     case kControlPause:
       WTRACE(wave::kTraceInfo, "SERVICE_CONTROL_PAUSE");
       status_.currentState = kStatePaused;

@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -49,6 +53,9 @@ int runWavehost(const std::wstring& args, std::string* output) {
   while (::ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got > 0) output->append(buffer, got);
   ::CloseHandle(read);
   ::WaitForSingleObject(process.hProcess, 60000);
+  // The console's text mode ends lines with CR LF.
+  size_t cr;
+  while ((cr = output->find("\r\n")) != std::string::npos) output->erase(cr, 1);
   DWORD code = 0;
   ::GetExitCodeProcess(process.hProcess, &code);
   ::CloseHandle(process.hProcess);
@@ -150,7 +157,7 @@ TEST_F(WavehostServiceTest, StartedServiceAnswersTheCustomCodes) {
   ASSERT_TRUE(service);
   const std::wstring traceArg = L"LUMORA_WAVEHOST_TRACE=" + trace;
   const wchar_t* args[] = {traceArg.c_str()};
-  ASSERT_TRUE(::StartServiceW(service, 1, args));
+  ASSERT_TRUE(::StartServiceW(service, 1, args)) << ::GetLastError();
   ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
   SERVICE_STATUS status = {};
   for (DWORD code : {WAVE_SERVICE_PING, WAVE_SERVICE_PAUSE, WAVE_SERVICE_CONTINUE, WAVE_SERVICE_OPEN_DEVICE, 250u})
@@ -159,7 +166,7 @@ TEST_F(WavehostServiceTest, StartedServiceAnswersTheCustomCodes) {
   EXPECT_TRUE(waitForState(service, SERVICE_PAUSED));
   EXPECT_TRUE(::ControlService(service, SERVICE_CONTROL_CONTINUE, &status));
   EXPECT_TRUE(waitForState(service, SERVICE_RUNNING));
-  EXPECT_TRUE(::ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_TRUE(::ControlService(service, SERVICE_CONTROL_STOP, &status)) << ::GetLastError();
   EXPECT_TRUE(waitForState(service, SERVICE_STOPPED));
   ::DeleteService(service);
   ::CloseServiceHandle(service);
@@ -180,6 +187,145 @@ TEST(ShellUserDeviceNamesTest, TheTokenSearchLeavesNoHandleOpen) {
   for (int i = 0; i < 20; ++i) names->read(&in, &out);
   ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
   EXPECT_EQ(before, after);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int kRate = 48000;
+
+std::vector<int16_t> samplesOf(const std::string& bytes) {
+  std::vector<int16_t> samples(bytes.size() / 2);
+  std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+  return samples;
+}
+
+// The share of the signal's power at `frequency` (1 for a pure tone).
+double toneShare(const std::vector<int16_t>& s, double frequency) {
+  double re = 0, im = 0, power = 0;
+  const double w = 2 * 3.14159265358979 * frequency / kRate;
+  for (size_t i = 0; i < s.size(); ++i) {
+    re += s[i] * std::cos(w * i);
+    im -= s[i] * std::sin(w * i);
+    power += static_cast<double>(s[i]) * s[i];
+  }
+  if (s.empty() || power == 0) return 0;
+  const double amplitude = 2 * std::sqrt(re * re + im * im) / s.size();
+  return (amplitude * amplitude / 2) / (power / s.size());
+}
+
+std::string fileTail(const std::wstring& path, size_t bytes) {
+  const std::string text = fileText(path);
+  return text.size() > bytes ? text.substr(text.size() - bytes) : text;
+}
+
+// Run by scripts/with-private-pulse.sh (the wavehost_wine_bridge test):
+// Wine's PulseAudio driver shows the private daemon's null devices as WinMM
+// devices, so the service bridges real (if silent) devices.
+class WavehostBridgeTest : public WavehostServiceTest {};
+
+TEST_F(WavehostBridgeTest, ServiceBridgesTheTestDevicesAndPausesOnCode201) {
+  const char* pulseDir = std::getenv("LUMORA_TEST_PULSE_DIR");
+  if (!pulseDir) GTEST_SKIP() << "needs scripts/with-private-pulse.sh";
+  const std::wstring folder = windowsPath(pulseDir);
+  const std::wstring sim = folder + L"\\sim";
+  ::CreateDirectoryW(sim.c_str(), nullptr);
+  {
+    std::vector<int16_t> tone(static_cast<size_t>(kRate) * 120);
+    for (size_t i = 0; i < tone.size(); ++i)
+      tone[i] = static_cast<int16_t>(8000 * std::sin(2 * 3.14159265358979 * 1000.0 * i / kRate));
+    std::ofstream(base::wideToUtf8(base::fromWide((sim + L"\\capture.raw").c_str())), std::ios::binary)
+        .write(reinterpret_cast<const char*>(tone.data()), tone.size() * 2);
+  }
+  {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, base::wstr(kWaveServiceKey), 0, nullptr, 0,
+                                                KEY_WRITE, nullptr, &key, nullptr));
+    const wchar_t in[] = L"Test Microphone";
+    const wchar_t out[] = L"Test Speakers";
+    ::RegSetValueExW(key, L"Input Device", 0, REG_SZ, reinterpret_cast<const BYTE*>(in), sizeof(in));
+    ::RegSetValueExW(key, L"Output Device", 0, REG_SZ, reinterpret_cast<const BYTE*>(out), sizeof(out));
+    ::RegCloseKey(key);
+  }
+  std::string output;
+  ASSERT_EQ(0, runWavehost(L"install", &output)) << output;
+  SC_HANDLE service = ::OpenServiceW(manager_, base::wstr(kWaveServiceName), SERVICE_ALL_ACCESS);
+  ASSERT_TRUE(service);
+  const std::wstring device = L"LUMORA_AUDIO_DEVICE=sim:" + sim;
+  const std::wstring trace = L"LUMORA_WAVEHOST_TRACE=" + folder + L"\\trace.log";
+  const wchar_t* args[] = {device.c_str(), trace.c_str()};
+  ASSERT_TRUE(::StartServiceW(service, 2, args)) << ::GetLastError();
+  ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
+
+  const std::wstring render = sim + L"\\render.raw";
+  auto size = [&] { return fileText(render).size(); };
+  // The microphone's tone reaches the virtual device.
+  bool heard = false;
+  for (int i = 0; i < 120 && !heard; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    heard = size() > 2 * kRate && toneShare(samplesOf(fileTail(render, kRate)), 1500.0) > 0.5;
+  }
+  EXPECT_TRUE(heard) << fileText(folder + L"\\trace.log");
+  // The virtual device's playback comes out of the speakers.
+  const std::wstring speakers = folder + L"\\speakers.raw";
+  EXPECT_GT(toneShare(samplesOf(fileTail(speakers, kRate / 2)), 1000.0), 0.5);
+
+  // Paused (and pinged, as the main program does): nothing more arrives.
+  SERVICE_STATUS status = {};
+  ASSERT_TRUE(::ControlService(service, WAVE_SERVICE_PAUSE, &status));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const size_t paused = size();
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ::ControlService(service, WAVE_SERVICE_PING, &status);
+  }
+  EXPECT_EQ(paused, size());
+  ASSERT_TRUE(::ControlService(service, WAVE_SERVICE_CONTINUE, &status));
+  bool again = false;
+  for (int i = 0; i < 60 && !again; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    again = size() > paused + kRate;
+  }
+  EXPECT_TRUE(again);
+  ::ControlService(service, SERVICE_CONTROL_STOP, &status);
+  waitForState(service, SERVICE_STOPPED);
+  ::DeleteService(service);
+  ::CloseServiceHandle(service);
+}
+
+TEST(DefprobeWineTest, NamesTheDefaultDevices) {
+  if (!std::getenv("LUMORA_TEST_PULSE_DIR")) GTEST_SKIP() << "needs scripts/with-private-pulse.sh";
+  std::string program = DEFPROBE_PROGRAM;
+  std::string output;
+  // runWavehost runs wavehost.exe; defprobe sits beside it.
+  const std::wstring command = L"\"" + windowsPath(program) + L"\"";
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read, &write, &inherit, 0));
+  ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write;
+  startup.hStdError = write;
+  PROCESS_INFORMATION process = {};
+  std::wstring line = command;
+  ASSERT_TRUE(::CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+  ::CloseHandle(write);
+  char buffer[512];
+  DWORD got = 0;
+  while (::ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
+  ::CloseHandle(read);
+  ::WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  EXPECT_EQ(0u, code);
+  EXPECT_NE(std::string::npos, output.find("In Device Name: ")) << output;
+  EXPECT_NE(std::string::npos, output.find("Out Device Name: ")) << output;
+  std::printf("defprobe under Wine: %s", output.c_str());
 }
 
 }  // namespace

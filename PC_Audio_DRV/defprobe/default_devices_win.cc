@@ -6,6 +6,10 @@
 #include "PC_Audio_DRV/defprobe/defprobe.h"
 #include "base/win_util.h"
 
+#ifndef DRVM_MAPPER_PREFERRED_GET
+#define DRVM_MAPPER_PREFERRED_GET (0x2000 + 21)  // DRVM_MAPPER + 21
+#endif
+
 namespace {
 
 WAVEFORMATEX probeFormat() {
@@ -31,6 +35,22 @@ DefaultDevice mixerName(HMIXEROBJ handle, DWORD flags) {
   return device;
 }
 
+// Some systems (Wine among them) give a mapper handle no mixer; the
+// mapper's preferred device then names the default.
+DefaultDevice preferredName(bool recording) {
+  DWORD device = 0, flags = 0;
+  const MMRESULT result =
+      recording ? ::waveInMessage(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)),
+                                  DRVM_MAPPER_PREFERRED_GET, reinterpret_cast<DWORD_PTR>(&device),
+                                  reinterpret_cast<DWORD_PTR>(&flags))
+                : ::waveOutMessage(reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(WAVE_MAPPER)),
+                                   DRVM_MAPPER_PREFERRED_GET, reinterpret_cast<DWORD_PTR>(&device),
+                                   reinterpret_cast<DWORD_PTR>(&flags));
+  if (result != MMSYSERR_NOERROR) return DefaultDevice();
+  return mixerName(reinterpret_cast<HMIXEROBJ>(static_cast<UINT_PTR>(device)),
+                   recording ? MIXER_OBJECTF_WAVEIN : MIXER_OBJECTF_WAVEOUT);
+}
+
 }  // namespace
 
 DefaultDevice defaultRecordingDevice() {
@@ -39,7 +59,7 @@ DefaultDevice defaultRecordingDevice() {
   if (::waveInOpen(&wave, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return DefaultDevice();
   DefaultDevice device = mixerName(reinterpret_cast<HMIXEROBJ>(wave), MIXER_OBJECTF_HWAVEIN);
   ::waveInClose(wave);
-  return device;
+  return device.found ? device : preferredName(true);
 }
 
 DefaultDevice defaultPlaybackDevice() {
@@ -48,5 +68,5 @@ DefaultDevice defaultPlaybackDevice() {
   if (::waveOutOpen(&wave, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return DefaultDevice();
   DefaultDevice device = mixerName(reinterpret_cast<HMIXEROBJ>(wave), MIXER_OBJECTF_HWAVEOUT);
   ::waveOutClose(wave);
-  return device;
+  return device.found ? device : preferredName(false);
 }
