@@ -296,32 +296,30 @@ TEST_F(WavehostBridgeTest, ServiceBridgesTheTestDevicesAndPausesOnCode201) {
 
 TEST(DefprobeWineTest, NamesTheDefaultDevices) {
   if (!std::getenv("LUMORA_TEST_PULSE_DIR")) GTEST_SKIP() << "needs scripts/with-private-pulse.sh";
-  std::string program = DEFPROBE_PROGRAM;
-  std::string output;
-  // runWavehost runs wavehost.exe; defprobe sits beside it.
-  const std::wstring command = L"\"" + windowsPath(program) + L"\"";
+  // The output goes to a file: helpers that Wine's sound system starts may
+  // inherit a pipe and keep it open long after defprobe ended.
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring outPath = std::wstring(temp) + L"defprobe-output.txt";
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
-  ASSERT_TRUE(::CreatePipe(&read, &write, &inherit, 0));
-  ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  HANDLE out = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, out);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write;
-  startup.hStdError = write;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
   PROCESS_INFORMATION process = {};
-  std::wstring line = command;
+  std::wstring line = L"\"" + windowsPath(DEFPROBE_PROGRAM) + L"\"";
   ASSERT_TRUE(::CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
-  ::CloseHandle(write);
-  char buffer[512];
-  DWORD got = 0;
-  while (::ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
-  ::CloseHandle(read);
-  ::WaitForSingleObject(process.hProcess, 60000);
+  ::CloseHandle(out);
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.hProcess, 180000));
   DWORD code = 1;
   ::GetExitCodeProcess(process.hProcess, &code);
   ::CloseHandle(process.hProcess);
   ::CloseHandle(process.hThread);
+  const std::string output = fileText(outPath);
   EXPECT_EQ(0u, code);
   EXPECT_NE(std::string::npos, output.find("In Device Name: ")) << output;
   EXPECT_NE(std::string::npos, output.find("Out Device Name: ")) << output;
