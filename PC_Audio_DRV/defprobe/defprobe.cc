@@ -1,0 +1,33 @@
+#include "PC_Audio_DRV/defprobe/defprobe.h"
+
+#include "PC_Audio_DRV/wave_service.h"
+#include "base/logging.h"
+#include "base/reg_key.h"
+
+namespace {
+
+constexpr char16_t kVirtualDeviceMark[] = u"Lumora Wave";
+
+bool store(base::RegRoot root, const DefaultDevice& recording, const DefaultDevice& playback) {
+  base::RegKey key;
+  if (key.create(root, kWaveServiceKey) != base::kRegOk) {
+    LOG(ERROR) << "Can't create " << base::regRootName(root) << "\\" << kWaveServiceKey;
+    return false;
+  }
+  base::RegWriteGroup group(root);
+  if (recording.name.find(kVirtualDeviceMark) == base::string16::npos)
+    key.writeValue(kInputDeviceValue, recording.name);
+  if (playback.name.find(kVirtualDeviceMark) == base::string16::npos)
+    key.writeValue(kOutputDeviceValue, playback.name);
+  return true;
+}
+
+}  // namespace
+
+int runDefProbe(const DefaultDevice& recording, const DefaultDevice& playback, std::string* console) {
+  if (recording.found) *console += "In Device Name: " + base::wideToUtf8(recording.name) + "\n";
+  if (playback.found) *console += "Out Device Name: " + base::wideToUtf8(playback.name) + "\n";
+  if (!store(base::RegRoot::kLocalMachine, recording, playback)) return -1;
+  if (!store(base::RegRoot::kCurrentUser, recording, playback)) return -1;
+  return 0;
+}

@@ -1,0 +1,285 @@
+// Linux: the real devices are PulseAudio's sinks and sources (monitors of
+// sinks left out), chosen by description. Each direction is a simple stream
+// served by its own thread: the output thread writes queued blocks (the
+// server's pacing makes the write wait) and hands each back when taken; the
+// input thread reads one 960-byte block at a time into the next queued one.
+#include <pulse/pulseaudio.h>
+#include <pulse/simple.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "PC_Audio_DRV/real_wave_device.h"
+#include "base/logging.h"
+
+namespace {
+
+constexpr auto kListTimeout = std::chrono::seconds(2);
+constexpr int kPollSliceUs = 50 * 1000;
+constexpr char kClientName[] = "Lumora Wave Service";
+// The longest description we take as a device name.
+constexpr size_t kMaxNameChars = 511;
+
+enum class Kind { kSources, kSinks };
+
+struct Listing {
+  std::vector<RealDeviceInfo> devices;
+  bool done = false;
+};
+
+void addDevice(Listing* listing, const char* name, const char* description) {
+  if (!name || !description) return;
+  RealDeviceInfo info;
+  info.name = base::utf8ToWide(description);
+  // The server converts to whatever rate we ask for.
+  info.formats = kFormat48M16 | kFormat44M16 | kFormat22M16;
+  info.id = name;
+  listing->devices.push_back(info);
+}
+
+void onSource(pa_context*, const pa_source_info* info, int eol, void* user) {
+  auto* listing = static_cast<Listing*>(user);
+  if (eol) {
+    listing->done = true;
+    return;
+  }
+  if (info && info->monitor_of_sink == PA_INVALID_INDEX) addDevice(listing, info->name, info->description);
+}
+
+void onSink(pa_context*, const pa_sink_info* info, int eol, void* user) {
+  auto* listing = static_cast<Listing*>(user);
+  if (eol) {
+    listing->done = true;
+    return;
+  }
+  if (info) addDevice(listing, info->name, info->description);
+}
+
+bool iterate(pa_mainloop* loop, std::chrono::steady_clock::time_point deadline) {
+  if (std::chrono::steady_clock::now() >= deadline) return false;
+  if (pa_mainloop_prepare(loop, kPollSliceUs) < 0) return false;
+  if (pa_mainloop_poll(loop) < 0) return false;
+  return pa_mainloop_dispatch(loop) >= 0;
+}
+
+std::vector<RealDeviceInfo> list(Kind kind) {
+  Listing listing;
+  pa_mainloop* loop = pa_mainloop_new();
+  if (!loop) return listing.devices;
+  pa_context* context = pa_context_new(pa_mainloop_get_api(loop), kClientName);
+  const auto deadline = std::chrono::steady_clock::now() + kListTimeout;
+  if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+    pa_context_state_t state;
+    while ((state = pa_context_get_state(context)) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state) &&
+           iterate(loop, deadline)) {
+    }
+    if (state == PA_CONTEXT_READY) {
+      pa_operation* op = kind == Kind::kSources ? pa_context_get_source_info_list(context, &onSource, &listing)
+                                                : pa_context_get_sink_info_list(context, &onSink, &listing);
+      while (op && !listing.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING && iterate(loop, deadline)) {
+      }
+      if (op) pa_operation_unref(op);
+    } else {
+      LOG(WARNING) << "No connection to PulseAudio";
+    }
+    pa_context_disconnect(context);
+  }
+  if (context) pa_context_unref(context);
+  pa_mainloop_free(loop);
+  return listing.devices;
+}
+
+pa_simple* openStream(pa_stream_direction_t direction, const RealDeviceInfo* device, uint32_t rate, size_t blockBytes,
+                      int* error) {
+  pa_sample_spec spec = {};
+  spec.format = PA_SAMPLE_S16LE;
+  spec.channels = 1;
+  spec.rate = rate;
+  pa_buffer_attr attr;
+  attr.maxlength = static_cast<uint32_t>(-1);
+  attr.prebuf = static_cast<uint32_t>(-1);
+  attr.minreq = static_cast<uint32_t>(-1);
+  // About 40 ms queued at the server, 10 ms fragments when recording.
+  attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(40 * 1000, &spec));
+  attr.fragsize = static_cast<uint32_t>(blockBytes);
+  return pa_simple_new(nullptr, kClientName, direction, device ? device->id.c_str() : nullptr,
+                       direction == PA_STREAM_PLAYBACK ? "bridge playback" : "bridge recording", &spec, nullptr, &attr,
+                       error);
+}
+
+class PulseWaveOut : public WaveOutPort {
+ public:
+  ~PulseWaveOut() override { close(); }
+
+  bool open(const RealDeviceInfo* device, uint32_t rate, Client* client, uint8_t* const* blocks, unsigned count,
+            size_t, int* error) override {
+    stream_ = openStream(PA_STREAM_PLAYBACK, device, rate, 0, error);
+    if (!stream_) return false;
+    client_ = client;
+    blocks_.assign(blocks, blocks + count);
+    sizes_.assign(count, 0);
+    stopping_ = false;
+    thread_ = std::thread([this] { serve(); });
+    return true;
+  }
+
+  bool write(unsigned index, size_t bytes, int* error) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!stream_ || index >= blocks_.size()) {
+      *error = PA_ERR_INVALID;
+      return false;
+    }
+    sizes_[index] = bytes;
+    queue_.push_back(index);
+    cv_.notify_all();
+    return true;
+  }
+
+  void reset() override {
+    std::deque<unsigned> dropped;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      dropped.swap(queue_);
+    }
+    for (unsigned index : dropped) client_->onBlockDone(index);
+  }
+
+  void close() override {
+    if (!stream_) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      cv_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+    reset();
+    pa_simple_free(stream_);
+    stream_ = nullptr;
+  }
+
+ private:
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (stopping_) return;
+      const unsigned index = queue_.front();
+      queue_.pop_front();
+      const size_t bytes = sizes_[index];
+      lock.unlock();
+      int error = 0;
+      if (pa_simple_write(stream_, blocks_[index], bytes, &error) < 0)
+        LOG(WARNING) << "PulseAudio write failed: " << pa_strerror(error);
+      client_->onBlockDone(index);
+      lock.lock();
+    }
+  }
+
+  pa_simple* stream_ = nullptr;
+  Client* client_ = nullptr;
+  std::vector<uint8_t*> blocks_;
+  std::vector<size_t> sizes_;
+  std::deque<unsigned> queue_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+class PulseWaveIn : public WaveInPort {
+ public:
+  ~PulseWaveIn() override { close(); }
+
+  bool open(const RealDeviceInfo* device, uint32_t rate, Client* client, uint8_t* const* blocks, unsigned count,
+            size_t blockBytes, int* error) override {
+    stream_ = openStream(PA_STREAM_RECORD, device, rate, blockBytes, error);
+    if (!stream_) return false;
+    client_ = client;
+    blockBytes_ = blockBytes;
+    blocks_.assign(blocks, blocks + count);
+    for (unsigned i = 0; i < count; ++i) queue_.push_back(i);
+    return true;
+  }
+
+  bool requeue(unsigned index) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index >= blocks_.size()) return false;
+    queue_.push_back(index);
+    cv_.notify_all();
+    return true;
+  }
+
+  bool start() override {
+    if (!stream_ || thread_.joinable()) return stream_ != nullptr;
+    stopping_ = false;
+    thread_ = std::thread([this] { serve(); });
+    return true;
+  }
+
+  void stop() override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      cv_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void close() override {
+    stop();
+    if (stream_) pa_simple_free(stream_);
+    stream_ = nullptr;
+    queue_.clear();
+  }
+
+ private:
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (stopping_) return;
+      const unsigned index = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      int error = 0;
+      // The source runs on the server's clock, so a read returns within a
+      // block's time and the stop is seen promptly.
+      const bool ok = pa_simple_read(stream_, blocks_[index], blockBytes_, &error) >= 0;
+      lock.lock();
+      if (!ok) {
+        LOG(WARNING) << "PulseAudio read failed: " << pa_strerror(error);
+        queue_.push_front(index);
+        cv_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stopping_; });
+        continue;
+      }
+      if (stopping_) {
+        queue_.push_front(index);
+        return;
+      }
+      lock.unlock();
+      client_->onBlockFilled(index, blockBytes_);
+      lock.lock();
+    }
+  }
+
+  pa_simple* stream_ = nullptr;
+  Client* client_ = nullptr;
+  size_t blockBytes_ = 0;
+  std::vector<uint8_t*> blocks_;
+  std::deque<unsigned> queue_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+size_t maxRealDeviceNameChars() { return kMaxNameChars; }
+std::vector<RealDeviceInfo> listRealOutputs() { return list(Kind::kSinks); }
+std::vector<RealDeviceInfo> listRealInputs() { return list(Kind::kSources); }
+std::unique_ptr<WaveOutPort> createWaveOutPort() { return std::make_unique<PulseWaveOut>(); }
+std::unique_ptr<WaveInPort> createWaveInPort() { return std::make_unique<PulseWaveIn>(); }
