@@ -22,7 +22,19 @@ bool Value::equals(const Value* other) const {
 FundamentalValue::FundamentalValue(bool value) : Value(kBoolean), int64_(0) { boolean_ = value; }
 FundamentalValue::FundamentalValue(int32_t value) : Value(kInteger), int64_(0) { integer_ = value; }
 FundamentalValue::FundamentalValue(int64_t value) : Value(kInt64), int64_(value) {}
-FundamentalValue::FundamentalValue(double value) : Value(kReal), real_(value) {}
+FundamentalValue::FundamentalValue(double value) : Value(kReal) { std::memcpy(&int64_, &value, sizeof value); }
+
+std::unique_ptr<FundamentalValue> FundamentalValue::fromRealBits(uint64_t bits) {
+  auto value = std::make_unique<FundamentalValue>(0.0);
+  std::memcpy(&value->int64_, &bits, sizeof bits);
+  return value;
+}
+
+uint64_t FundamentalValue::realBits() const {
+  uint64_t bits = 0;
+  if (type() == kReal) std::memcpy(&bits, &int64_, sizeof bits);
+  return bits;
+}
 
 bool FundamentalValue::asBoolean(bool* out) const {
   if (type() != kBoolean) return false;
@@ -41,7 +53,7 @@ bool FundamentalValue::asInt64(int64_t* out) const {
 }
 bool FundamentalValue::asReal(double* out) const {
   if (type() != kReal) return false;
-  if (out) *out = real_;
+  if (out) std::memcpy(out, &int64_, sizeof *out);
   return true;
 }
 
@@ -50,7 +62,7 @@ Value* FundamentalValue::deepCopy() const {
     case kBoolean: return new FundamentalValue(boolean_);
     case kInteger: return new FundamentalValue(integer_);
     case kInt64: return new FundamentalValue(int64_);
-    case kReal: return new FundamentalValue(real_);
+    case kReal: return fromRealBits(realBits()).release();
     default: return new Value;
   }
 }
@@ -64,7 +76,7 @@ bool FundamentalValue::equals(const Value* other) const {
     // Reals compare by their bits: a tree read from the wire equals the tree
     // it encodes to, NaN included (NaN != NaN would make a received NaN
     // unequal to itself).
-    case kReal: { double v; return other->asReal(&v) && std::memcmp(&v, &real_, sizeof v) == 0; }
+    case kReal: return static_cast<const FundamentalValue*>(other)->realBits() == realBits();
     default: return false;
   }
 }
@@ -239,11 +251,8 @@ bool writeValue(const Value& value, Pickle* p, int depth) {
       return writeTag(p, Value::kInt64) && p->writeInt64(v);
     }
     case Value::kReal: {
-      double v = 0;
-      value.asReal(&v);
-      int64_t bits;
-      std::memcpy(&bits, &v, sizeof(bits));
-      return writeTag(p, Value::kReal) && p->writeInt64(bits);
+      const uint64_t bits = static_cast<const FundamentalValue&>(value).realBits();
+      return writeTag(p, Value::kReal) && p->writeInt64(static_cast<int64_t>(bits));
     }
     case Value::kString: {
       const auto& s = static_cast<const StringValue&>(value).value();
@@ -301,9 +310,9 @@ std::unique_ptr<Value> readBody(PickleIterator* it, uint8_t tag, int depth) {
       return std::make_unique<FundamentalValue>(v);
     }
     case Value::kReal: {
-      double v;
-      if (!it->readDouble(&v)) return nullptr;
-      return std::make_unique<FundamentalValue>(v);
+      int64_t bits;
+      if (!it->readInt64(&bits)) return nullptr;
+      return FundamentalValue::fromRealBits(static_cast<uint64_t>(bits));
     }
     case Value::kString: {
       std::string s;

@@ -74,6 +74,12 @@ class FundamentalValue : public Value {
   Value* deepCopy() const override;
   bool equals(const Value* other) const override;
 
+  // A real by its exact bits. The reader and the writer use these, so a
+  // received real goes out again bit for bit: copying a double through the
+  // 32-bit x87 registers would quiet a signalling NaN.
+  static std::unique_ptr<FundamentalValue> fromRealBits(uint64_t bits);
+  uint64_t realBits() const;
+
  private:
   union {
     bool boolean_;
