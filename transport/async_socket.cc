@@ -300,25 +300,19 @@ void AsyncSocket::onSocketEvent(base::SocketHandle handle, uint32_t event, uint3
 }
 
 void AsyncSocket::acceptConnection() {
-  // Takes what is waiting, not just one: under a burst of connections Wine
-  // stops reporting accept readiness while the backlog is still full.
-  const std::weak_ptr<char> alive(alive_);
-  for (size_t i = 0; i < kMaxAcceptsPerEvent && !closed_; ++i) {
-    const base::SocketHandle handle = base::socketAccept(socket_);
-    if (handle == kInvalidSocket) return;
-    if (!delegate_) {
-      LOG(WARNING) << "Accepted connection dropped: the listener has no delegate";
-      base::socketClose(handle);
-      return;
-    }
-    auto accepted = std::make_unique<AsyncSocket>(delegate_);
-    if (!accepted->adopt(handle)) {
-      LOG(WARNING) << "Accepted connection dropped: it could not be set up";
-      continue;
-    }
-    delegate_->onSocketDidAcceptNewSocket(this, accepted.release());
-    if (alive.expired()) return;
+  const base::SocketHandle handle = base::socketAccept(socket_);
+  if (handle == kInvalidSocket) return;
+  if (!delegate_) {
+    LOG(WARNING) << "Accepted connection dropped: the listener has no delegate";
+    base::socketClose(handle);
+    return;
   }
+  auto accepted = std::make_unique<AsyncSocket>(delegate_);
+  if (!accepted->adopt(handle)) {
+    LOG(WARNING) << "Accepted connection dropped: it could not be set up";
+    return;
+  }
+  delegate_->onSocketDidAcceptNewSocket(this, accepted.release());
 }
 
 void AsyncSocket::opened() {

@@ -40,8 +40,6 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   // One read request delivers at most this much; the rest follows with the
   // next request. Keeps a fast peer from growing a single read without end.
   static constexpr size_t kMaxReadBytes = 64 * 1024;
-  // One accept readiness takes at most this many waiting connections.
-  static constexpr size_t kMaxAcceptsPerEvent = 16;
   // A plain close first drops at most this much input nobody will read.
   static constexpr size_t kMaxDiscardBytes = 256 * 1024;
 
