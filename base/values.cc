@@ -73,10 +73,10 @@ bool FundamentalValue::equals(const Value* other) const {
     case kBoolean: { bool v; return other->asBoolean(&v) && v == boolean_; }
     case kInteger: { int32_t v; return other->asInteger(&v) && v == integer_; }
     case kInt64: { int64_t v; return other->asInt64(&v) && v == int64_; }
-    // Reals compare by their bits: a tree read from the wire equals the tree
-    // it encodes to, NaN included (NaN != NaN would make a received NaN
-    // unequal to itself).
-    case kReal: return static_cast<const FundamentalValue*>(other)->realBits() == realBits();
+    case kReal: {
+      double mine, theirs;
+      return asReal(&mine) && other->asReal(&theirs) && mine == theirs;
+    }
     default: return false;
   }
 }

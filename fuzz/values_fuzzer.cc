@@ -1,7 +1,7 @@
 // Arbitrary bytes as a received message: a 32-bit kind followed by a value
 // dictionary. Decoding must never crash; whatever decodes must encode again,
-// decode to an equal tree, and that tree must encode to the same bytes (the
-// bytes compare what equality cannot see, a NaN's payload for one).
+// decode again, and that tree must encode to the same bytes. The bytes are
+// compared rather than the trees: a NaN equals nothing, not even itself.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!base::writeDictionaryToPickle(*dict, &again)) std::abort();
   base::PickleIterator it2(again);
   std::unique_ptr<base::DictionaryValue> back = base::readDictionaryFromPickle(&it2);
-  if (!back || !back->equals(dict.get())) std::abort();
+  if (!back) std::abort();
   base::Pickle third;
   if (!base::writeDictionaryToPickle(*back, &third) || third.size() != again.size() ||
       std::memcmp(third.data(), again.data(), again.size()) != 0) {
