@@ -113,7 +113,7 @@ class WavehostE2eTest : public ::testing::Test {
     saveEnv("LUMORA_AUDIO_DEVICE", "sim:" + folder_ + "/sim");
     saveEnv("LUMORA_WAVEHOST_TRACE", folder_ + "/trace.log");
     // For the programs of the linux-tsan build (other builds ignore it).
-    saveEnv("TSAN_OPTIONS", std::string("suppressions=") + LUMORA_SOURCE_DIR + "/PC_Audio_DRV/pulse.tsan-supp");
+    saveEnv("TSAN_OPTIONS", std::string("suppressions=") + LUMORA_SOURCE_DIR + "/scripts/tsan-system-libs.supp");
     socket_ = run + "/lumora-wave-service.sock";
     render_ = folder_ + "/sim/render.raw";
     writeTone(folder_ + "/sim/capture.raw", kPlaybackTone, 60);
