@@ -13,7 +13,6 @@ PACKAGES=(
   avahi-daemon avahi-utils dbus
   pulseaudio-utils
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
-  pulseaudio-utils
 )
 
 missing=()
