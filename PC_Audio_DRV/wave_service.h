@@ -19,20 +19,9 @@
 
 #include "PC_Audio_DRV/bridge.h"
 #include "PC_Audio_DRV/service_base.h"
+#include "PC_Audio_DRV/wave_service_protocol.h"
 #include "base/string_util.h"
 
-constexpr uint32_t WAVE_SERVICE_PING = 200;
-constexpr uint32_t WAVE_SERVICE_PAUSE = 201;
-constexpr uint32_t WAVE_SERVICE_CONTINUE = 202;
-constexpr uint32_t WAVE_SERVICE_OPEN_DEVICE = 203;
-
-constexpr char16_t kWaveServiceName[] = u"Lumora Wave Service";
-constexpr char16_t kWaveServiceKey[] = u"Software\\Quillon Labs\\Lumora Wave Service";
-constexpr char16_t kInputDeviceValue[] = u"Input Device";
-constexpr char16_t kOutputDeviceValue[] = u"Output Device";
-// Device names are read into buffers of this many bytes, the terminating
-// zero included; a longer value is refused, never cut.
-constexpr size_t kDeviceNameMaxBytes = 1024;
 constexpr unsigned kWatchdogPeriodMs = 5000;
 constexpr unsigned kRunningPollMs = 1000;
 

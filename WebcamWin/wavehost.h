@@ -23,21 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "PC_Audio_DRV/wave_service_protocol.h"
 #include "base/string_util.h"
 
-// The user-defined control codes the service understands.
-constexpr uint32_t WAVE_SERVICE_PING = 200;
-constexpr uint32_t WAVE_SERVICE_PAUSE = 201;
-constexpr uint32_t WAVE_SERVICE_CONTINUE = 202;
-constexpr uint32_t WAVE_SERVICE_OPEN_DEVICE = 203;
-
-constexpr char16_t kWaveServiceName[] = u"Lumora Wave Service";
-// Below HKEY_CURRENT_USER (and, written by the service, HKEY_LOCAL_MACHINE).
-constexpr char16_t kWaveServiceKey[] = u"Software\\Quillon Labs\\Lumora Wave Service";
-constexpr char16_t kInputDeviceValue[] = u"Input Device";
-constexpr char16_t kOutputDeviceValue[] = u"Output Device";
-// Device names are read with this limit, terminating zero included.
-constexpr size_t kDeviceNameMaxBytes = 1024;
 
 // Service states as the service control manager numbers them.
 constexpr int32_t kServiceStopped = 1;
