@@ -66,6 +66,14 @@ class FrameWindow {
     showStatus(text);
     return (type & kMbYesNo) ? kIdNo : kIdOk;
   }
+  // The question before quitting, with a "don't ask me again" box that starts
+  // unticked: `text` is the question. Returns kIdOk when the user agrees to
+  // quit (anything else cancels) and sets `dontAskAgain` to the box's state.
+  // A front end that cannot ask quits without asking.
+  virtual int askBeforeQuitting(const base::string16& text, bool* dontAskAgain) {
+    *dontAskAgain = false;
+    return kIdOk;
+  }
 };
 
 #endif  // WEBCAMWIN_FRAME_WINDOW_H_

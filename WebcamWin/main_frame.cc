@@ -1,6 +1,7 @@
 #include "WebcamWin/main_frame.h"
 
 #include "WebcamWin/app_info.h"
+#include "WebcamWin/resource_library.h"
 #include "WebcamWin/settings.h"
 #include "base/file_util.h"
 #include "base/logging.h"
@@ -110,9 +111,36 @@ bool CMainFrame::onCreate() {
 
 void CMainFrame::onClose(uintptr_t param) {
   LOG(INFO) << "WM_CLOSE message. wParam: " << param;
-  // The questions before quitting come with the dialogs; until then every
-  // close message closes.
+  const uint32_t question = param == kCloseWithoutQuestion ? 0 : closingQuestion();
+  if (question != 0 && window_) {
+    window_->show(kShowNormal);
+    window_->bringToFront();
+    bool dontAskAgain = false;
+    if (window_->askBeforeQuitting(loadString(question), &dontAskAgain) != kIdOk) return;
+    // The box's state is what the user wants from now on, ticked or not.
+    CSettings& settings = CSettings::Instance();
+    switch (question) {
+      case kIdsQuitWhileRecording:
+        settings.setPromptOnExitIfRecording(!dontAskAgain);
+        break;
+      case kIdsQuitWhileConnected:
+        settings.setPromptOnExitIfConnected(!dontAskAgain);
+        break;
+      default:
+        settings.setPromptOnExit(!dontAskAgain);
+        break;
+    }
+  }
+  if (services_) services_->onClosing();
   if (window_) window_->destroy();
+}
+
+uint32_t CMainFrame::closingQuestion() const {
+  const CSettings& settings = CSettings::Instance();
+  if (recording() && settings.promptOnExitIfRecording()) return kIdsQuitWhileRecording;
+  if (transport_ && transport_->clientBearer() && settings.promptOnExitIfConnected()) return kIdsQuitWhileConnected;
+  if (settings.promptOnExit()) return kIdsQuit;
+  return 0;
 }
 
 void CMainFrame::onDestroy() {
@@ -289,6 +317,8 @@ void CMainFrame::startRecording() {
 void CMainFrame::stopRecording() {
   // Nothing records, so there is nothing to stop and nothing to tell.
 }
+
+bool CMainFrame::recording() const { return false; }
 
 void CMainFrame::makeSnapshot() {
   const base::string16 name = component::mediaFileName(u"Image", u"", u"jpg", component::currentLocalTime());

@@ -58,8 +58,16 @@ class CMainFrame : public transport::Transport::Observer,
   // The window's messages, as the native window receives them.
   // WM_CREATE: false makes the creation fail.
   bool onCreate();
-  // WM_CLOSE with its first parameter.
+  // WM_CLOSE with its first parameter: kCloseWithoutQuestion closes at
+  // once; otherwise at most one question is asked (recording, then a
+  // connected phone, then any quit, as the settings ask), and the window is
+  // destroyed only when the user agrees.
   void onClose(uintptr_t param);
+  // The question onClose() would ask now (0: none).
+  uint32_t closingQuestion() const;
+  static constexpr uint32_t kIdsQuitWhileConnected = 50017;
+  static constexpr uint32_t kIdsQuitWhileRecording = 50018;
+  static constexpr uint32_t kIdsQuit = 50032;
   // WM_DESTROY: says farewell, stops listening and ends the message loop
   // with 1.
   void onDestroy();
@@ -77,6 +85,8 @@ class CMainFrame : public transport::Transport::Observer,
   void startRecording();
   void stopRecording();
   void makeSnapshot();
+  // Whether the recorder is recording.
+  bool recording() const;
 
   // The About box's "Check for updates" (message 0xBC3) and "Support".
   void checkForUpdatesNow();

@@ -38,6 +38,8 @@ void ShellServices::onAccepted() {
 
 void ShellServices::onConnectionLost() { letBridgeRun(); }
 
+void ShellServices::onClosing() { window_->killTimer(kUpdateTimer); }
+
 void ShellServices::onDestroy() {
   window_->killTimer(kUpdateTimer);
   letBridgeRun();

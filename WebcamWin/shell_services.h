@@ -50,6 +50,8 @@ class ShellServices : private base::MessageWindow::Handler {
   void onAccepted();
   // The phone is gone: the bridge may run again.
   void onConnectionLost();
+  // The user agreed to quit: the update timer stops.
+  void onClosing();
   // The window goes away: the bridge may run again, the timers stop.
   void onDestroy();
 
