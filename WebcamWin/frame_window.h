@@ -66,6 +66,17 @@ class FrameWindow {
     showStatus(text);
     return (type & kMbYesNo) ? kIdNo : kIdOk;
   }
+  // An accepted phone (its name from the authorization data) is streaming,
+  // or that phone has gone.
+  virtual void showPhoneConnected(const base::string16& name) {}
+  virtual void showPhoneDisconnected(const base::string16& name) {}
+  // Recording started (true) or stopped (false): the indicator and the
+  // latched record button. Told before the recorder starts, and told again
+  // when it could not.
+  virtual void showRecording(bool recording) {}
+  // Every 100 ms while recording: the recorder's elapsed time.
+  virtual void showRecordingTime(uint32_t elapsedMs) {}
+
   // The question before quitting, with a "don't ask me again" box that starts
   // unticked: `text` is the question. Returns kIdOk when the user agrees to
   // quit (anything else cancels) and sets `dontAskAgain` to the box's state.

@@ -192,7 +192,10 @@ void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
   streaming_ = false;
   // A prompt still open for this phone ends without a result.
   closePrompt();
-  if (window_) window_->showStatus(listeningStatus());
+  if (window_) {
+    window_->showStatus(listeningStatus());
+    window_->showPhoneDisconnected(base::utf8ToWide(lastDeviceName_));
+  }
   stopRecording();
   stopAudioLink();
   if (services_) services_->onConnectionLost();
@@ -266,6 +269,7 @@ void CMainFrame::afterAccepted() {
   if (window_) {
     window_->showStatus(u"Connected: " + base::utf8ToWide(lastDeviceName_) + u" (" + g_deviceModel + u", " +
                         g_deviceSoftware + u")");
+    window_->showPhoneConnected(base::utf8ToWide(lastDeviceName_));
   }
 }
 
