@@ -38,6 +38,7 @@
 #include "components/component_message.h"
 #include "components/component_test_support.h"
 #include "components/session_gate.h"
+#include "tools/soak/audio_markers.h"
 
 namespace {
 
@@ -45,38 +46,13 @@ constexpr double kPi = 3.14159265358979323846;
 
 using component::AudioComponent;
 
-constexpr int kMarkerThreshold = 16000;
-constexpr int kMarkerAmplitude = 30000;
+using soak::kMarkerAmplitude;
+using soak::OnsetFinder;
+using soak::percentile;
+
 constexpr size_t kMarkerSamples8k = 16;  // 2 ms
 
 int64_t nowUs() { return component::AudioClock::system()->nowUs(); }
-
-double percentile(std::vector<double> v, double p) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
-}
-
-// Finds marker onsets in a stream of samples (one thread).
-class OnsetFinder {
- public:
-  // Calls `found(index)` for the first loud sample after a quiet stretch.
-  template <typename Found>
-  void feed(const int16_t* samples, size_t count, Found found) {
-    for (size_t i = 0; i < count; ++i, ++index_) {
-      if (std::abs(samples[i]) >= kMarkerThreshold) {
-        if (index_ - lastLoud_ > quietSamples_) found(index_, i);
-        lastLoud_ = index_;
-      }
-    }
-  }
-  explicit OnsetFinder(int64_t quietSamples) : quietSamples_(quietSamples) {}
-
- private:
-  int64_t quietSamples_;
-  int64_t index_ = 0;
-  int64_t lastLoud_ = -1000000000;
-};
 
 // The device: writes are timed and searched for the phone's markers; reads
 // are PC audio at real pace with a marker every second.
@@ -243,18 +219,8 @@ void BM_AudioLatencyP6(benchmark::State& state) {
     auto cpuUs = [](const rusage& r) {
       return (int64_t{r.ru_utime.tv_sec} + r.ru_stime.tv_sec) * 1000000 + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
     };
-    // Each marker found is matched to the newest one made before it.
-    auto latencies = [](const std::vector<int64_t>& made, const std::vector<int64_t>& found) {
-      std::vector<double> out;
-      for (int64_t at : found) {
-        auto it = std::upper_bound(made.begin(), made.end(), at);
-        if (it == made.begin()) continue;
-        out.push_back((at - *(it - 1)) / 1000.0);
-      }
-      return out;
-    };
-    const std::vector<double> mouth = latencies(markersSpoken, device->markersWritten());
-    const std::vector<double> back = latencies(device->markersAvailable(), sent.markersSent);
+    const std::vector<double> mouth = soak::matchMarkers(markersSpoken, device->markersWritten());
+    const std::vector<double> back = soak::matchMarkers(device->markersAvailable(), sent.markersSent);
     state.counters["mouth_to_device_median_ms"] = percentile(mouth, 0.5);
     state.counters["mouth_to_device_p99_ms"] = percentile(mouth, 0.99);
     state.counters["markers"] = static_cast<double>(mouth.size());

@@ -9,7 +9,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <regex>
@@ -27,6 +26,7 @@
 #include "components/component_message.h"
 #include "tools/phonesim/phone_connection.h"
 #include "tools/phonesim/video_sender.h"
+#include "tools/soak/frame_probe.h"
 #include "tools/vcamview/camera_view.h"
 
 namespace {
@@ -35,38 +35,6 @@ using Clock = std::chrono::steady_clock;
 constexpr char kPhoneId[] = "bench-phone";
 constexpr int kFramesPerSecond = 30;
 constexpr int kFrames = 300;
-
-// Watches the section from its own thread: when the picture last changed.
-class Watcher {
- public:
-  explicit Watcher(const vcamview::CameraView* view) : view_(view), thread_([this] { run(); }) {}
-  ~Watcher() {
-    stop_ = true;
-    thread_.join();
-  }
-  uint64_t changes() const { return changes_.load(); }
-  Clock::time_point lastChange() const { return Clock::time_point(Clock::duration(lastChange_.load())); }
-
- private:
-  void run() {
-    uint64_t last = view_->fingerprint();
-    while (!stop_) {
-      const uint64_t now = view_->fingerprint();
-      if (now != last) {
-        last = now;
-        lastChange_ = Clock::now().time_since_epoch().count();
-        ++changes_;
-      }
-      // Two cores here: leave room for the server and the phone.
-      std::this_thread::yield();
-    }
-  }
-  const vcamview::CameraView* view_;
-  std::atomic<bool> stop_{false};
-  std::atomic<uint64_t> changes_{0};
-  std::atomic<Clock::rep> lastChange_{0};
-  std::thread thread_;
-};
 
 int waitForPort(PrivateUser& user, ServerProcess& server) {
   static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
@@ -128,23 +96,18 @@ void BM_P5_PhoneToCameraLatency(benchmark::State& state) {
     for (const auto& picture : pictures) messages.push_back(phonesim::videoFrameMessage(picture, 4, 0, true));
     loop.runFor(200);  // the acceptance goes first
 
-    Watcher watcher(&camera);
+    soak::CameraWatcher watcher(&camera, 0);
     for (auto _ : state) {
       latenciesMs.clear();
       Clock::time_point slot = Clock::now();
       for (int i = 0; i < kFrames && phone.isConnected(); ++i) {
         std::this_thread::sleep_until(slot);
         slot += std::chrono::microseconds(1000000 / kFramesPerSecond);
-        const uint64_t before = watcher.changes();
-        const Clock::time_point sent = Clock::now();
-        phone.sendMessage(component::kVideoComponentId, messages[i % messages.size()]);
-        // Keep the phone's loop turning (a large frame may need more than
-        // one write) until the picture changed and then held still.
-        const Clock::time_point giveUp = sent + std::chrono::milliseconds(500);
-        while (watcher.changes() == before && Clock::now() < giveUp) loop.runFor(0);
-        if (watcher.changes() == before) continue;
-        while (Clock::now() - watcher.lastChange() < std::chrono::milliseconds(2)) loop.runFor(0);
-        latenciesMs.push_back(std::chrono::duration<double, std::milli>(watcher.lastChange() - sent).count());
+        double ms = 0;
+        if (soak::measureFrame(
+                watcher, [&] { phone.sendMessage(component::kVideoComponentId, messages[i % messages.size()]); },
+                [&] { loop.runFor(0); }, &ms))
+          latenciesMs.push_back(ms);
       }
     }
   }

@@ -1,6 +1,7 @@
 #include "tools/phonesim/phone_audio.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "base/values.h"
 #include "components/audio/audio_packet_data.h"
@@ -132,7 +133,7 @@ void PhoneAudio::onAudioPacket(const std::vector<uint8_t>& payload) {
   ++receivedPackets_;
   receivedBytes_ += field.length;
   receivedFormat_ = static_cast<uint32_t>(format);
-  if (options_.recordFile.empty()) return;
+  if (options_.recordFile.empty() && !options_.onReceived) return;
   const int16_t* samples = nullptr;
   size_t count = 0;
   if (static_cast<uint32_t>(format) == component::kAudioFormatILBC) {
@@ -144,6 +145,8 @@ void PhoneAudio::onAudioPacket(const std::vector<uint8_t>& payload) {
     samples = reinterpret_cast<const int16_t*>(field.data);
     count = field.length / 2;
   }
+  if (options_.onReceived) options_.onReceived(samples, count);
+  if (options_.recordFile.empty()) return;
   if (!haveFirst_) {
     haveFirst_ = true;
     firstReceived_ = timestamp;
@@ -155,7 +158,7 @@ void PhoneAudio::onAudioPacket(const std::vector<uint8_t>& payload) {
 }
 
 void PhoneAudio::maybeStart() {
-  if (sending_ || !accepted_ || !selected_ || samples_.empty()) return;
+  if (sending_ || !accepted_ || !selected_ || (samples_.empty() && !options_.microphone)) return;
   sending_ = true;
   start_ = std::chrono::steady_clock::now();
   window_.setTimer(kSendTimer, kSendTimerMs);
@@ -170,9 +173,14 @@ void PhoneAudio::sendDue() {
   // leaves when it is complete.
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
-  const size_t total = samples_.size() / kPacketSamples;
+  const size_t total = options_.microphone ? SIZE_MAX : samples_.size() / kPacketSamples;
+  int16_t live[kPacketSamples];
   while (sent_ < total && static_cast<int64_t>(sent_ + 1) * 20 <= elapsed) {
-    const int16_t* pcm = samples_.data() + sent_ * kPacketSamples;
+    const int16_t* pcm = live;
+    if (options_.microphone)
+      options_.microphone(sent_, start_ + std::chrono::milliseconds(20 * static_cast<int64_t>(sent_)), live);
+    else
+      pcm = samples_.data() + sent_ * kPacketSamples;
     const uint8_t* payload = reinterpret_cast<const uint8_t*>(pcm);
     size_t size = kPacketSamples * 2;
     if (encoder_) {

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -43,8 +44,15 @@ struct AudioOptions {
   std::string recordFile;
   // First "Timestamp" sent.
   int64_t firstTimestamp = 0;
+  // An endless microphone instead of a file or a tone: fills each 20 ms
+  // packet when it is due; `takenAt` is when its first sample was taken.
+  std::function<void(uint64_t packet, std::chrono::steady_clock::time_point takenAt, int16_t* pcm)> microphone;
+  // Each packet from the PC, decoded to 8 kHz, as it arrives.
+  std::function<void(const int16_t* samples, size_t count)> onReceived;
 
-  bool wanted() const { return !audioFile.empty() || toneHz > 0 || !recordFile.empty(); }
+  bool wanted() const {
+    return !audioFile.empty() || toneHz > 0 || !recordFile.empty() || microphone || onReceived;
+  }
 };
 
 class PhoneAudio : public PhoneConnection::Observer, private base::MessageWindow::Handler {

@@ -1,0 +1,456 @@
+// soak: the real Linux `server` under a long, steady session. One phone,
+// admitted by the access list, sends the test card at 30 frames a second
+// and speaks without pause; PC programs play into the simulated sound
+// device at the same time; and each minute a burst of handshake cycles from
+// the load generator comes and goes beside it. Every minute a row: the
+// server's resident memory, descriptors, threads and CPU share, the time
+// from a frame leaving the phone to its picture in the camera's shared
+// memory, and the audio latency both ways. At the end the rows are judged:
+// memory, descriptors or threads that grow steadily, or latencies that
+// creep, fail the run.
+//
+// The simulated device's two files are pipes here: what the server plays
+// is read and thrown away as it comes (nothing grows on disk), and what PC
+// programs "play" is written a block or two ahead of the server's reads.
+//
+// Usage: soak [--minutes N] [--row-seconds S] [--churn CYCLES] [--profile ID]
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WebcamWin/app_info.h"
+#include "WebcamWin/e2e/server_process.h"
+#include "base/file_util.h"
+#include "base/logging.h"
+#include "base/message_loop.h"
+#include "base/platform_thread.h"
+#include "base/reg_key.h"
+#include "base/socket.h"
+#include "components/component_message.h"
+#include "components/video/shared_section.h"
+#include "tools/loadgen/loadgen.h"
+#include "tools/phonesim/phone_audio.h"
+#include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/video_sender.h"
+#include "tools/soak/audio_markers.h"
+#include "tools/soak/frame_probe.h"
+#include "tools/soak/trend.h"
+#include "tools/vcamview/camera_view.h"
+
+namespace {
+
+using soak::Clock;
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr char kPhoneId[] = "soak-phone";
+constexpr size_t kBlockBytes = 960;  // 10 ms at 48 kHz, 16-bit mono
+constexpr size_t kCaptureLeadBytes = 2 * kBlockBytes;
+
+int64_t nowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+}
+
+struct Options {
+  double minutes = 30;
+  int rowSeconds = 60;
+  int churn = 100;
+  std::string profile = "lpcm-20ms-8kHz";
+};
+
+bool parse(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (!value) return false;
+    if (a == "--minutes") o->minutes = std::atof(value);
+    else if (a == "--row-seconds") o->rowSeconds = std::atoi(value);
+    else if (a == "--churn") o->churn = std::atoi(value);
+    else if (a == "--profile") o->profile = value;
+    else return false;
+    ++i;
+  }
+  return o->minutes > 0 && o->rowSeconds > 0 && o->churn >= 0;
+}
+
+// Markers made and found on different threads.
+class MarkerLog {
+ public:
+  void made(int64_t at) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    made_.push_back(at);
+  }
+  void found(int64_t at) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    found_.push_back(at);
+  }
+  // The latencies of the markers found since the last call.
+  std::vector<double> take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<double> out = soak::matchMarkers(made_, found_);
+    found_.clear();
+    // Older markers can no longer be the newest before anything found.
+    if (made_.size() > 16) made_.erase(made_.begin(), made_.end() - 16);
+    return out;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<int64_t> made_;
+  std::vector<int64_t> found_;
+};
+
+// The simulated device's far side: reads what the server plays (finding
+// the phone's markers) and feeds what PC programs play (laying markers).
+class DeviceEnd {
+ public:
+  DeviceEnd(const std::string& folder, MarkerLog* toDevice, MarkerLog* fromDevice)
+      : toDevice_(toDevice), fromDevice_(fromDevice) {
+    const std::string render = folder + "/render.raw", capture = folder + "/capture.raw";
+    if (::mkfifo(render.c_str(), 0600) != 0 || ::mkfifo(capture.c_str(), 0600) != 0) return;
+    // Both ends held here: the server's opens never wait, its writes never
+    // fail, and nothing is inherited by the server.
+    render_ = ::open(render.c_str(), O_RDWR | O_CLOEXEC);
+    capture_ = ::open(capture.c_str(), O_RDWR | O_CLOEXEC);
+    if (render_ < 0 || capture_ < 0) return;
+    reader_ = std::thread([this] { readRender(); });
+    writer_ = std::thread([this] { writeCapture(); });
+  }
+  ~DeviceEnd() {
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    if (writer_.joinable()) writer_.join();
+    if (render_ >= 0) ::close(render_);
+    if (capture_ >= 0) ::close(capture_);
+  }
+  bool ok() const { return render_ >= 0 && capture_ >= 0; }
+  uint64_t renderedBytes() const { return rendered_; }
+
+ private:
+  void readRender() {
+    soak::OnsetFinder finder(48000 / 5);
+    std::vector<uint8_t> bytes(4 * kBlockBytes + 1);
+    size_t carry = 0;
+    while (!stop_) {
+      pollfd p = {render_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      const ssize_t got = ::read(render_, bytes.data() + carry, bytes.size() - 1 - carry);
+      if (got <= 0) continue;
+      const int64_t at = nowUs();
+      rendered_ += static_cast<uint64_t>(got);
+      const size_t have = carry + static_cast<size_t>(got);
+      finder.feed(reinterpret_cast<const int16_t*>(bytes.data()), have / 2,
+                  [&](int64_t, size_t) { toDevice_->found(at); });
+      carry = have % 2;
+      if (carry) bytes[0] = bytes[have - 1];
+    }
+  }
+
+  void writeCapture() {
+    std::vector<int16_t> block(kBlockBytes / 2);
+    int64_t index = 0;
+    while (!stop_) {
+      int queued = 0;
+      if (::ioctl(capture_, FIONREAD, &queued) != 0 || static_cast<size_t>(queued) >= kCaptureLeadBytes) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      bool marker = false;
+      for (auto& s : block) {
+        const int64_t inSecond = index % 48000;
+        marker |= inSecond == 0;
+        s = inSecond < 96 ? soak::kMarkerAmplitude
+                          : static_cast<int16_t>(3000 * std::sin(2 * kPi * 300 * double(index) / 48000));
+        ++index;
+      }
+      if (::write(capture_, block.data(), kBlockBytes) != static_cast<ssize_t>(kBlockBytes)) continue;
+      if (marker) fromDevice_->made(nowUs());
+    }
+  }
+
+  MarkerLog* toDevice_;
+  MarkerLog* fromDevice_;
+  int render_ = -1;
+  int capture_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> rendered_{0};
+  std::thread reader_;
+  std::thread writer_;
+};
+
+// The server's counters from /proc.
+struct ServerSample {
+  double rssKb = -1, fds = -1, threads = -1;
+  double cpuSeconds = -1;
+};
+
+ServerSample sampleServer(uint32_t pid) {
+  ServerSample s;
+  loadgen::ProcessStats stats;
+  if (loadgen::readProcessStats(static_cast<int>(pid), &stats)) {
+    s.rssKb = static_cast<double>(stats.residentBytes) / 1024;
+    s.fds = static_cast<double>(stats.descriptors);
+  }
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close != std::string::npos) {
+    // Fields from the state on: state(3) ... utime(14) stime(15) ... num_threads(20).
+    std::istringstream rest(text.substr(close + 2));
+    std::vector<std::string> fields;
+    std::string f;
+    while (rest >> f) fields.push_back(f);
+    if (fields.size() > 17) {
+      const double hz = static_cast<double>(::sysconf(_SC_CLK_TCK));
+      s.cpuSeconds = (std::stod(fields[11]) + std::stod(fields[12])) / hz;
+      s.threads = std::stod(fields[17]);
+    }
+  }
+  return s;
+}
+
+int waitForPort(PrivateUser& user, ServerProcess& server) {
+  static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
+  for (int waited = 0; waited < 30000 && server.running(); waited += 50) {
+    std::smatch match;
+    const std::string log = user.logOf(server.pid());
+    if (std::regex_search(log, match, kListen)) return std::stoi(match[1]);
+    base::PlatformThread::sleepMs(50);
+  }
+  return 0;
+}
+
+std::string loadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one;
+  in >> one;
+  return one;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parse(argc, argv, &options)) {
+    std::cerr << "usage: soak [--minutes N] [--row-seconds S] [--churn CYCLES] [--profile ID]\n";
+    return 2;
+  }
+  base::setMinLogSeverity(base::LOG_ERROR);
+  PrivateUser user;
+  if (!user.setUp()) {
+    std::cerr << "soak: no private user\n";
+    return 2;
+  }
+  base::initializeSockets();
+  const std::string section = "LumoraZuvIridarSoak-" + std::to_string(::getpid());
+  ::setenv("LUMORA_CAMERA_SECTION", section.c_str(), 1);
+  component::SharedSection::unlink(section);
+  base::RegKey app, acl, phoneKey;
+  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
+  app.createSubkey(u"ACL", &acl);
+  acl.createSubkey(base::utf8ToWide(kPhoneId), &phoneKey);
+  phoneKey.writeValue(u"Name", u"Soak phone");
+  phoneKey.writeValueDW(u"Status", 1);
+
+  MarkerLog toDevice, fromDevice;
+  const std::string deviceFolder = base::wideToUtf8(base::joinPath(user.folder(), u"device"));
+  base::createDirectories(base::joinPath(user.folder(), u"device"));
+  DeviceEnd device(deviceFolder, &toDevice, &fromDevice);
+  if (!device.ok()) {
+    std::cerr << "soak: cannot make the simulated device's pipes in " << deviceFolder << "\n";
+    return 2;
+  }
+  ::setenv("LUMORA_AUDIO_DEVICE", ("sim:" + deviceFolder).c_str(), 1);
+
+  ServerProcess server;
+  const base::string16 serverOut = base::joinPath(user.folder(), u"server.out");
+  if (!server.start(ServerProcess::defaultProgram(), {}, serverOut)) {
+    std::cerr << "soak: cannot start " << base::wideToUtf8(ServerProcess::defaultProgram()) << "\n";
+    return 2;
+  }
+  const int port = waitForPort(user, server);
+  vcamview::CameraView camera(section);
+  if (port == 0 || !camera.ok()) {
+    std::cerr << "soak: the server did not start listening\n" << user.logOf(server.pid());
+    return 1;
+  }
+  camera.request(352, 288);
+
+  base::MessageLoop loop;
+  phonesim::PhoneConnection phone;
+  std::ostringstream audioReport;
+  phonesim::AudioOptions audioOptions;
+  audioOptions.awaitAuth = true;
+  audioOptions.profile = options.profile;
+  // The phone speaks a quiet tone with a marker at the start of every second.
+  audioOptions.microphone = [&](uint64_t packet, Clock::time_point takenAt, int16_t* pcm) {
+    for (size_t i = 0; i < phonesim::PhoneAudio::kPacketSamples; ++i) {
+      const double t = double(packet * phonesim::PhoneAudio::kPacketSamples + i) / 8000;
+      pcm[i] = static_cast<int16_t>(3000 * std::sin(2 * kPi * 200 * t));
+    }
+    if (packet % 50 == 0) {
+      for (size_t i = 0; i < 16; ++i) pcm[i] = soak::kMarkerAmplitude;
+      toDevice.made(std::chrono::duration_cast<std::chrono::microseconds>(takenAt.time_since_epoch()).count());
+    }
+  };
+  soak::OnsetFinder phoneFinder(8000 / 5);
+  audioOptions.onReceived = [&](const int16_t* samples, size_t count) {
+    const int64_t at = nowUs();
+    phoneFinder.feed(samples, count, [&](int64_t, size_t) { fromDevice.found(at); });
+  };
+  bool audioOk = false;
+  phonesim::PhoneAudio audio(audioOptions, &phone, audioReport, &audioOk);
+
+  std::string error;
+  if (!phone.connect("127.0.0.1", static_cast<uint16_t>(port), 5000, &error)) {
+    std::cerr << "soak: cannot connect: " << error << "\n";
+    return 1;
+  }
+  for (int i = 0; i < 500 && !phone.isConnected(); ++i) loop.runFor(10);
+  phonesim::PhoneIdentity identity;
+  identity.deviceModel = "Soak";
+  phone.sendHandshake(identity);
+  for (int i = 0; i < 500 && !phone.serverHandshake(); ++i) loop.runFor(10);
+  base::Pickle auth = component::makeComponentMessage(1);
+  component::writeTaggedBytes(&auth, 1, kPhoneId, sizeof(kPhoneId) - 1);
+  component::writeTaggedBytes(&auth, 2, "soak", 4);
+  phone.sendMessage(component::kAuthComponentId, component::messageBytes(auth));
+  phone.sendMessage(component::kVideoComponentId, phonesim::sourceInfoMessage(true));
+  phonesim::VideoOptions video;
+  video.source = "pattern";
+  video.orientation = 4;
+  std::vector<phonesim::VideoPicture> pictures;
+  phonesim::loadVideoPictures(video, &pictures, &error);
+  std::vector<std::vector<uint8_t>> frames;
+  for (const auto& picture : pictures) frames.push_back(phonesim::videoFrameMessage(picture, 4, 0, true));
+  loop.runFor(500);  // the acceptance goes first
+  if (!phone.isConnected() || frames.empty()) {
+    std::cerr << "soak: the phone was not admitted\n" << user.logOf(server.pid());
+    return 1;
+  }
+
+  std::cout << "soak: server " << server.pid() << " on port " << port << ", " << options.minutes
+            << " min, a row every " << options.rowSeconds << " s, " << options.churn
+            << " handshake cycles a row, audio " << options.profile << "\n";
+  std::printf("%6s %9s %5s %7s %5s %6s %9s %9s %9s %9s %9s %9s %5s %5s\n", "minute", "rss_kb", "fds", "threads",
+              "cpu%", "frames", "frame_med", "frame_p99", "toDev_med", "toDev_p99", "toPh_med", "toPh_p99", "churn", "load");
+  std::fflush(stdout);
+
+  soak::CameraWatcher watcher(&camera, 500);
+  std::vector<double> rss, fds, threads, frameMedian, toDeviceMedian, toPhoneMedian;
+  const auto frameSlot = std::chrono::microseconds(1000000 / 30);
+  const int rows = std::max(1, static_cast<int>(std::lround(options.minutes * 60 / options.rowSeconds)));
+  ServerSample last = sampleServer(server.pid());
+  Clock::time_point rowStart = Clock::now();
+  Clock::time_point slot = rowStart;
+  uint64_t frameIndex = 0;
+  int status = 0;
+  for (int row = 1; row <= rows && status == 0; ++row) {
+    std::unique_ptr<loadgen::LoadGenerator> churn;
+    if (options.churn > 0) {
+      loadgen::LoadPlan plan;
+      plan.port = static_cast<uint16_t>(port);
+      plan.cycles = options.churn;
+      plan.parallel = 4;
+      churn = std::make_unique<loadgen::LoadGenerator>();
+      churn->start(plan);
+    }
+    std::vector<double> frameMs;
+    const Clock::time_point rowEnd = rowStart + std::chrono::seconds(options.rowSeconds);
+    while (Clock::now() < rowEnd) {
+      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(slot - Clock::now()).count();
+      if (wait > 0) loop.runFor(static_cast<uint32_t>(wait));
+      // Behind by more than a frame (a slow measurement): start again from now.
+      slot = std::max(slot + frameSlot, Clock::now() - frameSlot);
+      if (!phone.isConnected()) break;
+      double ms = 0;
+      const auto& message = frames[frameIndex++ % frames.size()];
+      if (soak::measureFrame(
+              watcher, [&] { phone.sendMessage(component::kVideoComponentId, message); },
+              [&] { loop.runFor(0); }, &ms))
+        frameMs.push_back(ms);
+    }
+    rowStart = rowEnd;
+    const int cycles = churn ? churn->stats().cyclesDone : 0;
+    churn.reset();
+    if (!server.running()) {
+      std::cout << "soak: FAIL the server ended\n" << user.logOf(server.pid());
+      status = 1;
+      break;
+    }
+    if (!phone.isConnected()) {
+      std::cout << "soak: FAIL the phone lost its connection\n";
+      status = 1;
+      break;
+    }
+    const ServerSample now = sampleServer(server.pid());
+    const double cpu = 100 * (now.cpuSeconds - last.cpuSeconds) / options.rowSeconds;
+    last = now;
+    const std::vector<double> toDev = toDevice.take(), toPhone = fromDevice.take();
+    rss.push_back(now.rssKb);
+    fds.push_back(now.fds);
+    threads.push_back(now.threads);
+    frameMedian.push_back(soak::percentile(frameMs, 0.5));
+    toDeviceMedian.push_back(soak::percentile(toDev, 0.5));
+    toPhoneMedian.push_back(soak::percentile(toPhone, 0.5));
+    std::printf("%6.1f %9.0f %5.0f %7.0f %5.1f %6zu %9.2f %9.2f %9.1f %9.1f %9.1f %9.1f %5d %5s\n",
+                row * options.rowSeconds / 60.0, now.rssKb, now.fds, now.threads, cpu, frameMs.size(),
+                frameMedian.back(), soak::percentile(frameMs, 0.99), toDeviceMedian.back(),
+                soak::percentile(toDev, 0.99), toPhoneMedian.back(), soak::percentile(toPhone, 0.99),
+                cycles, loadAverage().c_str());
+    std::fflush(stdout);
+    if (frameMs.empty() || toDev.empty() || toPhone.empty()) {
+      std::cout << "soak: FAIL no " << (frameMs.empty() ? "frame" : toDev.empty() ? "phone audio" : "PC audio")
+                << " reached its end during the row\n";
+      status = 1;
+    }
+  }
+
+  // Rows are judged per minute: the allowed slopes are per minute.
+  const double perRow = options.rowSeconds / 60.0;
+  struct Judged {
+    const char* name;
+    const std::vector<double>* series;
+    double maxPerMinute;
+  };
+  const Judged judged[] = {
+      {"rss_kb", &rss, 100},       {"fds", &fds, 0.05},
+      {"threads", &threads, 0.05}, {"frame_median_ms", &frameMedian, 0.2},
+      {"to_device_median_ms", &toDeviceMedian, 1.0}, {"to_phone_median_ms", &toPhoneMedian, 1.0},
+  };
+  for (const Judged& j : judged) {
+    soak::TrendRule rule;
+    rule.name = j.name;
+    rule.maxSlopePerRow = j.maxPerMinute * perRow;
+    const soak::TrendVerdict verdict = soak::judgeTrend(*j.series, rule);
+    std::cout << "soak: " << verdict.describe(j.name) << "\n";
+    if (verdict.grows) {
+      std::cout << "soak: FAIL " << j.name << " grows steadily (more than " << j.maxPerMinute << " a minute)\n";
+      status = 1;
+    }
+  }
+  std::cout << "soak: " << device.renderedBytes() / 1024 << " KiB played into the device and thrown away\n";
+
+  phone.abort();
+  server.terminate();
+  int code = 0;
+  server.wait(10000, &code);
+  component::SharedSection::unlink(section);
+  std::cout << (status == 0 ? "soak: flat\n" : "soak: FAILED\n");
+  return status;
+}

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "tools/soak/audio_markers.h"
+#include "tools/soak/trend.h"
+
+namespace soak {
+namespace {
+
+// `rows` readings: base + slope * row + uniform noise in [-noise, noise].
+std::vector<double> series(size_t rows, double base, double slope, double noise, unsigned seed = 7) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> jitter(-noise, noise);
+  std::vector<double> out;
+  for (size_t i = 0; i < rows; ++i) out.push_back(base + slope * double(i) + (noise > 0 ? jitter(random) : 0));
+  return out;
+}
+
+TrendRule rule(double maxSlope) {
+  TrendRule r;
+  r.name = "test";
+  r.maxSlopePerRow = maxSlope;
+  return r;
+}
+
+TEST(TrendTest, SteadyGrowthUnderNoiseFailsAndFlatNoiseDoesNot) {
+  // Memory leaking 300 KB a minute under +-400 KB of allocator noise, over
+  // a 30-minute run with the soak's limit of 100 KB a minute.
+  const TrendVerdict leak = judgeTrend(series(30, 40000, 300, 400), rule(100));
+  EXPECT_TRUE(leak.judged);
+  EXPECT_TRUE(leak.grows) << leak.describe("rss");
+  EXPECT_NEAR(300, leak.slopePerRow, 60);
+  // A leak just above the limit is still caught when the run is long.
+  EXPECT_TRUE(judgeTrend(series(30, 40000, 130, 100), rule(100)).grows);
+
+  // The same noise without a leak, over many seeds: never a failure.
+  for (unsigned seed = 1; seed <= 200; ++seed) {
+    const TrendVerdict flat = judgeTrend(series(30, 40000, 0, 400, seed), rule(100));
+    ASSERT_TRUE(flat.judged);
+    EXPECT_FALSE(flat.grows) << "seed " << seed << ": " << flat.describe("rss");
+  }
+  // Growth below the limit, however clean, passes.
+  EXPECT_FALSE(judgeTrend(series(30, 40000, 50, 0), rule(100)).grows);
+}
+
+TEST(TrendTest, DescriptorsLeakedNowAndThenFailButASingleStepDoesNot) {
+  // One descriptor lost every four minutes: a staircase of whole numbers.
+  std::vector<double> fds;
+  for (int m = 0; m < 30; ++m) fds.push_back(24 + m / 4);
+  EXPECT_TRUE(judgeTrend(fds, rule(0.05)).grows);
+
+  // A flat count has no scatter at all: still flat.
+  EXPECT_FALSE(judgeTrend(std::vector<double>(30, 24), rule(0.05)).grows);
+
+  // A cache filled once in the middle of the run is a step, not a leak.
+  std::vector<double> step = series(30, 40000, 0, 200);
+  for (size_t i = 14; i < step.size(); ++i) step[i] += 6000;
+  const TrendVerdict verdict = judgeTrend(step, rule(100));
+  EXPECT_GT(verdict.slopePerRow, 100);  // the line alone would call it growth
+  EXPECT_FALSE(verdict.grows) << verdict.describe("rss");
+}
+
+TEST(TrendTest, WarmUpWindowAndMissingRows) {
+  // Memory rises while the server warms up, then stays: flat.
+  std::vector<double> warm = series(12, 40000, 0, 100);
+  warm[0] = 20000;
+  warm[1] = 30000;
+  EXPECT_FALSE(judgeTrend(warm, rule(100)).grows);
+
+  // Only the last rows count: an early rise that stopped is not judged
+  // against a late window...
+  std::vector<double> early = series(50, 40000, 0, 100);
+  for (size_t i = 0; i < 20; ++i) early[i] = 30000 + 500.0 * double(i);
+  EXPECT_FALSE(judgeTrend(early, rule(100)).grows);
+  // ...while a rise that starts late is.
+  std::vector<double> late = series(50, 40000, 0, 100);
+  for (size_t i = 35; i < late.size(); ++i) late[i] += 400.0 * double(i - 34);
+  EXPECT_TRUE(judgeTrend(late, rule(100)).grows);
+
+  // Too short to judge, counting only rows that are there.
+  EXPECT_FALSE(judgeTrend(series(7, 1, 10, 0), rule(0.1)).judged);
+  EXPECT_TRUE(judgeTrend(series(8, 1, 10, 0), rule(0.1)).grows);
+  std::vector<double> gaps = series(8, 1, 10, 0);
+  gaps[4] = -1;  // a minute without a reading
+  EXPECT_FALSE(judgeTrend(gaps, rule(0.1)).judged);
+
+  // A latency creeping half a millisecond a minute over 6 ms of jitter.
+  EXPECT_TRUE(judgeTrend(series(30, 60, 0.5, 3), rule(0.2)).grows);
+  EXPECT_FALSE(judgeTrend(series(30, 60, 0, 3), rule(0.2)).grows);
+}
+
+TEST(AudioMarkersTest, OnsetsAcrossPiecesAndMatching) {
+  OnsetFinder finder(100);
+  std::vector<int64_t> onsets;
+  auto found = [&](int64_t index, size_t) { onsets.push_back(index); };
+  std::vector<int16_t> quiet(150, 1000), loud(4, kMarkerAmplitude);
+  // A marker split over two pieces is found once, at its first sample.
+  finder.feed(quiet.data(), quiet.size(), found);
+  finder.feed(loud.data(), 2, found);
+  finder.feed(loud.data(), 2, found);
+  // A second burst inside the quiet stretch belongs to the first.
+  finder.feed(quiet.data(), 50, found);
+  finder.feed(loud.data(), 1, found);
+  // After a long enough quiet, a new one.
+  finder.feed(quiet.data(), 101, found);
+  finder.feed(loud.data(), 1, found);
+  EXPECT_EQ((std::vector<int64_t>{150, 306}), onsets);
+
+  // Each onset against the newest marker made before it (microseconds in,
+  // milliseconds out); one found before any marker is left out.
+  const std::vector<int64_t> made = {1000000, 2000000, 3000000};
+  EXPECT_EQ((std::vector<double>{40, 0, 45.5}), matchMarkers(made, {1040000, 2000000, 3045500}));
+  EXPECT_TRUE(matchMarkers(made, {999999}).empty());
+  EXPECT_TRUE(matchMarkers({}, {5}).empty());
+
+  EXPECT_EQ(-1, percentile({}, 0.5));
+  EXPECT_EQ(7, percentile({7}, 0.99));
+  EXPECT_EQ(3, percentile({5, 1, 3}, 0.5));
+  EXPECT_EQ(5, percentile({5, 1, 3}, 0.99));
+}
+
+}  // namespace
+}  // namespace soak
