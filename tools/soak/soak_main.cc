@@ -438,7 +438,7 @@ int main(int argc, char** argv) {
     rule.name = j.name;
     rule.maxSlopePerRow = j.maxPerMinute * perRow;
     const soak::TrendVerdict verdict = soak::judgeTrend(*j.series, rule);
-    std::cout << "soak: " << verdict.describe(j.name) << "\n";
+    std::cout << "soak: " << verdict.describe(j.name, perRow) << "\n";
     if (verdict.grows) {
       std::cout << "soak: FAIL " << j.name << " grows steadily (more than " << j.maxPerMinute << " a minute)\n";
       status = 1;

@@ -54,13 +54,13 @@ TrendVerdict judgeTrend(const std::vector<double>& series, const TrendRule& rule
   return verdict;
 }
 
-std::string TrendVerdict::describe(const std::string& name) const {
+std::string TrendVerdict::describe(const std::string& name, double rowMinutes) const {
   char line[200];
   if (!judged) {
     std::snprintf(line, sizeof line, "%s: %zu rows after the warm-up, too few to judge", name.c_str(), rows);
   } else {
-    std::snprintf(line, sizeof line, "%s: slope %.3g/min (se %.3g) over %zu rows: %s", name.c_str(), slopePerRow,
-                  standardError, rows, grows ? "GROWS" : "flat");
+    std::snprintf(line, sizeof line, "%s: slope %.3g/min (se %.3g) over %zu rows: %s", name.c_str(), slopePerRow / rowMinutes,
+                  standardError / rowMinutes, rows, grows ? "GROWS" : "flat");
   }
   return line;
 }

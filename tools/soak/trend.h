@@ -32,8 +32,9 @@ struct TrendVerdict {
   double slopePerRow = 0;
   double standardError = 0;
   size_t rows = 0;
-  // One line for the report: "rss_kb: slope 12.3/row (se 4.0) over 20 rows: flat".
-  std::string describe(const std::string& name) const;
+  // One line for the report, the slope per minute for rows `rowMinutes`
+  // apart: "rss_kb: slope 12.3/min (se 4.0) over 20 rows: flat".
+  std::string describe(const std::string& name, double rowMinutes = 1) const;
 };
 
 TrendVerdict judgeTrend(const std::vector<double>& series, const TrendRule& rule);
