@@ -1,10 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <random>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "components/video/shared_section.h"
+#include "components/video/video_driver.h"
 #include "tools/soak/audio_markers.h"
+#include "tools/soak/frame_probe.h"
 #include "tools/soak/trend.h"
+#include "tools/vcamview/camera_view.h"
 
 namespace soak {
 namespace {
@@ -124,6 +132,58 @@ TEST(AudioMarkersTest, OnsetsAcrossPiecesAndMatching) {
   EXPECT_EQ(7, percentile({7}, 0.99));
   EXPECT_EQ(3, percentile({5, 1, 3}, 0.5));
   EXPECT_EQ(5, percentile({5, 1, 3}, 0.99));
+}
+
+}  // namespace
+}  // namespace soak
+
+namespace soak {
+namespace {
+
+// The server's side of the section: draws a whole picture `afterMs` after
+// the frame "left the phone".
+class FrameProbeTest : public ::testing::Test {
+ protected:
+  FrameProbeTest()
+      : name_("LumoraZuvIridarProbeTest-" + std::to_string(Clock::now().time_since_epoch().count() % 1000000)),
+        view_(name_),
+        writer_(name_, component::kCameraSectionBytes, component::kCameraViewBytes, false) {}
+  ~FrameProbeTest() override {
+    if (drawing_.joinable()) drawing_.join();
+    component::SharedSection::unlink(name_);
+  }
+
+  void drawLater(int afterMs, uint8_t value) {
+    drawing_ = std::thread([=] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+      std::memset(writer_.data(), value, component::kCameraPixelBytes);
+    });
+  }
+
+  std::string name_;
+  vcamview::CameraView view_;
+  component::SharedSection writer_;
+  std::thread drawing_;
+};
+
+TEST_F(FrameProbeTest, APictureIsTimedFromTheSendAndNoPictureIsNoSample) {
+  ASSERT_TRUE(view_.ok());
+  ASSERT_NE(nullptr, writer_.data());
+  {
+    CameraWatcher watcher(&view_, 0);
+    int turns = 0;
+    double ms = 0;
+    ASSERT_TRUE(measureFrame(watcher, [&] { drawLater(8, 0x40); }, [&] { ++turns; }, &ms));
+    EXPECT_GE(ms, 8.0);
+    EXPECT_GT(turns, 0);  // the phone's loop kept turning meanwhile
+    drawing_.join();
+  }
+  // Nothing drawn: no sample, after the given patience, and the picture
+  // that came before does not count.
+  CameraWatcher watcher(&view_, 0);
+  double ms = -1;
+  EXPECT_FALSE(measureFrame(watcher, [] {}, [] {}, &ms, 30));
+  EXPECT_EQ(-1, ms);
 }
 
 }  // namespace
