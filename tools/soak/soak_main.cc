@@ -14,8 +14,11 @@
 // programs "play" is written a block or two ahead of the server's reads.
 //
 // Usage: soak [--minutes N] [--row-seconds S] [--churn CYCLES] [--profile ID]
+// Exit: 0 nothing grew, 1 a failure or steady growth, 2 could not run or
+// stopped early.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +64,11 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr char kPhoneId[] = "soak-phone";
 constexpr size_t kBlockBytes = 960;  // 10 ms at 48 kHz, 16-bit mono
 constexpr size_t kCaptureLeadBytes = 2 * kBlockBytes;
+
+// Ctrl-C or a TERM ends the run early: the rows so far are judged and the
+// server is ended as usual.
+std::atomic<bool> g_stopRequested{false};
+void requestStop(int) { g_stopRequested = true; }
 
 int64_t nowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
@@ -251,6 +259,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   base::setMinLogSeverity(base::LOG_ERROR);
+  struct sigaction stop = {};
+  stop.sa_handler = requestStop;
+  ::sigaction(SIGINT, &stop, nullptr);
+  ::sigaction(SIGTERM, &stop, nullptr);
   PrivateUser user;
   if (!user.setUp()) {
     std::cerr << "soak: no private user\n";
@@ -360,7 +372,7 @@ int main(int argc, char** argv) {
   Clock::time_point slot = rowStart;
   uint64_t frameIndex = 0;
   int status = 0;
-  for (int row = 1; row <= rows && status == 0; ++row) {
+  for (int row = 1; row <= rows && status == 0 && !g_stopRequested; ++row) {
     std::unique_ptr<loadgen::LoadGenerator> churn;
     if (options.churn > 0) {
       loadgen::LoadPlan plan;
@@ -372,7 +384,7 @@ int main(int argc, char** argv) {
     }
     std::vector<double> frameMs;
     const Clock::time_point rowEnd = rowStart + std::chrono::seconds(options.rowSeconds);
-    while (Clock::now() < rowEnd) {
+    while (Clock::now() < rowEnd && !g_stopRequested) {
       const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(slot - Clock::now()).count();
       if (wait > 0) loop.runFor(static_cast<uint32_t>(wait));
       // Behind by more than a frame (a slow measurement): start again from now.
@@ -384,6 +396,10 @@ int main(int argc, char** argv) {
               watcher, [&] { phone.sendMessage(component::kVideoComponentId, message); },
               [&] { loop.runFor(0); }, &ms))
         frameMs.push_back(ms);
+    }
+    if (g_stopRequested) {
+      std::cout << "soak: stopped by a signal; judging the rows so far\n";
+      break;
     }
     rowStart = rowEnd;
     const int cycles = churn ? churn->stats().cyclesDone : 0;
@@ -433,12 +449,14 @@ int main(int argc, char** argv) {
       {"threads", &threads, 0.05}, {"frame_median_ms", &frameMedian, 0.2},
       {"to_device_median_ms", &toDeviceMedian, 1.0}, {"to_phone_median_ms", &toPhoneMedian, 1.0},
   };
+  bool allJudged = true;
   for (const Judged& j : judged) {
     soak::TrendRule rule;
     rule.name = j.name;
     rule.maxSlopePerRow = j.maxPerMinute * perRow;
     const soak::TrendVerdict verdict = soak::judgeTrend(*j.series, rule);
     std::cout << "soak: " << verdict.describe(j.name, perRow) << "\n";
+    allJudged = allJudged && verdict.judged;
     if (verdict.grows) {
       std::cout << "soak: FAIL " << j.name << " grows steadily (more than " << j.maxPerMinute << " a minute)\n";
       status = 1;
@@ -451,6 +469,13 @@ int main(int argc, char** argv) {
   int code = 0;
   server.wait(10000, &code);
   component::SharedSection::unlink(section);
-  std::cout << (status == 0 ? "soak: flat\n" : "soak: FAILED\n");
+  if (status != 0) {
+    std::cout << "soak: FAILED\n";
+  } else if (g_stopRequested) {
+    std::cout << "soak: stopped early\n";
+    status = 2;
+  } else {
+    std::cout << (allJudged ? "soak: flat\n" : "soak: nothing grew, but the run was too short to judge\n");
+  }
   return status;
 }
