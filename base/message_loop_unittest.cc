@@ -84,6 +84,29 @@ TEST(MessageLoop, QuitWaitsForPostedMessages) {
   EXPECT_EQ(r.seen.size(), 2u);
 }
 
+TEST(MessageLoop, RunForEndsAtItsDeadlineWhileMessagesKeepComing) {
+  // Each message posts the next, as a busy socket or a chatty worker can:
+  // the queue is never empty until the flood ends.
+  constexpr int kFlood = 2000000;
+  struct Flood : MessageWindow::Handler {
+    MessageWindow* window = nullptr;
+    int handled = 0;
+    void onWindowMessage(uint32_t, uintptr_t, intptr_t) override {
+      if (++handled < kFlood) window->post(kMsgUser);
+    }
+  } flood;
+  MessageLoop loop;
+  MessageWindow w(u"test.window", &flood);
+  flood.window = &w;
+  w.post(kMsgUser);
+  EXPECT_FALSE(loop.runFor(20));
+  const int first = flood.handled;
+  EXPECT_GT(first, 0);
+  EXPECT_LT(first, kFlood);  // back before the flood ended
+  loop.runFor(1);
+  EXPECT_GT(flood.handled, first);
+}
+
 TEST(MessageLoop, DestroyedWindowDropsItsMessagesAndHandlersMayThrow) {
   MessageLoop loop;
   Recorder keep;

@@ -160,9 +160,15 @@ bool MessageLoop::runFor(uint32_t ms) {
   const ULONGLONG deadline = ::GetTickCount64() + ms;
   MSG msg;
   int code = 0;
+  // Messages that keep coming (a busy socket, a handler that posts again)
+  // do not hold the caller long past its deadline; what was waiting is
+  // still handled, up to this many.
+  constexpr int kMessagesBeforeDeadlineCheck = 1000;
+  int handled = 0;
   for (;;) {
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (dispatch(msg, &code)) return true;
+      if (++handled >= kMessagesBeforeDeadlineCheck && ::GetTickCount64() >= deadline) return false;
     }
     const ULONGLONG now = ::GetTickCount64();
     if (now >= deadline) return false;
