@@ -5,7 +5,7 @@
 namespace soak {
 
 CameraWatcher::CameraWatcher(const vcamview::CameraView* view, uint32_t pollUs)
-    : view_(view), pollUs_(pollUs), thread_([this] { run(); }) {}
+    : view_(view), pollUs_(pollUs), initial_(view->fingerprint()), thread_([this] { run(); }) {}
 
 CameraWatcher::~CameraWatcher() {
   stop_ = true;
@@ -13,7 +13,7 @@ CameraWatcher::~CameraWatcher() {
 }
 
 void CameraWatcher::run() {
-  uint64_t last = view_->fingerprint();
+  uint64_t last = initial_;
   while (!stop_) {
     const uint64_t now = view_->fingerprint();
     if (now != last) {

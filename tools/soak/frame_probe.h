@@ -40,6 +40,9 @@ class CameraWatcher {
 
   const vcamview::CameraView* view_;
   uint32_t pollUs_;
+  // The picture when the watcher was made: a change that comes before its
+  // thread has looked still counts.
+  uint64_t initial_;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> changes_{0};
   std::atomic<Clock::rep> lastChange_{0};
