@@ -65,6 +65,9 @@ class Pipeline {
     base::setMinLogSeverity(base::LOG_ERROR);
     transport_.setApplicationId(12000);
     driver_ = std::make_unique<VideoDriver>(name_);
+    // As in the server: the camera output watches the component, which
+    // asks it how much of the picture it needs.
+    video_.AddObserver(driver_.get());
     camera_ = std::make_unique<SharedSection>(name_, kCameraSectionBytes, kCameraViewBytes, false);
     const int32_t w = 352, h = 288;
     std::memcpy(camera_->data() + kCameraRequestedWidthOffset, &w, 4);
@@ -75,7 +78,10 @@ class Pipeline {
     input_.flags = kOrientation;
     input_.data = phoneJpeg();
   }
-  ~Pipeline() { SharedSection::unlink(name_); }
+  ~Pipeline() {
+    video_.RemoveObserver(driver_.get());
+    SharedSection::unlink(name_);
+  }
   const std::vector<uint8_t>& jpeg() const { return input_.data; }
   bool run() {
     if (!video_.ProcessFrame(input_, &output_)) return false;
