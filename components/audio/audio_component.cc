@@ -281,6 +281,7 @@ void AudioComponent::decodingThread() {
     LOG(INFO) << "Decoding thread end";
     return;
   }
+  playout_.setChainDelay(path.delaySamples());
   while (!stopDecoding_.load()) {
     AudioPacketData* taken = nullptr;
     if (!receivedQueue_.tryPop(&taken)) {

@@ -49,6 +49,12 @@ bool AudioDecodePath::setUp(const std::string& profileId) {
   return true;
 }
 
+uint64_t AudioDecodePath::delaySamples() const {
+  if (!stage1_ || !stage2_) return 0;
+  const int64_t us = stage1_->DelayUs() + stage2_->DelayUs();
+  return us > 0 ? static_cast<uint64_t>((us * kDeviceRate + 500000) / 1000000) : 0;
+}
+
 AudioDecodePath::Result AudioDecodePath::take(const AudioPacketData& packet, size_t waiting, int64_t nowUs,
                                               AudioPacketData* copy) {
   if (shedding_) {
@@ -88,6 +94,11 @@ void AudioPlayout::reset() {
   anchor_ = 0;
 }
 
+uint64_t AudioPlayout::startLag() const {
+  const uint64_t delay = chainDelay_.load(std::memory_order_relaxed);
+  return delay < kStartLagSamples ? kStartLagSamples - delay : 0;
+}
+
 void AudioPlayout::render(int16_t* out, size_t samples, int64_t position) {
   uint64_t begin = 0, end = 0;
   if (ring_->Range(&begin, &end) != SampleRing::kDone) return;
@@ -96,9 +107,10 @@ void AudioPlayout::render(int16_t* out, size_t samples, int64_t position) {
     return;
   }
   if (!playing_) {
-    if (end - begin < kStartLagSamples || end - kStartLagSamples < readPosition_) return;
+    const uint64_t lag = startLag();
+    if (end - begin < kStartLagSamples || end - lag < readPosition_) return;
     playing_ = true;
-    readPosition_ = end - kStartLagSamples;
+    readPosition_ = end - lag;
     anchor_ = position;
     starts_.fetch_add(1, std::memory_order_relaxed);
   }

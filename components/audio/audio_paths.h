@@ -71,6 +71,9 @@ class AudioDecodePath {
   // 'lpcm', origin 1, 48 kHz position and samples) is filled.
   Result take(const AudioPacketData& packet, size_t waiting, int64_t nowUs, AudioPacketData* copy);
   bool shedding() const { return shedding_; }
+  // How far (48 kHz samples) the decoder and resampler put a sound behind
+  // the position its packet's timestamp gives it.
+  uint64_t delaySamples() const;
 
  private:
   SampleRing* ring_;
@@ -81,12 +84,20 @@ class AudioDecodePath {
 
 class AudioPlayout {
  public:
-  // Play-out starts this far behind the newest sample (100 ms) ...
+  // Play-out starts once this much is buffered (100 ms), and the phone's
+  // sound is heard this far behind the newest sample the phone sent ...
   static constexpr uint64_t kStartLagSamples = 4800;
   // ... and resynchronises once it falls this far behind (200 ms).
   static constexpr uint64_t kMaxLagSamples = 9600;
 
   explicit AudioPlayout(SampleRing* ring) : ring_(ring) {}
+
+  // The decoding chain's own delay (AudioDecodePath::delaySamples()): the
+  // newest samples in the ring are that much older than their positions
+  // say, so play-out starts that much less far behind them. Any thread.
+  void setChainDelay(uint64_t samples) { chainDelay_.store(samples, std::memory_order_relaxed); }
+  // How far behind the newest sample in the ring play-out starts.
+  uint64_t startLag() const;
 
   // Fills `samples` samples for device position `position`; `out` arrives
   // zeroed and stays silence when nothing is to be played.
@@ -105,6 +116,7 @@ class AudioPlayout {
   bool playing_ = false;
   uint64_t readPosition_ = 0;
   int64_t anchor_ = 0;
+  std::atomic<uint64_t> chainDelay_{0};
   std::atomic<uint64_t> starts_{0};
   std::atomic<uint64_t> underruns_{0};
 };
