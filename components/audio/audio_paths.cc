@@ -1,5 +1,6 @@
 #include "components/audio/audio_paths.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/logging.h"
@@ -99,7 +100,13 @@ uint64_t AudioPlayout::startLag() const {
   return delay < kStartLagSamples ? kStartLagSamples - delay : 0;
 }
 
-void AudioPlayout::render(int16_t* out, size_t samples, int64_t position) {
+void AudioPlayout::noteNewest(uint64_t end, int64_t arrivedUs) {
+  newestEnd_.store(0, std::memory_order_release);
+  newestArrivedUs_.store(arrivedUs, std::memory_order_release);
+  newestEnd_.store(end, std::memory_order_release);
+}
+
+void AudioPlayout::render(int16_t* out, size_t samples, int64_t position, int64_t nowUs) {
   uint64_t begin = 0, end = 0;
   if (ring_->Range(&begin, &end) != SampleRing::kDone) return;
   if (begin == end) {
@@ -111,6 +118,17 @@ void AudioPlayout::render(int16_t* out, size_t samples, int64_t position) {
     if (end - begin < kStartLagSamples || end - lag < readPosition_) return;
     playing_ = true;
     readPosition_ = end - lag;
+    // The newest samples have waited since their packet came: play-out
+    // begins that much further on. The phase between the device's blocks
+    // and the phone's packets is less than a packet; a longer wait is no
+    // phase but a stall, and is not made up for beyond that.
+    const uint64_t noted = newestEnd_.load(std::memory_order_acquire);
+    const int64_t arrived = newestArrivedUs_.load(std::memory_order_acquire);
+    if (nowUs != kNoTime && arrived != kNoTime && noted == end && newestEnd_.load(std::memory_order_acquire) == end &&
+        nowUs > arrived) {
+      const uint64_t waited = static_cast<uint64_t>((nowUs - arrived) * kDeviceRate / 1000000);
+      readPosition_ += std::min(waited, std::min(lag, kMaxArrivalWaitSamples));
+    }
     anchor_ = position;
     starts_.fetch_add(1, std::memory_order_relaxed);
   }

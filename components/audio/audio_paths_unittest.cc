@@ -238,6 +238,35 @@ TEST(PlayoutChainDelayTest, StartsTheChainsDelayCloserToTheNewest) {
   }
 }
 
+// Play-out starting 5 ms after the newest packet came starts 240 samples
+// further on, so the phone is heard 4800 behind whatever the phase between
+// the device's blocks and the phone's packets; only with the arrival of the
+// sample that really is the newest, and never beyond the newest.
+TEST(PlayoutChainDelayTest, StartsAsMuchFurtherOnAsTheNewestPacketWaited) {
+  struct Case {
+    uint64_t notedEnd;
+    int64_t waitedUs;
+    uint64_t expectedStart;
+  } cases[] = {
+      {5760, 5000, 960 + 240},  // 5 ms: 240 samples
+      {5760, 0, 960},
+      {5000, 5000, 960},        // the note is for an older packet
+      {5760, 900000, 960 + 1920},  // a stall, not a phase: at most 40 ms
+  };
+  for (const Case& c : cases) {
+    SampleRing ring;
+    AudioPlayout playout(&ring);
+    fill(&ring, 0, 5760);
+    const int64_t arrived = 7000000;
+    playout.noteNewest(c.notedEnd, arrived);
+    std::vector<int16_t> out(480, 0);
+    playout.render(out.data(), out.size(), 480, arrived + c.waitedUs);
+    ASSERT_TRUE(playout.playing());
+    EXPECT_EQ(c.expectedStart + 480, playout.readPosition()) << c.notedEnd << " " << c.waitedUs;
+    if (c.expectedStart < 5760) EXPECT_EQ(valueAt(c.expectedStart), out[0]);
+  }
+}
+
 TEST_F(PlayoutTest, DeviceSkippingAheadSkipsTheSameStretchOfTheRing) {
   fill(&ring_, 0, 9000);
   render(1000);  // reads from 4200
