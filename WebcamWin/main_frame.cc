@@ -334,8 +334,8 @@ void CMainFrame::makeSnapshot() {
 }
 
 void CMainFrame::OnVideoFrame(component::VideoComponent* component, const component::VideoFrame& frame) {
-  lastFrameWidth_ = frame.width;
-  lastFrameHeight_ = frame.height;
+  lastFrameWidth_ = frame.pictureWidth();
+  lastFrameHeight_ = frame.pictureHeight();
 }
 
 void CMainFrame::applyVideoSettings() {

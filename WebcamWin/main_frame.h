@@ -113,6 +113,10 @@ class CMainFrame : public transport::Transport::Observer,
   BonjourService* bonjourService() const { return bonjour_.get(); }
   // VideoComponent::Observer: remembers the frame size (the recording size).
   void OnVideoFrame(component::VideoComponent* component, const component::VideoFrame& frame) override;
+  // Only the size is needed, not the pixels.
+  void WantedPictureSize(int32_t, int32_t, int32_t* wantedWidth, int32_t* wantedHeight) override {
+    *wantedWidth = *wantedHeight = 0;
+  }
 
   transport::Transport* transport() const { return transport_.get(); }
   component::SessionGate* sessionGate() const { return gate_.get(); }

@@ -281,6 +281,7 @@ void AudioComponent::decodingThread() {
     LOG(INFO) << "Decoding thread end";
     return;
   }
+  playout_.setChainDelay(path.delaySamples());
   while (!stopDecoding_.load()) {
     AudioPacketData* taken = nullptr;
     if (!receivedQueue_.tryPop(&taken)) {
@@ -291,6 +292,7 @@ void AudioComponent::decodingThread() {
     auto copy = std::make_unique<AudioPacketData>();
     switch (path.take(*packet, receivedQueue_.size(), clock_->nowUs(), copy.get())) {
       case AudioDecodePath::kPlayed:
+        playout_.noteNewest(static_cast<uint64_t>(copy->timestamp) + copy->data.size() / 2, packet->received);
         stats_.played.fetch_add(1, std::memory_order_relaxed);
         decodedCopies_.push(copy.release());
         if (!decodeDoneCall_->isPending()) decodeDoneCall_->post();
@@ -358,7 +360,7 @@ void AudioComponent::onDecodeDone() {
 void AudioComponent::render(AudioDriver*, void* buffer, size_t bytes, int64_t position) {
   DeviceCall call(&deviceCalls_);
   if (!ringsReady_.load() || !gate_->isOpen()) return;
-  playout_.render(static_cast<int16_t*>(buffer), bytes / 2, position);
+  playout_.render(static_cast<int16_t*>(buffer), bytes / 2, position, clock_->nowUs());
 }
 
 void AudioComponent::captured(AudioDriver*, const void* buffer, size_t bytes, int64_t position) {

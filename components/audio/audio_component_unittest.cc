@@ -1,7 +1,10 @@
 #include "components/audio/audio_component.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <thread>
@@ -377,6 +380,68 @@ TEST_F(AudioComponentTest, DisconnectionStopsEverythingAndEmptiesTheRings) {
   EXPECT_FALSE(audio_.running());
   EXPECT_EQ(0u, ringEnd(audio_.playoutRing()));
   EXPECT_TRUE(audio_.profileId().empty());
+}
+
+
+// Time set by the test; the threads' sleeps really sleep and leave it alone.
+class HeldClock : public AudioClock {
+ public:
+  int64_t nowUs() override { return now_.load(); }
+  void sleepMs(unsigned) override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+  std::atomic<int64_t> now_{1000000000};
+};
+
+// Through the whole component: six LPCM packets, a click in the third.
+// Play-out starting 5 ms after the last packet came hears every sample 4800
+// samples after the phone sent it: the resampler's delay and the 5 ms wait
+// both taken into account.
+TEST(AudioComponentPlayoutTest, ThePhoneIsHeard4800SamplesBehindItsNewestSample) {
+  HeldClock clock;
+  base::MessageLoop loop;
+  transport::Transport transport;
+  transport.setApplicationId(12000);
+  transport.setVersion("2.2.0.0");
+  SessionGate gate(&transport);
+  AudioComponent audio(&transport, kAudioComponentId, &gate, &clock);
+  FakePhone phone(&transport);
+  ASSERT_TRUE(phone.connect());
+  gate.open();
+  base::DictionaryValue select;
+  select.setString("ProfileID", kProfileLPCM);
+  base::Pickle selection = makeComponentMessage(AudioComponent::kMessageSelectProfile);
+  base::writeDictionaryToPickle(select, &selection);
+  phone.send(kAudioComponentId, selection);
+  for (int p = 0; p < 6; ++p) {
+    std::vector<uint8_t> payload(320, 0);
+    if (p == 2) {
+      for (size_t i = 80; i < 96; ++i) {  // 8 kHz sample 400
+        payload[2 * i] = 0x30;
+        payload[2 * i + 1] = 0x75;  // 30000
+      }
+    }
+    base::DictionaryValue info;
+    info.setInteger("FormatID", static_cast<int32_t>(kAudioFormatLPCM));
+    info.setInt64("Timestamp", 160 * p);
+    base::Pickle packet = makeComponentMessage(AudioComponent::kMessageAudioPacket);
+    base::writeDictionaryToPickle(info, &packet);
+    writeTaggedBytes(&packet, 0, payload.data(), payload.size());
+    phone.send(kAudioComponentId, packet);
+  }
+  for (int i = 0; i < 1000 && audio.stats().played.load() < 6; ++i) loop.runFor(10);
+  ASSERT_EQ(6u, audio.stats().played.load());
+
+  clock.now_ += 5000;
+  // At the first block the phone's newest sample is 5760 + 240 (48 kHz);
+  // the click (2400) is due 4800 after that: at device position 1200.
+  int64_t heard = -1;
+  std::vector<int16_t> block(480);
+  for (int64_t position = 0; position < 4800 && heard < 0; position += 480) {
+    std::fill(block.begin(), block.end(), 0);
+    audio.render(nullptr, block.data(), block.size() * 2, position);
+    for (size_t i = 0; i < block.size() && heard < 0; ++i)
+      if (std::abs(block[i]) >= 15000) heard = position + static_cast<int64_t>(i);
+  }
+  EXPECT_NEAR(1200.0, double(heard), 3.0);
 }
 
 }  // namespace

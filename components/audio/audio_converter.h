@@ -8,6 +8,7 @@
 #define COMPONENTS_AUDIO_AUDIO_CONVERTER_H_
 
 #include <cstddef>
+#include <cstdint>
 
 namespace component {
 
@@ -17,6 +18,9 @@ class AudioConverter {
   virtual bool Convert(const void* data, size_t size) = 0;
   virtual const void* Data() = 0;
   virtual size_t Size() = 0;
+  // How long a sound fed in takes to come out, in microseconds, beyond the
+  // block it came in: a filter's or a decoder's look-ahead.
+  virtual int64_t DelayUs() const { return 0; }
 };
 
 class AudioEncoder {

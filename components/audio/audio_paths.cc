@@ -1,5 +1,6 @@
 #include "components/audio/audio_paths.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/logging.h"
@@ -49,6 +50,12 @@ bool AudioDecodePath::setUp(const std::string& profileId) {
   return true;
 }
 
+uint64_t AudioDecodePath::delaySamples() const {
+  if (!stage1_ || !stage2_) return 0;
+  const int64_t us = stage1_->DelayUs() + stage2_->DelayUs();
+  return us > 0 ? static_cast<uint64_t>((us * kDeviceRate + 500000) / 1000000) : 0;
+}
+
 AudioDecodePath::Result AudioDecodePath::take(const AudioPacketData& packet, size_t waiting, int64_t nowUs,
                                               AudioPacketData* copy) {
   if (shedding_) {
@@ -88,7 +95,18 @@ void AudioPlayout::reset() {
   anchor_ = 0;
 }
 
-void AudioPlayout::render(int16_t* out, size_t samples, int64_t position) {
+uint64_t AudioPlayout::startLag() const {
+  const uint64_t delay = chainDelay_.load(std::memory_order_relaxed);
+  return delay < kStartLagSamples ? kStartLagSamples - delay : 0;
+}
+
+void AudioPlayout::noteNewest(uint64_t end, int64_t arrivedUs) {
+  newestEnd_.store(0, std::memory_order_release);
+  newestArrivedUs_.store(arrivedUs, std::memory_order_release);
+  newestEnd_.store(end, std::memory_order_release);
+}
+
+void AudioPlayout::render(int16_t* out, size_t samples, int64_t position, int64_t nowUs) {
   uint64_t begin = 0, end = 0;
   if (ring_->Range(&begin, &end) != SampleRing::kDone) return;
   if (begin == end) {
@@ -96,9 +114,21 @@ void AudioPlayout::render(int16_t* out, size_t samples, int64_t position) {
     return;
   }
   if (!playing_) {
-    if (end - begin < kStartLagSamples || end - kStartLagSamples < readPosition_) return;
+    const uint64_t lag = startLag();
+    if (end - begin < kStartLagSamples || end - lag < readPosition_) return;
     playing_ = true;
-    readPosition_ = end - kStartLagSamples;
+    readPosition_ = end - lag;
+    // The newest samples have waited since their packet came: play-out
+    // begins that much further on. The phase between the device's blocks
+    // and the phone's packets is less than a packet; a longer wait is no
+    // phase but a stall, and is not made up for beyond that.
+    const uint64_t noted = newestEnd_.load(std::memory_order_acquire);
+    const int64_t arrived = newestArrivedUs_.load(std::memory_order_acquire);
+    if (nowUs != kNoTime && arrived != kNoTime && noted == end && newestEnd_.load(std::memory_order_acquire) == end &&
+        nowUs > arrived) {
+      const uint64_t waited = static_cast<uint64_t>((nowUs - arrived) * kDeviceRate / 1000000);
+      readPosition_ += std::min(waited, std::min(lag, kMaxArrivalWaitSamples));
+    }
     anchor_ = position;
     starts_.fetch_add(1, std::memory_order_relaxed);
   }

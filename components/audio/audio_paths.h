@@ -14,6 +14,7 @@
 #define COMPONENTS_AUDIO_AUDIO_PATHS_H_
 
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -71,6 +72,9 @@ class AudioDecodePath {
   // 'lpcm', origin 1, 48 kHz position and samples) is filled.
   Result take(const AudioPacketData& packet, size_t waiting, int64_t nowUs, AudioPacketData* copy);
   bool shedding() const { return shedding_; }
+  // How far (48 kHz samples) the decoder and resampler put a sound behind
+  // the position its packet's timestamp gives it.
+  uint64_t delaySamples() const;
 
  private:
   SampleRing* ring_;
@@ -81,16 +85,37 @@ class AudioDecodePath {
 
 class AudioPlayout {
  public:
-  // Play-out starts this far behind the newest sample (100 ms) ...
+  // Play-out starts once this much is buffered (100 ms), and the phone's
+  // sound is heard this far behind the newest sample the phone sent ...
   static constexpr uint64_t kStartLagSamples = 4800;
   // ... and resynchronises once it falls this far behind (200 ms).
   static constexpr uint64_t kMaxLagSamples = 9600;
+  // The longest wait of the newest packet a start makes up for (40 ms, the
+  // longest packet).
+  static constexpr uint64_t kMaxArrivalWaitSamples = 1920;
 
   explicit AudioPlayout(SampleRing* ring) : ring_(ring) {}
 
-  // Fills `samples` samples for device position `position`; `out` arrives
-  // zeroed and stays silence when nothing is to be played.
-  void render(int16_t* out, size_t samples, int64_t position);
+  // The decoding chain's own delay (AudioDecodePath::delaySamples()): the
+  // newest samples in the ring are that much older than their positions
+  // say, so play-out starts that much less far behind them. Any thread.
+  void setChainDelay(uint64_t samples) { chainDelay_.store(samples, std::memory_order_relaxed); }
+  // How far behind the newest sample in the ring play-out starts.
+  uint64_t startLag() const;
+
+  // The decoding thread, after each packet written: `end` (the position
+  // after its last sample) arrived from the phone at `arrivedUs`. Play-out
+  // starting some time after that arrival starts as much further on, so the
+  // phone is heard the same 4800 samples behind however the device's blocks
+  // and the phone's packets happen to fall.
+  void noteNewest(uint64_t end, int64_t arrivedUs);
+
+  // Fills `samples` samples for device position `position`, the block the
+  // device is given at `nowUs` (AudioClock; without it the start ignores
+  // when the newest packet arrived); `out` arrives zeroed and stays silence
+  // when nothing is to be played.
+  void render(int16_t* out, size_t samples, int64_t position, int64_t nowUs);
+  void render(int16_t* out, size_t samples, int64_t position) { render(out, samples, position, kNoTime); }
   void reset();
 
   bool playing() const { return playing_; }
@@ -104,7 +129,13 @@ class AudioPlayout {
   SampleRing* ring_;
   bool playing_ = false;
   uint64_t readPosition_ = 0;
+  static constexpr int64_t kNoTime = INT64_MIN;
+
   int64_t anchor_ = 0;
+  std::atomic<uint64_t> chainDelay_{0};
+  // Written by the decoding thread: the arrival time first, then the end.
+  std::atomic<int64_t> newestArrivedUs_{kNoTime};
+  std::atomic<uint64_t> newestEnd_{0};
   std::atomic<uint64_t> starts_{0};
   std::atomic<uint64_t> underruns_{0};
 };

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "components/audio/ilbc/ilbc_test_signals.h"
+#include "components/audio/ilbc_audio_converter.h"
 #include "gtest/gtest.h"
 
 namespace component {
@@ -137,6 +139,67 @@ class PlayoutTest : public ::testing::Test {
   AudioPlayout playout_{&ring_};
 };
 
+// Runs 8 kHz speech through a profile's decoding path in the phone's 20 ms
+// packets; returns what lands in the ring from position 0 and the delay the
+// path reports.
+std::vector<int16_t> throughDecodePath(const char* profile, std::vector<int16_t> speech, uint64_t* delay) {
+  SampleRing ring;
+  AudioDecodePath path(&ring);
+  EXPECT_TRUE(path.setUp(profile));
+  *delay = path.delaySamples();
+  const bool ilbc = std::string(profile) == kProfileILBC;
+  iLBCAudioEncoder encoder;
+  const size_t packets = speech.size() / 160;
+  for (size_t p = 0; p < packets; ++p) {
+    AudioPacketData packet, copy;
+    packet.format = ilbc ? kAudioFormatILBC : kAudioFormatLPCM;
+    packet.timestamp = static_cast<int64_t>(p * 160);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(speech.data() + p * 160);
+    if (ilbc) {
+      EXPECT_TRUE(encoder.Convert(bytes, 320));
+      bytes = static_cast<const uint8_t*>(encoder.Data());
+    }
+    packet.data.assign(bytes, bytes + (ilbc ? encoder.Size() : 320));
+    EXPECT_EQ(AudioDecodePath::kPlayed, path.take(packet, 0, 0, &copy));
+  }
+  std::vector<int16_t> out(packets * 960);
+  EXPECT_EQ(SampleRing::kDone, ring.Read(out.data(), out.size(), 0));
+  return out;
+}
+
+// The delay each path reports is where its sound really comes out: play-out
+// relies on it to hear the phone 100 ms behind its newest sample.
+TEST(DecodePathDelayTest, TheReportedDelayIsWhereTheSoundComesOut) {
+  // LPCM: a click at 8 kHz sample 1000 starts at 48 kHz 6000 + the delay.
+  std::vector<int16_t> click(25 * 160, 0);
+  for (size_t i = 1000; i < 1016; ++i) click[i] = 30000;
+  uint64_t lpcmDelay = 0;
+  std::vector<int16_t> out = throughDecodePath(kProfileLPCM, click, &lpcmDelay);
+  size_t onset = 0;
+  while (onset < out.size() && std::abs(out[onset]) < 15000) ++onset;
+  EXPECT_GT(lpcmDelay, 0u);
+  EXPECT_NEAR(6000.0 + lpcmDelay, double(onset), 3.0);
+
+  // iLBC: its speech matches the LPCM path's best when shifted by the
+  // difference of the two delays (the decoder's enhancer).
+  const std::vector<int16_t> speech = ilbc::testing::SpeechLikeSignal(40, 3);
+  uint64_t ilbcDelay = 0;
+  const std::vector<int16_t> viaIlbc = throughDecodePath(kProfileILBC, speech, &ilbcDelay);
+  const std::vector<int16_t> viaLpcm = throughDecodePath(kProfileLPCM, speech, &lpcmDelay);
+  int bestShift = -1;
+  double best = -1e300;
+  for (int shift = 0; shift <= 900; shift += 2) {
+    double sum = 0;
+    for (size_t n = 4800; n + shift < viaIlbc.size() && n < 30000; ++n) sum += double(viaIlbc[n + shift]) * viaLpcm[n];
+    if (sum > best) {
+      best = sum;
+      bestShift = shift;
+    }
+  }
+  EXPECT_GT(ilbcDelay, lpcmDelay);
+  EXPECT_NEAR(double(ilbcDelay - lpcmDelay), double(bestShift), 6.0);
+}
+
 TEST_F(PlayoutTest, StartsAfter100msBufferedAnd4800SamplesBehindTheNewest) {
   fill(&ring_, 0, 4799);
   auto out = render(0);
@@ -152,6 +215,56 @@ TEST_F(PlayoutTest, StartsAfter100msBufferedAnd4800SamplesBehindTheNewest) {
   EXPECT_EQ(valueAt(5760 - 4800 + 480), out[0]);
   EXPECT_EQ(1u, playout_.starts());
   EXPECT_EQ(0u, playout_.underruns());
+}
+
+// The samples in the ring are the chain's delay older than their positions:
+// play-out starts that much closer to the newest so the phone is still heard
+// 4800 samples behind; 100 ms must be buffered all the same.
+TEST(PlayoutChainDelayTest, StartsTheChainsDelayCloserToTheNewest) {
+  for (uint64_t delay : {768u, 1008u}) {
+    SampleRing ring;
+    AudioPlayout playout(&ring);
+    playout.setChainDelay(delay);
+    std::vector<int16_t> out(480, 0);
+    fill(&ring, 0, 4799);
+    playout.render(out.data(), out.size(), 0);
+    EXPECT_FALSE(playout.playing()) << delay;
+    fill(&ring, 4799, 961);  // end 5760
+    playout.render(out.data(), out.size(), 480);
+    ASSERT_TRUE(playout.playing()) << delay;
+    const uint64_t lag = 4800 - delay;
+    EXPECT_EQ(valueAt(5760 - lag), out[0]) << delay;
+    EXPECT_EQ(lag, playout.startLag());
+  }
+}
+
+// Play-out starting 5 ms after the newest packet came starts 240 samples
+// further on, so the phone is heard 4800 behind whatever the phase between
+// the device's blocks and the phone's packets; only with the arrival of the
+// sample that really is the newest, and never beyond the newest.
+TEST(PlayoutChainDelayTest, StartsAsMuchFurtherOnAsTheNewestPacketWaited) {
+  struct Case {
+    uint64_t notedEnd;
+    int64_t waitedUs;
+    uint64_t expectedStart;
+  } cases[] = {
+      {5760, 5000, 960 + 240},  // 5 ms: 240 samples
+      {5760, 0, 960},
+      {5000, 5000, 960},        // the note is for an older packet
+      {5760, 900000, 960 + 1920},  // a stall, not a phase: at most 40 ms
+  };
+  for (const Case& c : cases) {
+    SampleRing ring;
+    AudioPlayout playout(&ring);
+    fill(&ring, 0, 5760);
+    const int64_t arrived = 7000000;
+    playout.noteNewest(c.notedEnd, arrived);
+    std::vector<int16_t> out(480, 0);
+    playout.render(out.data(), out.size(), 480, arrived + c.waitedUs);
+    ASSERT_TRUE(playout.playing());
+    EXPECT_EQ(c.expectedStart + 480, playout.readPosition()) << c.notedEnd << " " << c.waitedUs;
+    if (c.expectedStart < 5760) EXPECT_EQ(valueAt(c.expectedStart), out[0]);
+  }
 }
 
 TEST_F(PlayoutTest, DeviceSkippingAheadSkipsTheSameStretchOfTheRing) {

@@ -60,4 +60,8 @@ const void* iLBCAudioDecoder::Data() { return output_.data(); }
 
 size_t iLBCAudioDecoder::Size() { return output_.size(); }
 
+int64_t iLBCAudioDecoder::DelayUs() const {
+  return static_cast<int64_t>(decoder_.DelaySamples()) * 1000000 / ilbc::kSampleRateHz;
+}
+
 }  // namespace component

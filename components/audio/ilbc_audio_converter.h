@@ -46,6 +46,7 @@ class iLBCAudioDecoder : public AudioDecoder, public AudioConverter {
   bool Convert(const void* data, size_t size) override;
   const void* Data() override;
   size_t Size() override;
+  int64_t DelayUs() const override;
 
  private:
   ilbc::Decoder decoder_;

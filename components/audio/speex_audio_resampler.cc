@@ -49,4 +49,9 @@ const void* SpeexAudioResampler::Data() { return output_.data(); }
 
 size_t SpeexAudioResampler::Size() { return output_.size(); }
 
+int64_t SpeexAudioResampler::DelayUs() const {
+  if (!state_) return 0;
+  return static_cast<int64_t>(speex_resampler_get_output_latency(state_)) * 1000000 / out_rate_;
+}
+
 }  // namespace component

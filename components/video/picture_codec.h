@@ -28,6 +28,20 @@ void ensurePictureLibrary();
 bool decodeJpeg(const uint8_t* data, size_t size, std::vector<uint8_t>* pixels, int32_t* width,
                 int32_t* height);
 
+// The size of a JPEG file image's picture, read from its headers without
+// decoding. False when the headers cannot be read, or where the platform
+// does not look ahead (Windows: the picture is always decoded whole).
+bool jpegPictureSize(const uint8_t* data, size_t size, int32_t* width, int32_t* height);
+
+// decodeJpeg(), but the decoder may leave out detail: the picture comes out
+// at the smallest of the decoder's reduced scales that is still at least
+// `minWidth` x `minHeight` (the whole picture when none is). Linux only
+// reduces (libjpeg-turbo's DCT scaling); Windows decodes the whole picture.
+// `pictureWidth` and `pictureHeight` get the whole picture's size.
+bool decodeJpegAtLeast(const uint8_t* data, size_t size, int32_t minWidth, int32_t minHeight,
+                       std::vector<uint8_t>* pixels, int32_t* width, int32_t* height, int32_t* pictureWidth,
+                       int32_t* pictureHeight);
+
 // Encodes 24-bit pixels as a JPEG file image at the platform encoder's
 // default quality.
 bool encodeJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes,

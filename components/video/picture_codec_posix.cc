@@ -2,6 +2,10 @@
 // plain loops for turning, mirroring and fitting.
 #include <turbojpeg.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -34,6 +38,51 @@ tjhandle compressor() {
   return handle.get();
 }
 
+// out[i] = (top[i] * wTop + bottom[i] * wBottom) / 256, rounded; the
+// weights add up to 256. Each value keeps 16 bits so the fit's second pass
+// can work on a whole pixel at once.
+void blendRows(const uint8_t* top, const uint8_t* bottom, uint16_t wTop, uint16_t wBottom, int32_t count,
+               uint16_t* out) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i half = _mm_set1_epi16(128);
+  const __m128i wt = _mm_set1_epi16(static_cast<short>(wTop));
+  const __m128i wb = _mm_set1_epi16(static_cast<short>(wBottom));
+  for (; i + 16 <= count; i += 16) {
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + i));
+    // At most 255 * 256 + 128: the 16-bit sums do not wrap.
+    const __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(t, zero), wt),
+                                     _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wb));
+    const __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(t, zero), wt),
+                                     _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wb));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_srli_epi16(_mm_add_epi16(lo, half), 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_srli_epi16(_mm_add_epi16(hi, half), 8));
+  }
+#endif
+  for (; i < count; ++i) out[i] = static_cast<uint16_t>((top[i] * wTop + bottom[i] * wBottom + 128) >> 8);
+}
+
+// One destination pixel from the blended pixels at `a` and `b` (three
+// 16-bit values each, all at most 255), weighted 256 - weight and weight.
+inline void blendPixel(const uint16_t* a, const uint16_t* b, uint32_t weight, uint8_t* d) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // The three channels (and a fourth value, ignored) side by side in one
+  // 64-bit word: each product and their sum stay below 65,536, so no lane
+  // carries into the next.
+  uint64_t first, second;
+  std::memcpy(&first, a, 8);
+  std::memcpy(&second, b, 8);
+  const uint64_t sum = first * (256 - weight) + second * weight + 0x0080008000800080ULL;
+  d[0] = static_cast<uint8_t>(sum >> 8);
+  d[1] = static_cast<uint8_t>(sum >> 24);
+  d[2] = static_cast<uint8_t>(sum >> 40);
+#else
+  for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>((a[c] * (256 - weight) + b[c] * weight + 128) >> 8);
+#endif
+}
+
 class LinuxCanvas : public PictureCanvas {
  public:
   LinuxCanvas(int32_t width, int32_t height) : PictureCanvas(width, height) {}
@@ -58,6 +107,16 @@ class LinuxCanvas : public PictureCanvas {
   FitRect tapsRect_;
   std::vector<Tap> columns_;
   std::vector<Tap> rows_;
+  // The columns again for the second pass: where the two pixels start in
+  // the blended row, and their weights, each four times over (one per
+  // value of a pixel read as four).
+  int32_t spanBegin_ = 0;
+  int32_t spanEnd_ = 0;
+  std::vector<int32_t> firstAt_;
+  std::vector<int32_t> secondAt_;
+  std::vector<uint16_t> firstWeights_;
+  std::vector<uint16_t> secondWeights_;
+  std::vector<uint16_t> blend_;  // one source row pair, blended
 };
 
 bool LinuxCanvas::turn(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBytes, int angle, uint8_t* out) {
@@ -91,24 +150,34 @@ bool LinuxCanvas::turn(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowB
       return true;
   }
   const size_t outRow = static_cast<size_t>(tw) * 3;
-  // Pixels move as 4-byte words (the fourth byte is overwritten by the next
-  // pixel), except where a word would reach past either buffer: the last
-  // pixel of each destination row, and source pixels at the very end.
+  // Four pixels at a time: three 4-byte loads (the fourth byte is not
+  // used), the fourth pixel byte by byte, and three 4-byte stores. A group
+  // whose loads would reach past the source's last pixel, and the ends of
+  // the tiles' rows, go pixel by pixel.
   const uint8_t* sourceEnd = pixels + static_cast<ptrdiff_t>(h - 1) * rowBytes + static_cast<ptrdiff_t>(w) * 3;
+  const ptrdiff_t furthestLoad = (stepX > 0 ? 2 * stepX : 0) + 4;
   for (int32_t ty = 0; ty < th; ty += kTileSide) {
     const int32_t yEnd = std::min(th, ty + kTileSide);
     for (int32_t tx = 0; tx < tw; tx += kTileSide) {
       const int32_t xEnd = std::min(tw, tx + kTileSide);
-      const int32_t wordEnd = std::min(xEnd, tw - 1);
       for (int32_t y = ty; y < yEnd; ++y) {
         uint8_t* d = out + y * outRow + static_cast<size_t>(tx) * 3;
         const uint8_t* s = base + y * stepY + tx * stepX;
         int32_t x = tx;
-        for (; x < wordEnd; ++x, d += 3, s += stepX) {
-          if (s + 4 > sourceEnd) break;
-          uint32_t word;
-          std::memcpy(&word, s, 4);
-          std::memcpy(d, &word, 4);
+        for (; x + 4 <= xEnd; x += 4, d += 12, s += 4 * stepX) {
+          if (s + furthestLoad > sourceEnd) break;
+          uint32_t p0, p1, p2;
+          std::memcpy(&p0, s, 4);
+          std::memcpy(&p1, s + stepX, 4);
+          std::memcpy(&p2, s + 2 * stepX, 4);
+          const uint8_t* q = s + 3 * stepX;
+          const uint32_t p3 = q[0] | (q[1] << 8) | (q[2] << 16);
+          const uint32_t w0 = (p0 & 0xFFFFFFu) | (p1 << 24);
+          const uint32_t w1 = ((p1 >> 8) & 0xFFFFu) | (p2 << 16);
+          const uint32_t w2 = ((p2 >> 16) & 0xFFu) | (p3 << 8);
+          std::memcpy(d, &w0, 4);
+          std::memcpy(d + 4, &w1, 4);
+          std::memcpy(d + 8, &w2, 4);
         }
         for (; x < xEnd; ++x, d += 3, s += stepX) {
           const uint8_t b = s[0], g = s[1], r = s[2];
@@ -157,6 +226,18 @@ bool LinuxCanvas::fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBy
     tapsHeight_ = h;
     tapsRow_ = rowBytes;
     tapsRect_ = rect;
+    spanBegin_ = columns_.empty() ? 0 : columns_.front().first;
+    spanEnd_ = columns_.empty() ? 0 : columns_.back().second + 3;
+    firstAt_.clear();
+    secondAt_.clear();
+    firstWeights_.clear();
+    secondWeights_.clear();
+    for (const Tap& col : columns_) {
+      firstAt_.push_back(col.first - spanBegin_);
+      secondAt_.push_back(col.second - spanBegin_);
+      firstWeights_.insert(firstWeights_.end(), 4, static_cast<uint16_t>(256 - col.weight));
+      secondWeights_.insert(secondWeights_.end(), 4, static_cast<uint16_t>(col.weight));
+    }
   }
   // Only the bands outside the picture are blackened: `out` may be a
   // picture somebody reads while it is being drawn.
@@ -167,30 +248,49 @@ bool LinuxCanvas::fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBy
   std::memset(out, 0, outRow * y0);
   const size_t below = (y0 + rows_.size()) * outRow;
   std::memset(out + below, 0, outRow * dh - below);
+  // Two passes per row: the two source rows blended over the columns the
+  // fit uses, then each destination pixel from two pixels of that blend.
+  const int32_t spanBegin = spanBegin_, spanEnd = spanEnd_;
+  // A pixel is read as four values: room for the last one's fourth.
+  blend_.resize(static_cast<size_t>(spanEnd - spanBegin) + 4);
+  uint16_t* const blend = blend_.data();
+  const int32_t columns = static_cast<int32_t>(columns_.size());
   for (size_t r = 0; r < rows_.size(); ++r) {
     const Tap& row = rows_[r];
-    const uint8_t* top = pixels + row.first;
-    const uint8_t* bottom = pixels + row.second;
-    const int32_t wy = row.weight;
+    const uint16_t wyBottom = static_cast<uint16_t>(row.weight), wyTop = static_cast<uint16_t>(256 - row.weight);
+    blendRows(pixels + row.first + spanBegin, pixels + row.second + spanBegin, wyTop, wyBottom, spanEnd - spanBegin,
+              blend);
     uint8_t* d = out + (y0 + r) * outRow;
     std::memset(d, 0, leftBytes);
     std::memset(d + outRow - rightBytes, 0, rightBytes);
     d += leftBytes;
-    const uint32_t wyTop = 256 - wy, wyBottom = wy;
-    for (const Tap& col : columns_) {
-      // All loads before any store: the destination may be any memory.
-      const uint32_t wx = col.weight, wxFirst = 256 - col.weight;
-      const uint8_t* a = top + col.first;
-      const uint8_t* b = top + col.second;
-      const uint8_t* c = bottom + col.first;
-      const uint8_t* e = bottom + col.second;
-      const uint32_t u0 = a[0] * wxFirst + b[0] * wx, u1 = a[1] * wxFirst + b[1] * wx, u2 = a[2] * wxFirst + b[2] * wx;
-      const uint32_t l0 = c[0] * wxFirst + e[0] * wx, l1 = c[1] * wxFirst + e[1] * wx, l2 = c[2] * wxFirst + e[2] * wx;
-      d[0] = static_cast<uint8_t>((u0 * wyTop + l0 * wyBottom + 32768) >> 16);
-      d[1] = static_cast<uint8_t>((u1 * wyTop + l1 * wyBottom + 32768) >> 16);
-      d[2] = static_cast<uint8_t>((u2 * wyTop + l2 * wyBottom + 32768) >> 16);
-      d += 3;
+    int32_t c = 0;
+#if defined(__SSE2__)
+    // Two pixels at a time. Each store writes two bytes past the pair,
+    // which the next pair overwrites; the last pair is left to the plain
+    // loop so nothing lands in the band.
+    const __m128i half = _mm_set1_epi16(128);
+    for (; c + 2 < columns; c += 2, d += 6) {
+      __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blend + firstAt_[c]));
+      a = _mm_castpd_si128(
+          _mm_loadh_pd(_mm_castsi128_pd(a), reinterpret_cast<const double*>(blend + firstAt_[c + 1])));
+      __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blend + secondAt_[c]));
+      b = _mm_castpd_si128(
+          _mm_loadh_pd(_mm_castsi128_pd(b), reinterpret_cast<const double*>(blend + secondAt_[c + 1])));
+      const __m128i wa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstWeights_.data() + 4 * c));
+      const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(secondWeights_.data() + 4 * c));
+      // Values at most 255, weights adding up to 256: no 16-bit sum wraps.
+      __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, wa), _mm_mullo_epi16(b, wb)), half);
+      sum = _mm_srli_epi16(sum, 8);
+      uint64_t packed;
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(&packed), _mm_packus_epi16(sum, sum));
+      // b0 g0 r0 -- b1 g1 r1 --  ->  b0 g0 r0 b1 g1 r1
+      const uint64_t six = (packed & 0xFFFFFFULL) | ((packed >> 8) & 0xFFFFFF000000ULL);
+      std::memcpy(d, &six, 8);
     }
+#endif
+    for (; c < columns; ++c, d += 3)
+      blendPixel(blend + firstAt_[c], blend + secondAt_[c], secondWeights_[4 * c], d);
   }
   return true;
 }
@@ -199,8 +299,20 @@ bool LinuxCanvas::fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBy
 
 void ensurePictureLibrary() {}
 
-bool decodeJpeg(const uint8_t* data, size_t size, std::vector<uint8_t>* pixels, int32_t* width,
-                int32_t* height) {
+bool jpegPictureSize(const uint8_t* data, size_t size, int32_t* width, int32_t* height) {
+  tjhandle handle = decompressor();
+  if (!handle || !data || size == 0) return false;
+  int w = 0, h = 0, subsampling = 0, colorspace = 0;
+  if (tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &w, &h, &subsampling, &colorspace) != 0)
+    return false;
+  *width = w;
+  *height = h;
+  return true;
+}
+
+bool decodeJpegAtLeast(const uint8_t* data, size_t size, int32_t minWidth, int32_t minHeight,
+                       std::vector<uint8_t>* pixels, int32_t* width, int32_t* height, int32_t* pictureWidth,
+                       int32_t* pictureHeight) {
   tjhandle handle = decompressor();
   if (!handle || !data || size == 0) return false;
   int w = 0, h = 0, subsampling = 0, colorspace = 0;
@@ -210,15 +322,39 @@ bool decodeJpeg(const uint8_t* data, size_t size, std::vector<uint8_t>* pixels, 
     LOG(WARNING) << "JPEG picture of " << w << "x" << h << " is larger than the decoder takes";
     return false;
   }
-  pixels->resize(static_cast<size_t>(w) * h * 3);
-  if (tjDecompress2(handle, data, static_cast<unsigned long>(size), pixels->data(), w, w * 3, h, TJPF_BGR, 0) != 0) {
+  // The decoder's reduced scales (n/8) leave out the finer DCT terms, which
+  // is far cheaper than decoding everything and scaling down afterwards.
+  int scaledWidth = w, scaledHeight = h;
+  int count = 0;
+  const tjscalingfactor* factors = tjGetScalingFactors(&count);
+  for (int i = 0; factors && i < count; ++i) {
+    const tjscalingfactor f = factors[i];
+    if (f.num >= f.denom) continue;
+    const int sw = TJSCALED(w, f), sh = TJSCALED(h, f);
+    if (sw >= minWidth && sh >= minHeight && sw * sh < scaledWidth * scaledHeight) {
+      scaledWidth = sw;
+      scaledHeight = sh;
+    }
+  }
+  pixels->resize(static_cast<size_t>(scaledWidth) * scaledHeight * 3);
+  if (tjDecompress2(handle, data, static_cast<unsigned long>(size), pixels->data(), scaledWidth, scaledWidth * 3,
+                    scaledHeight, TJPF_BGR, 0) != 0) {
     // A warning (a picture cut short, say) still leaves a whole picture,
     // the rest filled in; only a hard error fails.
     if (tjGetErrorCode(handle) != TJERR_WARNING) return false;
   }
-  *width = w;
-  *height = h;
+  *width = scaledWidth;
+  *height = scaledHeight;
+  *pictureWidth = w;
+  *pictureHeight = h;
   return true;
+}
+
+bool decodeJpeg(const uint8_t* data, size_t size, std::vector<uint8_t>* pixels, int32_t* width,
+                int32_t* height) {
+  int32_t pictureWidth = 0, pictureHeight = 0;
+  return decodeJpegAtLeast(data, size, kMaxPictureSide + 1, kMaxPictureSide + 1, pixels, width, height,
+                           &pictureWidth, &pictureHeight);
 }
 
 bool encodeJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes,

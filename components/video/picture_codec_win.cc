@@ -208,6 +208,16 @@ bool decodeJpeg(const uint8_t* data, size_t size, std::vector<uint8_t>* pixels, 
   return ok;
 }
 
+bool jpegPictureSize(const uint8_t*, size_t, int32_t*, int32_t*) { return false; }
+
+bool decodeJpegAtLeast(const uint8_t* data, size_t size, int32_t, int32_t, std::vector<uint8_t>* pixels,
+                       int32_t* width, int32_t* height, int32_t* pictureWidth, int32_t* pictureHeight) {
+  if (!decodeJpeg(data, size, pixels, width, height)) return false;
+  *pictureWidth = *width;
+  *pictureHeight = *height;
+  return true;
+}
+
 bool encodeJpeg(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes,
                 std::vector<uint8_t>* jpeg) {
   ensurePictureLibrary();

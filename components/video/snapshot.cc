@@ -42,10 +42,20 @@ base::string16 mediaFileName(const base::string16& prefix, const base::string16&
 Snapshot::Snapshot() = default;
 Snapshot::~Snapshot() = default;
 
-void Snapshot::OnVideoFrame(VideoComponent*, const VideoFrame& frame) { frame_ = frame; }
+void Snapshot::OnVideoFrame(VideoComponent* component, const VideoFrame& frame) {
+  component_ = component;
+  if (!component) frame_ = frame;
+}
+
+void Snapshot::WantedPictureSize(int32_t, int32_t, int32_t* wantedWidth, int32_t* wantedHeight) {
+  *wantedWidth = *wantedHeight = 0;
+}
 
 bool Snapshot::Save(const base::string16& path) {
   path_ = path;
+  // The frames the camera gets may be reduced decodes; a snapshot is the
+  // whole picture.
+  if (component_ && !component_->LastPicture(&frame_)) frame_ = VideoFrame();
   const VideoFrame& video_frame = frame_;
   CHECK(video_frame.pixel_format == kPixelFormat_24RGB);
   if (video_frame.pixel_format != kPixelFormat_24RGB || video_frame.data.empty()) return false;

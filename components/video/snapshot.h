@@ -1,5 +1,6 @@
-// Snapshot: keeps a copy of the latest finished video frame and, when the
-// user or the phone asks, writes it as a JPEG file. Also the file-name
+// Snapshot: when the user or the phone asks, writes the latest finished
+// video frame as a JPEG file, decoded whole by the video component at that
+// moment (frames handed in without a component are copied as they come). Also the file-name
 // routine the snapshots and the recordings share:
 // <prefix>_YYYY-MM-DD_hh-mm-ss_<suffix>.<extension>.
 //
@@ -36,6 +37,8 @@ class Snapshot : public VideoComponent::Observer {
   ~Snapshot() override;
 
   void OnVideoFrame(VideoComponent* component, const VideoFrame& frame) override;
+  // None of the pixels: the picture is decoded when it is saved.
+  void WantedPictureSize(int32_t width, int32_t height, int32_t* wantedWidth, int32_t* wantedHeight) override;
 
   // Writes the kept frame to `path` as JPEG, creating the folder (and its
   // missing parents) when it is not there. False, with a log line, when no
@@ -47,6 +50,7 @@ class Snapshot : public VideoComponent::Observer {
 
  private:
   base::string16 path_;
+  VideoComponent* component_ = nullptr;
   VideoFrame frame_;
 };
 

@@ -1,5 +1,7 @@
 #include "components/video/video_component.h"
 
+#include <algorithm>
+
 #include "base/logging.h"
 #include "components/component_message.h"
 #include "components/session_gate.h"
@@ -158,15 +160,48 @@ void VideoComponent::onVideoFrame(base::PickleIterator* iter) {
   if (input_.pixel_format != kPixelFormat_JPEG || input_.data.empty()) return;
   if (!gate_->admit(SessionGate::kVideoFrames)) return;
   if (!ProcessFrame(input_, &output_)) return;
+  // Kept (by swapping, not copying) for LastPicture().
+  std::swap(input_, shown_);
+  shownMirrored_ = mirror_;
   FOR_EACH_OBSERVER(Observer, observers_, OnVideoFrame(this, output_));
 }
 
-bool VideoComponent::ProcessFrame(const VideoFrame& in, VideoFrame* out) {
+bool VideoComponent::ProcessFrame(const VideoFrame& in, VideoFrame* out) { return processFrame(in, false, out); }
+
+bool VideoComponent::LastPicture(VideoFrame* out) {
+  if (shown_.data.empty()) return false;
+  const bool mirror = mirror_;
+  mirror_ = shownMirrored_;
+  const bool ok = processFrame(shown_, true, out);
+  mirror_ = mirror;
+  return ok;
+}
+
+bool VideoComponent::processFrame(const VideoFrame& in, bool whole, VideoFrame* out) {
   if (in.pixel_format != kPixelFormat_JPEG) return false;
   // The decoder is never given an empty buffer.
   if (in.data.empty()) return false;
   if (!decoder_) decoder_ = std::make_unique<JPEGVideoDecoder>();
-  if (!decoder_->Decode(in, &decoded_)) return false;
+  // The least the observers want of the upright picture, turned back into
+  // the picture's own orientation for the decoder.
+  int32_t minWidth = kMaxPictureSide + 1, minHeight = kMaxPictureSide + 1;
+  int32_t pictureWidth = 0, pictureHeight = 0;
+  if (!whole && jpegPictureSize(in.data.data(), in.data.size(), &pictureWidth, &pictureHeight)) {
+    const int angle = orientationAngle(in.flags);
+    int32_t uprightWidth = 0, uprightHeight = 0;
+    turnedSize(pictureWidth, pictureHeight, angle, &uprightWidth, &uprightHeight);
+    // Nobody to ask: the whole picture, for whoever called.
+    int32_t wantedWidth = observers_.empty() ? uprightWidth : 0;
+    int32_t wantedHeight = observers_.empty() ? uprightHeight : 0;
+    observers_.forEach([&](Observer* observer) {
+      int32_t w = uprightWidth, h = uprightHeight;
+      observer->WantedPictureSize(uprightWidth, uprightHeight, &w, &h);
+      wantedWidth = std::max(wantedWidth, w);
+      wantedHeight = std::max(wantedHeight, h);
+    });
+    turnedSize(wantedWidth, wantedHeight, angle, &minWidth, &minHeight);
+  }
+  if (!decoder_->Decode(in, minWidth, minHeight, &decoded_)) return false;
   const VideoFrame* current = &decoded_;
   VideoFrame* spare = out;
   if (in.flags & kOrientationMask) {

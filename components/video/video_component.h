@@ -43,8 +43,20 @@ class VideoComponent : public TransportObserverImpl {
   class Observer {
    public:
     virtual ~Observer() = default;
-    // `frame` is lent for the call: 24-bit BGR, upright.
+    // `frame` is lent for the call: 24-bit BGR, upright. It may be a
+    // reduced decode of the phone's picture (see WantedPictureSize);
+    // frame.pictureWidth() and pictureHeight() give the whole picture's size.
     virtual void OnVideoFrame(VideoComponent* component, const VideoFrame& frame) {}
+    // Asked before each frame is decoded: how much of the phone's upright
+    // picture of `width` x `height` this observer draws from. The frame it
+    // gets is at least `*wantedWidth` x `*wantedHeight` (or the whole
+    // picture). By default the whole picture; an observer that only fits
+    // the picture into something small, or needs no pixels, asks for less
+    // and the decoder can leave out detail nobody would see.
+    virtual void WantedPictureSize(int32_t width, int32_t height, int32_t* wantedWidth, int32_t* wantedHeight) {
+      *wantedWidth = width;
+      *wantedHeight = height;
+    }
   };
 
   // `gate` (not owned) decides whether frames reach the observers.
@@ -62,9 +74,13 @@ class VideoComponent : public TransportObserverImpl {
   const base::DictionaryValue* sourceInfo() const { return sourceInfo_.get(); }
 
   // Runs a received frame through decoding, turning and mirroring into
-  // `out` (not `in`); false drops the frame. Public for the fuzzer and the
-  // benchmarks.
+  // `out` (not `in`), decoded only as finely as the observers want it;
+  // false drops the frame. Public for the fuzzer and the benchmarks.
   bool ProcessFrame(const VideoFrame& in, VideoFrame* out);
+
+  // The last frame the observers were given, decoded whole, upright and
+  // mirrored as they saw it (the snapshot). False before the first frame.
+  bool LastPicture(VideoFrame* out);
 
  protected:
   void onClientDidConnect(transport::Transport* transport) override;
@@ -74,6 +90,7 @@ class VideoComponent : public TransportObserverImpl {
   void onSourceInfo(base::PickleIterator* iter);
   void onVideoFrame(base::PickleIterator* iter);
   void sendCapabilities();
+  bool processFrame(const VideoFrame& in, bool whole, VideoFrame* out);
 
   base::ObserverList<Observer> observers_;
   SessionGate* gate_;
@@ -86,6 +103,10 @@ class VideoComponent : public TransportObserverImpl {
   VideoFrame input_;
   VideoFrame decoded_;
   VideoFrame output_;
+  // The phone's message behind the last frame shown, and the mirror setting
+  // it was shown with.
+  VideoFrame shown_;
+  bool shownMirrored_ = false;
 };
 
 // The two forms of a frame message after its kind. Both leave the fields

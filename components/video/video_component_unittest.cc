@@ -6,7 +6,14 @@
 #include "components/component_message.h"
 #include "components/component_test_support.h"
 #include "components/session_gate.h"
+#include "base/test_util.h"
+#include "components/video/snapshot.h"
+#include "components/video/video_driver.h"
 #include "components/video/video_test_util.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 namespace component {
 namespace {
@@ -245,6 +252,88 @@ TEST_F(VideoComponentTest, ObserversInOrderAndRemovableWhileNotified) {
   EXPECT_EQ(2u, second.frames.size());
   EXPECT_EQ(2u, log_.frames.size());
   video_.RemoveObserver(&second);
+}
+
+
+// The camera and the snapshot need less than the whole picture per frame, so
+// the component may decode less; the camera's picture must still stand
+// exactly where a whole decode puts it (bands and all), and a snapshot is
+// the whole picture. 400 x 581 upright is a size whose half-scale picture
+// would fit one column off.
+TEST_F(VideoComponentTest, ReducedDecodesLandWhereTheWholePictureWould) {
+  connectAccepted();
+  video_.RemoveObserver(&log_);
+  const std::string section =
+      "LumoraZuvIridarTest-reduced-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  SharedSection camera(section, kCameraSectionBytes, kCameraViewBytes, false);
+  const int32_t cif[2] = {352, 288};
+  std::memcpy(camera.data() + kCameraRequestedWidthOffset, cif, 8);
+  struct SizeLog : VideoComponent::Observer {
+    void OnVideoFrame(VideoComponent*, const VideoFrame& frame) override { frames.push_back(frame); }
+    void WantedPictureSize(int32_t, int32_t, int32_t* w, int32_t* h) override { *w = *h = 0; }
+    std::vector<VideoFrame> frames;
+  } sizes;
+  VideoDriver driver(section);
+  Snapshot snapshot;
+  video_.AddObserver(&driver);
+  video_.AddObserver(&snapshot);
+  video_.AddObserver(&sizes);
+  FrameFields fields;
+  fields.width = 581;
+  fields.height = 400;
+  fields.flags = 4;
+  const std::vector<uint8_t> jpeg = cardJpeg(400, 581, 4);
+  send(dictionaryFrame(jpeg, fields));
+  ASSERT_EQ(1u, sizes.frames.size());
+  EXPECT_EQ(400, sizes.frames[0].pictureWidth());
+  EXPECT_EQ(581, sizes.frames[0].pictureHeight());
+#if !defined(_WIN32)
+  EXPECT_EQ(200, sizes.frames[0].width);  // half scale: still more than the 199 x 288 shown
+  EXPECT_EQ(291, sizes.frames[0].height);
+#endif
+  const std::vector<uint8_t> reduced(camera.data(), camera.data() + 352 * 288 * 3);
+
+  // The same frame decoded whole (an observer wanting everything).
+  video_.AddObserver(&log_);
+  send(dictionaryFrame(jpeg, fields));
+  ASSERT_EQ(1u, log_.frames.size());
+  EXPECT_EQ(400, log_.frames[0].width);
+  const uint8_t* whole = camera.data();
+  EXPECT_TRUE(readCard(whole, 352 * 3, FitRect{77, 0, 199, 288}).upright());
+  auto black = [](const uint8_t* p) { return p[0] + p[1] + p[2] == 0; };
+  int64_t difference = 0;
+  for (int32_t y = 0; y < 288; ++y) {
+    for (int32_t x = 0; x < 352; ++x) {
+      const size_t at = (static_cast<size_t>(y) * 352 + x) * 3;
+      // The bands are the same pixels (beyond the edge rows a filter may blur).
+      if (x < 77 - kFitEdgeTolerance || x >= 77 + 199 + kFitEdgeTolerance) {
+        ASSERT_TRUE(black(&reduced[at]) && black(whole + at)) << x << "," << y;
+      } else if ((x == 77 + kFitEdgeTolerance || x == 77 + 198 - kFitEdgeTolerance) && y < 200) {
+        // The card's edge is grey (its black marker sits lower down).
+        ASSERT_FALSE(black(&reduced[at])) << x << "," << y;
+      }
+      for (int c = 0; c < 3; ++c) difference += std::abs(int(reduced[at + c]) - int(whole[at + c]));
+    }
+  }
+  EXPECT_LT(difference / (352 * 288 * 3), 3) << "the reduced decode looks different";
+
+  // A snapshot taken now is the whole picture, upright.
+  const base::string16 folder = base::makeTempDirectory(u"reduced");
+  const base::string16 path = base::joinPath(folder, u"Image.jpg");
+  EXPECT_TRUE(snapshot.Save(path));
+  std::string bytes;
+  ASSERT_TRUE(base::readFile(path, &bytes));
+  std::vector<uint8_t> pixels;
+  int32_t w = 0, h = 0;
+  ASSERT_TRUE(decodeJpeg(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &pixels, &w, &h));
+  EXPECT_EQ(400, w);
+  EXPECT_EQ(581, h);
+  EXPECT_TRUE(readCard(pixels.data(), w * 3, FitRect{0, 0, w, h}).upright());
+  base::removeTree(folder);
+  video_.RemoveObserver(&sizes);
+  video_.RemoveObserver(&snapshot);
+  video_.RemoveObserver(&driver);
+  SharedSection::unlink(section);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ namespace {
 
 // What every raw output carries along from its input.
 void fillRawFields(const VideoFrame& in, int32_t width, int32_t height, VideoFrame* out) {
+  out->picture_width = in.picture_width;
+  out->picture_height = in.picture_height;
   out->width = width;
   out->height = height;
   out->pixel_format = kPixelFormat_24RGB;
@@ -22,14 +24,25 @@ void fillRawFields(const VideoFrame& in, int32_t width, int32_t height, VideoFra
 JPEGVideoDecoder::JPEGVideoDecoder() { ensurePictureLibrary(); }
 
 bool JPEGVideoDecoder::Decode(const VideoFrame& in, VideoFrame* out) {
+  return Decode(in, kMaxPictureSide + 1, kMaxPictureSide + 1, out);
+}
+
+bool JPEGVideoDecoder::Decode(const VideoFrame& in, int32_t minWidth, int32_t minHeight, VideoFrame* out) {
   if (in.data.empty()) return false;
-  int32_t width = 0, height = 0;
-  if (!decodeJpeg(in.data.data(), in.data.size(), &out->data, &width, &height)) return false;
-  if (width != in.width || height != in.height) {
-    LOG(WARNING) << "The frame says " << in.width << "x" << in.height << " but its picture is " << width << "x"
-                 << height << "; the picture's size is used";
+  int32_t width = 0, height = 0, pictureWidth = 0, pictureHeight = 0;
+  if (!decodeJpegAtLeast(in.data.data(), in.data.size(), minWidth, minHeight, &out->data, &width, &height,
+                         &pictureWidth, &pictureHeight))
+    return false;
+  // The picture's own size, not the decoded one, is what the frame should
+  // have announced.
+  const bool reduced = pictureWidth != width || pictureHeight != height;
+  if (pictureWidth != in.width || pictureHeight != in.height) {
+    LOG(WARNING) << "The frame says " << in.width << "x" << in.height << " but its picture is " << pictureWidth
+                 << "x" << pictureHeight << "; the picture's size is used";
   }
   fillRawFields(in, width, height, out);
+  out->picture_width = reduced ? pictureWidth : 0;
+  out->picture_height = reduced ? pictureHeight : 0;
   return true;
 }
 
@@ -50,6 +63,7 @@ bool VideoRotator::Convert(const VideoFrame& in, VideoFrame* out) {
   out->data.resize(static_cast<size_t>(width) * height * 3);
   if (!canvas_->turn(in.data.data(), in.width, in.height, in.rowBytes(), angle, out->data.data())) return false;
   fillRawFields(in, width, height, out);
+  turnedSize(in.picture_width, in.picture_height, angle, &out->picture_width, &out->picture_height);
   out->flags = in.flags & ~kOrientationMask;
   return true;
 }
@@ -66,7 +80,9 @@ bool VideoScaler::Scale(const VideoFrame& in, int32_t width, int32_t height, uin
     canvas_ = PictureCanvas::create(width, height);
     if (!canvas_) return false;
   }
-  const FitRect rect = fitRectangle(in.width, in.height, width, height, mode_);
+  // Placed by the whole picture's size: a reduced decode lands where the
+  // whole picture would.
+  const FitRect rect = fitRectangle(in.pictureWidth(), in.pictureHeight(), width, height, mode_);
   return canvas_->fit(in.data.data(), in.width, in.height, in.rowBytes(), rect, pixels);
 }
 
@@ -79,6 +95,7 @@ bool VideoScaler::Convert(const VideoFrame& in, VideoFrame* out) {
   out->data.resize(static_cast<size_t>(width) * height * 3);
   if (!Scale(in, width, height, out->data.data())) return false;
   fillRawFields(in, width, height, out);
+  out->picture_width = out->picture_height = 0;
   return true;
 }
 

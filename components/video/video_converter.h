@@ -30,6 +30,10 @@ class JPEGVideoDecoder : public VideoDecoder {
  public:
   JPEGVideoDecoder();
   bool Decode(const VideoFrame& in, VideoFrame* out) override;
+  // The same, at a reduced scale when the platform's decoder offers one
+  // that still gives at least `minWidth` x `minHeight` (picture's own
+  // orientation); `out` then records the whole picture's size.
+  bool Decode(const VideoFrame& in, int32_t minWidth, int32_t minHeight, VideoFrame* out);
 };
 
 class VideoConverter {

@@ -42,12 +42,29 @@ VideoDriver::~VideoDriver() = default;
 
 void VideoDriver::OnVideoFrame(VideoComponent*, const VideoFrame& frame) { WriteFrame(frame); }
 
+void VideoDriver::pictureSize(int32_t* width, int32_t* height) const {
+  const uint8_t* view = section_->data();
+  cameraPictureSize(readInt32(view + kCameraRequestedWidthOffset), readInt32(view + kCameraRequestedHeightOffset),
+                    width, height);
+}
+
+void VideoDriver::WantedPictureSize(int32_t width, int32_t height, int32_t* wantedWidth, int32_t* wantedHeight) {
+  if (!section_->data()) {
+    *wantedWidth = *wantedHeight = 0;
+    return;
+  }
+  int32_t cameraWidth = 0, cameraHeight = 0;
+  pictureSize(&cameraWidth, &cameraHeight);
+  const FitRect rect = fitRectangle(width, height, cameraWidth, cameraHeight, kFitInside);
+  *wantedWidth = rect.width;
+  *wantedHeight = rect.height;
+}
+
 bool VideoDriver::WriteFrame(const VideoFrame& frame) {
   uint8_t* view = section_->data();
   if (!view) return false;
   int32_t width = 0, height = 0;
-  cameraPictureSize(readInt32(view + kCameraRequestedWidthOffset), readInt32(view + kCameraRequestedHeightOffset),
-                    &width, &height);
+  pictureSize(&width, &height);
   // Drawn straight into the pixel area: at most 352 x 288 x 3 bytes.
   return scaler_.Scale(frame, width, height, view);
 }

@@ -51,12 +51,18 @@ class VideoDriver : public VideoComponent::Observer {
   VideoDriver& operator=(const VideoDriver&) = delete;
 
   void OnVideoFrame(VideoComponent* component, const VideoFrame& frame) override;
+  // The rectangle the picture is fitted into: a picture decoded that large
+  // loses nothing the camera would show.
+  void WantedPictureSize(int32_t width, int32_t height, int32_t* wantedWidth, int32_t* wantedHeight) override;
   // The same, for callers without a component.
   bool WriteFrame(const VideoFrame& frame);
 
   bool available() const { return section_->data() != nullptr; }
 
  private:
+  // The picture size for the camera's current request.
+  void pictureSize(int32_t* width, int32_t* height) const;
+
   std::unique_ptr<SharedSection> section_;
   VideoScaler scaler_;
 };

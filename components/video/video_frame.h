@@ -28,9 +28,17 @@ struct VideoFrame {
   uint32_t flags = 0;
   int32_t stride = 0;  // bytes per row of raw pixels; 0 means width * 3
   int64_t timestamp = 0;
+  // The size of the whole picture a raw frame shows, in the frame's
+  // orientation, when it was decoded at a reduced scale (0: the frame's own
+  // size). Whoever fits the frame somewhere places it by this size, so a
+  // reduced decode lands in the same rectangle as the whole picture would.
+  int32_t picture_width = 0;
+  int32_t picture_height = 0;
 
   // Bytes per row of a kPixelFormat_24RGB picture.
   int32_t rowBytes() const { return stride != 0 ? stride : width * 3; }
+  int32_t pictureWidth() const { return picture_width > 0 ? picture_width : width; }
+  int32_t pictureHeight() const { return picture_height > 0 ? picture_height : height; }
 };
 
 }  // namespace component

@@ -48,6 +48,10 @@ class Decoder {
 
   void Reset();
 
+  // How many samples the output lags behind the frames fed in (the
+  // enhancer's look-ahead; 0 without it).
+  int DelaySamples() const;
+
   // Decodes one frame into kFrameSamples samples. A frame that is marked
   // empty or carries impossible values is concealed like a lost one; the
   // result is then false.

@@ -494,6 +494,12 @@ Decoder::~Decoder() = default;
 
 void Decoder::Reset() { state_->Reset(); }
 
+int Decoder::DelaySamples() const {
+  // The newest frame fills the end of the history; the enhanced output
+  // starts at kEnhFirstOut.
+  return state_->use_enhancer ? kEnhBufLen - kBlockLen - kEnhFirstOut : 0;
+}
+
 bool Decoder::Decode(const uint8_t* frame, float* samples) {
   FrameParams params;
   if (!Unpack(frame, &params)) {
