@@ -4,6 +4,7 @@
 #ifndef TOOLS_VCAMVIEW_PIPEWIRE_VIEW_H_
 #define TOOLS_VCAMVIEW_PIPEWIRE_VIEW_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct PipeWireCapture {
 // within `timeoutMs`.
 bool capturePipeWire(const std::string& target, int skip, int count, int timeoutMs, PipeWireCapture* capture,
                      std::string* error);
+
+// Hands every picture of `target` to `picture` (on the calling thread) until
+// it returns false. False with `error` when no daemon answers or the stream
+// fails; `timeoutMs` bounds the whole run.
+bool watchPipeWire(const std::string& target, int timeoutMs,
+                   const std::function<bool(const component::VideoFrame& picture)>& picture, std::string* format,
+                   std::string* error);
 
 }  // namespace vcamview
 

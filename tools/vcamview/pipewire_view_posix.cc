@@ -18,9 +18,8 @@ struct Consumer {
   spa_video_info_raw info{};
   component::CameraFormat format = component::CameraFormat::kBGR;
   bool negotiated = false;
-  int skip = 0;
-  int count = 0;
-  PipeWireCapture* capture = nullptr;
+  std::function<bool(const component::VideoFrame&)> picture;
+  std::string format_name;
   std::string error;
 };
 
@@ -34,7 +33,7 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param) {
     default: c->format = component::CameraFormat::kBGR; break;
   }
   c->negotiated = true;
-  c->capture->format = std::string(component::cameraFormatName(c->format)) + " " +
+  c->format_name = std::string(component::cameraFormatName(c->format)) + " " +
                        std::to_string(c->info.size.width) + "x" + std::to_string(c->info.size.height);
 }
 
@@ -45,22 +44,19 @@ void onProcess(void* data) {
   const spa_data& plane = buffer->buffer->datas[0];
   const int32_t w = static_cast<int32_t>(c->info.size.width), h = static_cast<int32_t>(c->info.size.height);
   const size_t bytes = component::cameraFrameBytes(c->format, w, h);
+  bool more = true;
   if (c->negotiated && plane.data && plane.chunk->size >= bytes && plane.chunk->offset + bytes <= plane.maxsize) {
-    if (c->skip > 0) {
-      --c->skip;
-    } else if (static_cast<int>(c->capture->pictures.size()) < c->count) {
-      component::VideoFrame picture;
-      picture.width = w;
-      picture.height = h;
-      picture.pixel_format = component::kPixelFormat_24RGB;
-      picture.stride = w * 3;
-      component::cameraPictureToBGR(static_cast<const uint8_t*>(plane.data) + plane.chunk->offset, c->format, w, h,
-                                    &picture.data);
-      c->capture->pictures.push_back(std::move(picture));
-    }
+    component::VideoFrame picture;
+    picture.width = w;
+    picture.height = h;
+    picture.pixel_format = component::kPixelFormat_24RGB;
+    picture.stride = w * 3;
+    component::cameraPictureToBGR(static_cast<const uint8_t*>(plane.data) + plane.chunk->offset, c->format, w, h,
+                                  &picture.data);
+    more = c->picture(picture);
   }
   pw_stream_queue_buffer(c->stream, buffer);
-  if (static_cast<int>(c->capture->pictures.size()) >= c->count) pw_main_loop_quit(c->loop);
+  if (!more) pw_main_loop_quit(c->loop);
 }
 
 void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* error) {
@@ -81,11 +77,27 @@ void onTimeout(void* data, uint64_t) {
 
 bool capturePipeWire(const std::string& target, int skip, int count, int timeoutMs, PipeWireCapture* capture,
                      std::string* error) {
+  const bool ran = watchPipeWire(
+      target, timeoutMs,
+      [&](const component::VideoFrame& picture) {
+        if (skip > 0) {
+          --skip;
+          return true;
+        }
+        capture->pictures.push_back(picture);
+        return static_cast<int>(capture->pictures.size()) < count;
+      },
+      &capture->format, error);
+  if (ran && static_cast<int>(capture->pictures.size()) < count) *error = "too few pictures";
+  return ran && static_cast<int>(capture->pictures.size()) >= count;
+}
+
+bool watchPipeWire(const std::string& target, int timeoutMs,
+                   const std::function<bool(const component::VideoFrame& picture)>& picture, std::string* format,
+                   std::string* error) {
   pw_init(nullptr, nullptr);
   Consumer c;
-  c.skip = skip;
-  c.count = count;
-  c.capture = capture;
+  c.picture = picture;
   c.loop = pw_main_loop_new(nullptr);
   pw_context* context = pw_context_new(pw_main_loop_get_loop(c.loop), nullptr, 0);
   pw_core* core = context ? pw_context_connect(context, nullptr, 0) : nullptr;
@@ -128,8 +140,9 @@ bool capturePipeWire(const std::string& target, int skip, int count, int timeout
   pw_core_disconnect(core);
   pw_context_destroy(context);
   pw_main_loop_destroy(c.loop);
-  if (static_cast<int>(capture->pictures.size()) < count) {
-    *error = c.error.empty() ? "too few pictures" : c.error;
+  *format = c.format_name;
+  if (!c.error.empty()) {
+    *error = c.error;
     return false;
   }
   return true;
