@@ -203,8 +203,10 @@ bool PipeWireCamera::Start() {
   if (!impl.core) {
     const int error = errno;
     pw_thread_loop_unlock(impl.loop);
-    LOG(WARNING) << "Linux camera: no PipeWire daemon answers (" << std::strerror(error)
-                 << "); the camera is not published through PipeWire";
+    // EHOSTDOWN: nothing listens on the socket, the usual case.
+    LOG(WARNING) << "Linux camera: no PipeWire daemon answers"
+                 << (error != EHOSTDOWN ? " (" + std::string(std::strerror(error)) + ")" : std::string())
+                 << "; the camera is not published through PipeWire";
     Stop();
     return false;
   }
