@@ -30,7 +30,7 @@ bool ConsoleWindow::create(const base::string16& title) {
   input_ = std::make_unique<TerminalInput>();
   TerminalInput::Callbacks callbacks;
   callbacks.onKey = [this](char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); };
-  callbacks.onTerminate = [this] { postClose(0); };
+  callbacks.onTerminate = [this] { window_->post(kMsgTerminate); };
   callbacks.onInterrupt = [this] { window_->post(kMsgInterrupt); };
   if (!input_->start(std::move(callbacks))) input_.reset();
   created_ = true;
@@ -305,7 +305,7 @@ void ConsoleWindow::removeListedEntry(size_t number) {
 int ConsoleWindow::askBeforeQuitting(const base::string16& text, bool* dontAskAgain) {
   *dontAskAgain = false;
   base::MessageLoop* loop = base::MessageLoop::current();
-  if (!interactive_ || !loop || asking_) return kIdOk;  // nobody to ask
+  if (!interactive_ || !loop || asking_ || terminating_) return kIdOk;  // nobody to ask
   print(base::wideToUtf8(text) + " [y]es, [n]o, [d]on't ask again and quit?");
   asking_ = true;
   quitAnswer_ = 0;
@@ -414,6 +414,11 @@ void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lpa
       break;
     case kMsgInterrupt:
       onInterrupt();
+      break;
+    case kMsgTerminate:
+      terminating_ = true;
+      if (asking_) quitAnswer_ = kIdOk;
+      else frame_->onClose(0);
       break;
     case kMsgAnswer:
       answerWaitingRequests();

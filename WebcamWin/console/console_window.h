@@ -28,6 +28,8 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   static constexpr uint32_t kMsgKey = base::kMsgUser + 2;
   static constexpr uint32_t kMsgInterrupt = base::kMsgUser + 3;
   static constexpr uint32_t kMsgAnswer = base::kMsgUser + 4;
+  // SIGTERM: the normal close, but nobody is asked (the system is ending us).
+  static constexpr uint32_t kMsgTerminate = base::kMsgUser + 5;
   // The status line's timer: the frame rate is counted over this period.
   static constexpr uintptr_t kStatusTimerId = 1;
   static constexpr uint32_t kStatusPeriodMs = 1000;
@@ -117,6 +119,7 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
 
   // The quit question open in askBeforeQuitting(): 0 while unanswered.
   bool asking_ = false;
+  bool terminating_ = false;
   int quitAnswer_ = 0;
   bool quitDontAsk_ = false;
 

@@ -99,6 +99,7 @@ class TerminalServer {
     return false;
   }
   pid_t pid() const { return pid_; }
+  void terminate() { ::kill(pid_, SIGTERM); }
 
  private:
   pid_t pid_ = -1;
@@ -206,6 +207,28 @@ TEST(ConsoleE2ETest, TheKeysAllowSnapRemoveAndQuitWithTheRightQuestion) {
   EXPECT_NE(std::string::npos, log.find("UI event: Make snapshot"));
   EXPECT_NE(std::string::npos, log.find("Removed Console phone (console-e2e-phone) from the access list"));
   EXPECT_NE(std::string::npos, log.find("WM_DESTROY message"));
+}
+
+// Ended by the system (SIGTERM), the console does not ask: the program
+// closes the normal way at once.
+TEST(ConsoleE2ETest, TheTerminationSignalQuitsWithoutAQuestion) {
+  PrivateUser user;
+  ASSERT_TRUE(user.setUp());
+  {
+    base::RegKey app;
+    ASSERT_EQ(base::kRegOk, app.create(base::RegRoot::kCurrentUser, kAppRegistryKey));
+    ASSERT_EQ(base::kRegOk, app.writeValue(u"LinuxCamera", u"off"));
+  }
+  TerminalServer server;
+  ASSERT_TRUE(server.start(base::nativePath(ServerProcess::defaultProgram())));
+  ASSERT_NE(std::string::npos, server.waitFor("Keys: s snapshot", 0));
+  const pid_t pid = server.pid();
+  server.terminate();
+  int code = -100;
+  ASSERT_TRUE(server.wait(&code));
+  EXPECT_EQ(1, code);
+  EXPECT_EQ(std::string::npos, server.output().find("Are you sure you want to quit?"));
+  EXPECT_NE(std::string::npos, user.logOf(static_cast<uint32_t>(pid)).find("WM_CLOSE message. wParam: 0"));
 }
 
 }  // namespace
