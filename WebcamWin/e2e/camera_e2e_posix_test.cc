@@ -19,6 +19,7 @@
 #include "components/video/linux_camera/camera_picture.h"
 #include "components/video/test_card.h"
 #include "tools/phonesim/simulator.h"
+#include "tools/vcamview/pipewire_view.h"
 
 namespace {
 
@@ -169,6 +170,14 @@ TEST_F(CameraE2ETest, TheAcceptedPhonesCardInEveryFormatAtThirtyFramesASecond) {
     EXPECT_EQ(component::CardColor::kBlack, component::colorAt(last.data(), kWidth * 3, 5, kHeight / 2));
     EXPECT_EQ(component::CardColor::kBlack, component::colorAt(last.data(), kWidth * 3, kWidth - 6, kHeight / 2));
   }
+
+  // vcamview's consumer (libpipewire, whichever format it gets) sees the same.
+  vcamview::PipeWireCapture capture;
+  std::string error;
+  ASSERT_TRUE(vcamview::capturePipeWire("lumora_camera", 1, 1, 10000, &capture, &error)) << error;
+  EXPECT_EQ(0u, capture.format.find_first_of("IYB")) << capture.format;
+  EXPECT_NE(std::string::npos, capture.format.find(" 320x240"));
+  EXPECT_TRUE(component::readCard(capture.pictures[0].data.data(), kWidth * 3, rect).upright());
 
   // Two consumers of 45 frames each, at once.
   const std::string first = file("first.raw"), second = file("second.raw");
