@@ -86,6 +86,7 @@ class LinuxCameraPictureTest : public ::testing::Test {
     return copy;
   }
   LinuxCameraOptions options_;
+  std::shared_ptr<void> keepAlive_;  // destroyed after camera_
   std::unique_ptr<LinuxCamera> camera_;
 };
 
@@ -146,8 +147,10 @@ class FakeLoopback : public V4l2Device {
 };
 
 TEST_F(LinuxCameraPictureTest, FramesAreFittedAndShownOnlyWhileAPhoneIsAccepted) {
-  FakeLoopback::State device;
-  camera_ = std::make_unique<LinuxCamera>(options_, std::make_unique<FakeLoopback>(&device));
+  // The device's state outlives the camera, whose writer thread uses it.
+  auto device = std::make_shared<FakeLoopback::State>();
+  keepAlive_ = device;
+  camera_ = std::make_unique<LinuxCamera>(options_, std::make_unique<FakeLoopback>(device.get()));
   ASSERT_TRUE(camera_->Start());
   EXPECT_TRUE(looksLikeWaitingCard(latest().data(), 320, 240));
 
