@@ -1,8 +1,10 @@
 #include "WebcamWin/main_frame.h"
 
 #include "WebcamWin/app_info.h"
+#include "WebcamWin/platform_camera.h"
 #include "WebcamWin/resource_library.h"
 #include "WebcamWin/settings.h"
+#include "WebcamWin/shell.h"
 #include "base/file_util.h"
 #include "base/logging.h"
 #include "base/message_loop.h"
@@ -39,7 +41,9 @@ CMainFrame::~CMainFrame() {
     video_->RemoveObserver(this);
     if (snapshot_) video_->RemoveObserver(snapshot_.get());
     if (videoDriver_) video_->RemoveObserver(videoDriver_.get());
+    if (platformCamera_) video_->RemoveObserver(platformCamera_.get());
   }
+  platformCamera_.reset();
   videoDriver_.reset();
   snapshot_.reset();
   video_.reset();
@@ -86,6 +90,8 @@ bool CMainFrame::onCreate() {
   video_->AddObserver(snapshot_.get());
   videoDriver_ = std::make_unique<component::VideoDriver>();
   video_->AddObserver(videoDriver_.get());
+  platformCamera_ = makePlatformCamera();
+  if (platformCamera_) video_->AddObserver(platformCamera_.get());
   shutterSound_ = std::make_unique<component::ShutterSound>();
   audioDriver_ = std::make_unique<component::WDMAudioDriver>();
   audioDriver_->setDelegate(audio_.get());
@@ -153,6 +159,7 @@ void CMainFrame::onDestroy() {
   // The farewell forgot the phone without a disconnection report.
   if (gate_) gate_->close();
   streaming_ = false;
+  setCameraPhoneAccepted(false);
   stopRecording();
   stopAudioLink();
   if (services_) services_->onDestroy();
@@ -190,6 +197,7 @@ void CMainFrame::onClientDidConnect(transport::Transport* transport) {
 void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
   LOG(INFO) << "Transport disconnected";
   streaming_ = false;
+  setCameraPhoneAccepted(false);
   // A prompt still open for this phone ends without a result.
   closePrompt();
   if (window_) {
@@ -277,6 +285,7 @@ void CMainFrame::OnAccepted(component::AuthComponent* component) {
   LOG(INFO) << "Connection was accepted.";
   gate_->open();
   streaming_ = true;
+  setCameraPhoneAccepted(true);
   if (services_) services_->onAccepted();
   if (audioDriver_) {
     audioDriver_->Open();
@@ -288,6 +297,11 @@ void CMainFrame::OnRejected(component::AuthComponent* component) {
   LOG(INFO) << "Connection was rejected.";
   gate_->close();
   streaming_ = false;
+  setCameraPhoneAccepted(false);
+}
+
+void CMainFrame::setCameraPhoneAccepted(bool accepted) {
+  if (platformCamera_) platformCamera_->SetPhoneAccepted(accepted);
 }
 
 void CMainFrame::OnActionReceived(component::ActionComponent* component, int32_t action) {
@@ -336,6 +350,26 @@ void CMainFrame::makeSnapshot() {
 void CMainFrame::OnVideoFrame(component::VideoComponent* component, const component::VideoFrame& frame) {
   lastFrameWidth_ = frame.pictureWidth();
   lastFrameHeight_ = frame.pictureHeight();
+  ++frameCount_;
+}
+
+bool CMainFrame::openSnapshotFolder() {
+  LOG(INFO) << "UI event: Open Snapshot Folder";
+  return openFolder(CSettings::Instance().picturesFolder());
+}
+
+bool CMainFrame::openVideoFolder() {
+  LOG(INFO) << "UI event: Open Video Folder";
+  return openFolder(CSettings::Instance().moviesFolder());
+}
+
+bool CMainFrame::openFolder(const base::string16& folder) {
+  // A folder that exists already is fine; one the user removed comes back.
+  if (folder.empty() || !base::createDirectories(folder)) {
+    LOG(ERROR) << "Can't create the folder \"" << folder << "\"";
+    return false;
+  }
+  return shell::openWithShell(folder);
 }
 
 void CMainFrame::applyVideoSettings() {

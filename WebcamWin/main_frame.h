@@ -25,6 +25,7 @@
 #include "components/audio/wdm_audio_driver.h"
 #include "components/auth_component.h"
 #include "components/session_gate.h"
+#include "components/video/camera_sink.h"
 #include "components/video/shutter_sound.h"
 #include "components/video/snapshot.h"
 #include "components/video/video_component.h"
@@ -87,6 +88,11 @@ class CMainFrame : public transport::Transport::Observer,
   void makeSnapshot();
   // Whether the recorder is recording.
   bool recording() const;
+  // The view's folder commands: the snapshots' folder (`PicturesFolder`) or
+  // the recordings' folder (`MoviesFolder`) is created with its missing
+  // parents and opened by the shell. False when either step failed.
+  bool openSnapshotFolder();
+  bool openVideoFolder();
 
   // The About box's "Check for updates" (message 0xBC3) and "Support".
   void checkForUpdatesNow();
@@ -122,9 +128,12 @@ class CMainFrame : public transport::Transport::Observer,
   component::SessionGate* sessionGate() const { return gate_.get(); }
   component::VideoComponent* videoComponent() const { return video_.get(); }
   component::Snapshot* snapshot() const { return snapshot_.get(); }
+  component::CameraSink* platformCamera() const { return platformCamera_.get(); }
   // The size of the last video frame (0 x 0 before the first).
   int32_t lastFrameWidth() const { return lastFrameWidth_; }
   int32_t lastFrameHeight() const { return lastFrameHeight_; }
+  // Frames received since the start (the front end's frame rate).
+  uint64_t frameCount() const { return frameCount_; }
   // The settings changed: hands MirrorImage to the video component.
   void applyVideoSettings();
   // Whether an accepted phone is streaming.
@@ -158,8 +167,13 @@ class CMainFrame : public transport::Transport::Observer,
   std::unique_ptr<component::Snapshot> snapshot_;
   std::unique_ptr<component::VideoDriver> videoDriver_;
   std::unique_ptr<component::ShutterSound> shutterSound_;
+  // Linux: the camera other programs open (null where there is none).
+  std::unique_ptr<component::CameraSink> platformCamera_;
+  void setCameraPhoneAccepted(bool accepted);
   int32_t lastFrameWidth_ = 0;
   int32_t lastFrameHeight_ = 0;
+  uint64_t frameCount_ = 0;
+  bool openFolder(const base::string16& folder);
   std::unique_ptr<component::AudioComponent> audio_;
   // The sound device link; its delegate is the audio component. Running
   // while an accepted phone is connected.

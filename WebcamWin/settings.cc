@@ -22,6 +22,9 @@ constexpr char16_t kMirrorImage[] = u"MirrorImage";
 constexpr char16_t kLastUpdateCheckTime[] = u"LastUpdateCheckTime";
 constexpr char16_t kVersion[] = u"Version";
 constexpr char16_t kSendErrorReports[] = u"SendErrorReports";
+constexpr char16_t kCameraSize[] = u"CameraSize";
+constexpr char16_t kLinuxCamera[] = u"LinuxCamera";
+constexpr char16_t kV4l2Device[] = u"V4l2Device";
 constexpr char16_t kAcl[] = u"ACL";
 constexpr char16_t kDeviceName[] = u"Name";
 constexpr char16_t kDeviceStatus[] = u"Status";
@@ -80,6 +83,9 @@ bool CSettings::load() {
   uint64_t time = 0;
   lastUpdateCheckTime_ = key.readValueQW(kLastUpdateCheckTime, &time) == base::kRegOk ? time : 0;
   version_ = readString(key, kVersion, base::string16());
+  cameraSize_ = readString(key, kCameraSize, u"640x480");
+  linuxCamera_ = readString(key, kLinuxCamera, u"both");
+  v4l2Device_ = readString(key, kV4l2Device, base::string16());
   loadAccessList();
   return true;
 }

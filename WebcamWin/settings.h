@@ -68,6 +68,13 @@ class CSettings {
   bool sendErrorReports() const { return sendErrorReports_ != 0; }
   void setSendErrorReports(bool on) { sendErrorReports_ = on ? 1 : 0; }
 
+  // Linux: the camera other programs open: its size ("640x480"), which
+  // outputs run (pipewire, v4l2, both, off) and the v4l2loopback device
+  // (empty: the first one found). Set by hand (read, never written).
+  const base::string16& cameraSize() const { return cameraSize_; }
+  const base::string16& linuxCamera() const { return linuxCamera_; }
+  const base::string16& v4l2Device() const { return v4l2Device_; }
+
   // A Windows file time.
   uint64_t lastUpdateCheckTime() const { return lastUpdateCheckTime_; }
   void setLastUpdateCheckTime(uint64_t time) { lastUpdateCheckTime_ = time; }
@@ -114,6 +121,9 @@ class CSettings {
   uint32_t mirrorImage_ = 0;
   uint32_t sendErrorReports_ = 0;
   uint64_t lastUpdateCheckTime_ = 0;
+  base::string16 cameraSize_;
+  base::string16 linuxCamera_;
+  base::string16 v4l2Device_;
   AccessList accessList_;
 };
 

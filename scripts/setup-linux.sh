@@ -13,6 +13,8 @@ PACKAGES=(
   avahi-daemon avahi-utils dbus
   pulseaudio-utils
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
+  pipewire pipewire-bin wireplumber libpipewire-0.3-dev libspa-0.2-dev
+  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
 )
 
 missing=()

@@ -1,15 +1,19 @@
 #include "WebcamWin/console/console_window.h"
 
+#include <chrono>
+
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/main_frame.h"
 #include "WebcamWin/shell.h"
+#include "WebcamWin/settings.h"
 #include "base/logging.h"
 
 std::unique_ptr<FrameWindow> FrameWindow::make(CMainFrame* frame) {
   return std::make_unique<ConsoleWindow>(frame, stdout);
 }
 
-ConsoleWindow::ConsoleWindow(CMainFrame* frame, FILE* out) : frame_(frame), out_(out) {
+ConsoleWindow::ConsoleWindow(CMainFrame* frame, FILE* out)
+    : frame_(frame), out_(out), interactive_(TerminalInput::interactive()) {
   // Made at once so that other threads may post from the start.
   window_ = std::make_unique<base::MessageWindow>(
       kInstanceName, static_cast<base::MessageWindow::Handler*>(this));
@@ -26,10 +30,11 @@ bool ConsoleWindow::create(const base::string16& title) {
   input_ = std::make_unique<TerminalInput>();
   TerminalInput::Callbacks callbacks;
   callbacks.onKey = [this](char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); };
-  callbacks.onTerminate = [this] { postClose(0); };
+  callbacks.onTerminate = [this] { window_->post(kMsgTerminate); };
   callbacks.onInterrupt = [this] { window_->post(kMsgInterrupt); };
   if (!input_->start(std::move(callbacks))) input_.reset();
   created_ = true;
+  window_->setTimer(kStatusTimerId, kStatusPeriodMs);
   if (!frame_->onCreate()) {
     created_ = false;
     if (input_) input_->stop();
@@ -49,7 +54,7 @@ void ConsoleWindow::show(int showCommand) {
   if (wasVisible) return;
   print("== " + base::wideToUtf8(title_) + " ==");
   if (!status_.empty()) print(base::wideToUtf8(status_));
-  if (TerminalInput::interactive()) printHelp();
+  if (interactive_) printHelp();
 }
 
 void ConsoleWindow::bringToFront() {
@@ -60,6 +65,8 @@ void ConsoleWindow::bringToFront() {
 
 void ConsoleWindow::destroy() {
   if (!created_) return;
+  clearStatusLine();
+  window_->killTimer(kStatusTimerId);
   created_ = false;
   visible_ = false;
   if (input_) input_->stop();  // gives the terminal back
@@ -85,9 +92,9 @@ void ConsoleWindow::showAuthorizationPrompt(const base::string16& name, const ba
   prompting_ = true;
   print(promptText(name, uid));
   const char* how = "Answer with 'server -allow', 'server -allow-once' or 'server -deny'";
-  if (!TerminalInput::interactive()) print(how);
+  if (!interactive_) print(how);
   LOG(INFO) << "Waiting for the user's answer about the phone. " << how
-            << (TerminalInput::interactive() ? ", or with the keys a, o, d" : "");
+            << (interactive_ ? ", or with the keys a, o, d" : "");
 }
 
 void ConsoleWindow::closeAuthorizationPrompt() { prompting_ = false; }
@@ -121,6 +128,10 @@ void ConsoleWindow::answerWaitingRequests() {
 }
 
 void ConsoleWindow::onInterrupt() {
+  if (asking_) {
+    quitAnswer_ = kIdNo;  // Ctrl-C at the question keeps the program
+    return;
+  }
   if (frame_->authorizationPending()) {
     print("Denied.");
     frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny);
@@ -129,7 +140,30 @@ void ConsoleWindow::onInterrupt() {
   frame_->onClose(0);
 }
 
+void ConsoleWindow::postKey(char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); }
+
 void ConsoleWindow::onKey(char key) {
+  if (asking_) {
+    switch (key) {
+      case 'y':
+      case 'Y':
+        quitAnswer_ = kIdOk;
+        break;
+      case 'd':
+      case 'D':
+        quitAnswer_ = kIdOk;
+        quitDontAsk_ = true;
+        break;
+      case 'n':
+      case 'N':
+      case '\x1b':
+        quitAnswer_ = kIdNo;
+        break;
+      default:
+        break;  // the question stays open
+    }
+    return;
+  }
   if (frame_->authorizationPending()) {
     switch (key) {
       case 'a':
@@ -152,6 +186,7 @@ void ConsoleWindow::onKey(char key) {
         break;
     }
   }
+  if (listing_ && onListKey(key)) return;
   switch (key) {
     case 'q':
     case 'Q':
@@ -162,13 +197,31 @@ void ConsoleWindow::onKey(char key) {
     case 'H':
       show(kShowHide);
       break;
+    case 'w':
+    case 'W':
+      raise();
+      break;
     case 's':
     case 'S':
-      raise();
+      LOG(INFO) << "UI event: Make snapshot";
+      print("Snapshot into " + base::wideToUtf8(CSettings::Instance().picturesFolder()));
+      frame_->makeSnapshot();
+      break;
+    case 'r':
+    case 'R':
+      toggleRecording();
       break;
     case 'p':
     case 'P':
-      frame_->makeSnapshot();
+      frame_->openSnapshotFolder();
+      break;
+    case 'v':
+    case 'V':
+      frame_->openVideoFolder();
+      break;
+    case 'l':
+    case 'L':
+      listAccessList();
       break;
     case '?':
       printHelp();
@@ -178,11 +231,180 @@ void ConsoleWindow::onKey(char key) {
   }
 }
 
+void ConsoleWindow::toggleRecording() {
+  if (frame_->recording()) {
+    LOG(INFO) << "UI event: Stop video recording";
+    frame_->stopRecording();
+  } else {
+    LOG(INFO) << "UI event: Start video recording";
+    frame_->startRecording();
+  }
+}
+
+void ConsoleWindow::listAccessList() {
+  const CSettings::AccessList& list = CSettings::Instance().accessList();
+  listed_.clear();
+  listNumber_.clear();
+  if (list.empty()) {
+    listing_ = false;
+    print("The access list is empty.");
+    return;
+  }
+  print("Access list:");
+  for (const auto& item : list) {
+    listed_.push_back(item.first);
+    print(base::stringPrintf("  %zu. ", listed_.size()) + base::wideToUtf8(item.second.name) + " (" +
+          base::wideToUtf8(item.first) + ")" + (item.second.status != 0 ? ", always allowed" : ", not answered"));
+  }
+  print("Type a number and Enter to remove that phone; Enter alone leaves the list.");
+  listing_ = true;
+}
+
+bool ConsoleWindow::onListKey(char key) {
+  // Bounded: no number on the list has more digits than this.
+  constexpr size_t kMaxDigits = 6;
+  if (key >= '0' && key <= '9') {
+    if (listNumber_.size() < kMaxDigits) listNumber_ += key;
+    return true;
+  }
+  if (key == '\x7f' || key == '\b') {
+    if (!listNumber_.empty()) listNumber_.pop_back();
+    return true;
+  }
+  listing_ = false;
+  if (key == '\n' || key == '\r') {
+    if (listNumber_.empty()) print("Left the access list.");
+    else removeListedEntry(std::stoul(listNumber_));
+    listNumber_.clear();
+    return true;
+  }
+  if (key == '\x1b') {
+    listNumber_.clear();
+    print("Left the access list.");
+    return true;
+  }
+  listNumber_.clear();
+  return false;
+}
+
+void ConsoleWindow::removeListedEntry(size_t number) {
+  CSettings& settings = CSettings::Instance();
+  uint32_t status = 0;
+  if (number == 0 || number > listed_.size() || !settings.findDevice(listed_[number - 1], &status)) {
+    print(base::stringPrintf("No entry %zu on the access list.", number));
+    return;
+  }
+  const base::string16 uid = listed_[number - 1];
+  const base::string16 name = settings.accessList().at(uid).name;
+  settings.removeDevice(uid);
+  LOG(INFO) << "Removed " << name << " (" << uid << ") from the access list";
+  if (!settings.save()) LOG(ERROR) << "The access list could not be saved";
+  print("Removed " + base::wideToUtf8(name) + " (" + base::wideToUtf8(uid) + ").");
+}
+
+int ConsoleWindow::askBeforeQuitting(const base::string16& text, bool* dontAskAgain) {
+  *dontAskAgain = false;
+  base::MessageLoop* loop = base::MessageLoop::current();
+  if (!interactive_ || !loop || asking_ || terminating_) return kIdOk;  // nobody to ask
+  print(base::wideToUtf8(text) + " [y]es, [n]o, [d]on't ask again and quit?");
+  asking_ = true;
+  quitAnswer_ = 0;
+  quitDontAsk_ = false;
+  // The loop runs on while the question is open, as under a modal box.
+  while (quitAnswer_ == 0 && created_) {
+    if (loop->runFor(50)) break;
+  }
+  asking_ = false;
+  if (quitAnswer_ == 0) return kIdNo;
+  *dontAskAgain = quitDontAsk_;
+  print(quitAnswer_ == kIdOk ? "Quitting." : "Not quitting.");
+  return quitAnswer_;
+}
+
+void ConsoleWindow::showPhoneConnected(const base::string16& name) {
+  phone_ = name;
+  phoneConnected_ = true;
+  drawStatusLine();
+}
+
+void ConsoleWindow::showPhoneDisconnected(const base::string16& name) {
+  phoneConnected_ = false;
+  framesPerSecond_ = 0;
+  drawStatusLine();
+}
+
+void ConsoleWindow::showRecording(bool recording) {
+  if (recording != recording_) print(recording ? "Recording started." : "Recording stopped.");
+  recording_ = recording;
+  recordingMs_ = 0;
+  drawStatusLine();
+}
+
+void ConsoleWindow::showRecordingTime(uint32_t elapsedMs) {
+  recordingMs_ = elapsedMs;
+  // Redrawn with the next second of the timer; the line shows whole seconds.
+}
+
+std::string ConsoleWindow::statusLine(bool live) const {
+  std::string line = "Phone: ";
+  if (!phoneConnected_) {
+    line += "none";
+  } else {
+    line += base::wideToUtf8(phone_);
+    if (frame_->lastFrameWidth() > 0) {
+      line += base::stringPrintf(" | %dx%d", frame_->lastFrameWidth(), frame_->lastFrameHeight());
+      if (live) line += base::stringPrintf(" at %.0f fps", framesPerSecond_);
+    }
+  }
+  if (recording_ && !live) line += " | Recording";
+  if (recording_ && live) {
+    const uint32_t seconds = recordingMs_ / 1000;
+    line += base::stringPrintf(" | Recording %02u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  }
+  return line;
+}
+
+void ConsoleWindow::updateStatus(uint64_t nowMs) {
+  const uint64_t frames = frame_->frameCount();
+  if (countedAtMs_ != 0 && nowMs > countedAtMs_ && phoneConnected_)
+    framesPerSecond_ = static_cast<double>(frames - countedFrames_) * 1000.0 / static_cast<double>(nowMs - countedAtMs_);
+  countedFrames_ = frames;
+  countedAtMs_ = nowMs;
+  drawStatusLine();
+}
+
+void ConsoleWindow::drawStatusLine() {
+  if (!created_) return;
+  if (interactive_) {
+    // In place on the last line of the terminal.
+    const std::string line = statusLine(true);
+    if (line == drawnStatus_) return;
+    std::fprintf(out_, "\r\x1b[K%s", line.c_str());
+    std::fflush(out_);
+    drawnStatus_ = line;
+    return;
+  }
+  // Without a terminal only changes of the phone, the size and the
+  // recording make a line, not every new rate or second.
+  const std::string line = statusLine(false);
+  if (line == printedStatus_) return;
+  printedStatus_ = line;
+  print(line);
+}
+
+void ConsoleWindow::clearStatusLine() {
+  if (!interactive_ || drawnStatus_.empty()) return;
+  std::fprintf(out_, "\r\x1b[K");
+  drawnStatus_.clear();
+}
+
 void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   if (!created_) return;
   switch (msg) {
     case kMsgClose:
-      frame_->onClose(wparam);
+      // Asked to close while the question is open: that is the answer.
+      if (asking_) quitAnswer_ = kIdOk;
+      else frame_->onClose(wparam);
       break;
     case kMsgShow:
       raise();
@@ -193,8 +415,18 @@ void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lpa
     case kMsgInterrupt:
       onInterrupt();
       break;
+    case kMsgTerminate:
+      terminating_ = true;
+      if (asking_) quitAnswer_ = kIdOk;
+      else frame_->onClose(0);
+      break;
     case kMsgAnswer:
       answerWaitingRequests();
+      break;
+    case base::kMsgTimer:
+      if (wparam == kStatusTimerId) updateStatus(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count()));
       break;
     default:
       break;
@@ -207,10 +439,14 @@ void ConsoleWindow::raise() {
 }
 
 void ConsoleWindow::print(const std::string& line) {
+  // Above the status line, which is drawn again below.
+  const bool redraw = interactive_ && !drawnStatus_.empty();
+  clearStatusLine();
   std::fprintf(out_, "%s\n", line.c_str());
+  if (redraw) drawStatusLine();
   std::fflush(out_);
 }
 
 void ConsoleWindow::printHelp() {
-  print("Keys: q quit, h hide, s show, p snapshot, ? help");
+  print("Keys: s snapshot, r record, p pictures, v videos, l access list, q quit, h hide, w show, ? help");
 }

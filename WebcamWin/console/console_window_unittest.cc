@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "WebcamWin/app_info.h"
@@ -13,9 +17,11 @@
 #include "WebcamWin/shell.h"
 #include "base/file_util.h"
 #include "base/logging.h"
+#include "base/platform_thread.h"
 #include "base/reg_key.h"
 #include "base/socket.h"
 #include "base/test_util.h"
+#include "components/video/video_frame.h"
 #include "tools/phonesim/phone_connection.h"
 #include "tools/phonesim/session_messages.h"
 
@@ -202,6 +208,157 @@ TEST_F(MainFrameConsoleTest, ThePromptIsAnsweredByKeysByCtrlCAndByAnotherStart) 
   EXPECT_EQ("Phone 'Ann' (Unique ID: U-1) wants to connect. [a]lways allow, allow [o]nce, [d]eny?",
             ConsoleWindow::promptText(u"Ann", u"U-1"));
   CSettings::Instance().removeDevice(u"K-3");
+}
+
+// The quit question: a stray key keeps it open, "n" keeps the program, "d"
+// quits and turns that question off for good, while the loop runs on.
+TEST_F(MainFrameConsoleTest, TheQuitQuestionIsAnsweredOnTheConsole) {
+  setPort(0);
+  base::MessageLoop loop;
+  CMainFrame frame;
+  ASSERT_TRUE(frame.createWindow(u"Title"));
+  auto* console = static_cast<ConsoleWindow*>(frame.window());
+  console->setInteractive(true);
+  ASSERT_TRUE(CSettings::Instance().promptOnExit());
+  ASSERT_EQ(CMainFrame::kIdsQuit, frame.closingQuestion());
+
+  console->postKey('x');
+  console->postKey('n');
+  frame.onClose(0);
+  EXPECT_NE(0, frame.transport()->localPort());  // still listening
+  EXPECT_TRUE(CSettings::Instance().promptOnExit());
+
+  console->postKey('d');
+  frame.onClose(0);
+  EXPECT_EQ(1, loop.run());
+  EXPECT_EQ(0, frame.transport()->localPort());
+  EXPECT_FALSE(CSettings::Instance().promptOnExit());
+  CSettings::Instance().setPromptOnExit(true);
+}
+
+TEST_F(MainFrameConsoleTest, WithoutATerminalItQuitsWithoutAsking) {
+  setPort(0);
+  base::MessageLoop loop;
+  CMainFrame frame;
+  ASSERT_TRUE(frame.createWindow(u"Title"));
+  static_cast<ConsoleWindow*>(frame.window())->setInteractive(false);
+  frame.onClose(0);
+  EXPECT_EQ(1, loop.run());
+  EXPECT_TRUE(CSettings::Instance().promptOnExit());  // nobody ticked the box
+}
+
+// The access list: listed with numbers, one removed by number and Enter and
+// saved at once; numbers not on the list, an endless number and other keys
+// change nothing.
+TEST_F(MainFrameConsoleTest, AccessListEntriesAreRemovedByNumber) {
+  setPort(0);
+  CSettings& settings = CSettings::Instance();
+  settings.addDevice(u"U-1", u"Ann", 1);
+  settings.addDevice(u"U-2", u"Bob", 0);
+  settings.addDevice(u"U-3", u"Cid", 1);
+  ASSERT_TRUE(settings.save());
+  base::MessageLoop loop;
+  CMainFrame frame;
+  ASSERT_TRUE(frame.createWindow(u"Title"));
+  auto* console = static_cast<ConsoleWindow*>(frame.window());
+  auto keys = [&](const std::string& typed) {
+    for (char key : typed) console->onKey(key);
+  };
+  uint32_t status = 0;
+
+  keys("l4\n");  // not on the list
+  keys("l0\n");
+  keys("l99999999999999999999\n");
+  keys("l\n");   // leaves the list
+  keys("2\n");   // not listing any more: nothing
+  EXPECT_EQ(3u, settings.accessList().size());
+
+  keys("l29\x7f\n");  // a typing error taken back: removes entry 2
+  EXPECT_FALSE(settings.findDevice(u"U-2", &status));
+  EXPECT_TRUE(settings.findDevice(u"U-1", &status));
+  EXPECT_TRUE(settings.findDevice(u"U-3", &status));
+  CSettings reloaded;
+  ASSERT_TRUE(reloaded.load());
+  EXPECT_FALSE(reloaded.findDevice(u"U-2", &status));
+  EXPECT_TRUE(reloaded.findDevice(u"U-3", &status));
+
+  // The numbers are those of the last listing: the list changed under it.
+  keys("l");
+  settings.removeDevice(u"U-1");
+  keys("1\n");
+  EXPECT_TRUE(settings.findDevice(u"U-3", &status));
+  EXPECT_NE(std::string::npos, logText().find("Removed Bob (U-2) from the access list"));
+  settings.removeDevice(u"U-3");
+  settings.save();
+}
+
+// The folder keys: the folder comes with its missing parents, the shell
+// opens it, and the commands leave their log lines.
+TEST_F(MainFrameConsoleTest, FolderKeysCreateAndOpenTheFolders) {
+  setPort(0);
+  const std::string bin = base::nativePath(dir_) + "/bin";
+  const std::string opened = base::nativePath(dir_) + "/opened";
+  ASSERT_TRUE(base::createDirectories(base::utf8ToWide(bin)));
+  ASSERT_TRUE(base::writeFileAtomic(base::utf8ToWide(bin + "/xdg-open"), "#!/bin/sh\necho \"$1\" >> " + opened + "\n"));
+  ASSERT_EQ(0, ::chmod((bin + "/xdg-open").c_str(), 0755));
+  const std::string oldPath = ::getenv("PATH");
+  ::setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+
+  CSettings& settings = CSettings::Instance();
+  const base::string16 pictures = base::joinPath(dir_, u"a/b/Pictures");
+  const base::string16 videos = base::joinPath(dir_, u"Videos");
+  settings.setPicturesFolder(pictures);
+  settings.setMoviesFolder(videos);
+  ASSERT_TRUE(base::createDirectories(videos));  // one that exists is fine
+  base::MessageLoop loop;
+  CMainFrame frame;
+  ASSERT_TRUE(frame.createWindow(u"Title"));
+  auto* console = static_cast<ConsoleWindow*>(frame.window());
+  console->onKey('p');
+  console->onKey('v');
+  std::string text;
+  for (int i = 0; i < 200 && std::count(text.begin(), text.end(), '\n') < 2; ++i) {
+    base::PlatformThread::sleepMs(10);
+    base::readFile(base::utf8ToWide(opened), &text);
+  }
+  ::setenv("PATH", oldPath.c_str(), 1);
+  EXPECT_TRUE(base::isDirectory(pictures));
+  EXPECT_NE(std::string::npos, text.find(base::nativePath(pictures) + "\n"));
+  EXPECT_NE(std::string::npos, text.find(base::nativePath(videos) + "\n"));
+  const std::string log = logText();
+  EXPECT_LT(log.find("UI event: Open Snapshot Folder"), log.find("UI event: Open Video Folder"));
+  EXPECT_NE(std::string::npos, log.find("UI event: Open Video Folder"));
+}
+
+// The status line: the phone, the picture's size with the rate counted
+// between two ticks, the recording time, and nothing of the phone once it
+// left.
+TEST_F(MainFrameConsoleTest, TheStatusLineFollowsPhonePictureAndRecording) {
+  setPort(0);
+  base::MessageLoop loop;
+  CMainFrame frame;
+  ASSERT_TRUE(frame.createWindow(u"Title"));
+  auto* console = static_cast<ConsoleWindow*>(frame.window());
+  EXPECT_EQ("Phone: none", console->statusLine());
+  console->showPhoneConnected(u"Ann");
+  EXPECT_EQ("Phone: Ann", console->statusLine());  // no picture yet
+
+  component::VideoFrame picture;
+  picture.width = 640;
+  picture.height = 480;
+  console->updateStatus(10000);
+  for (int i = 0; i < 15; ++i) frame.OnVideoFrame(nullptr, picture);
+  console->updateStatus(11500);
+  EXPECT_EQ("Phone: Ann | 640x480 at 10 fps", console->statusLine());
+  EXPECT_EQ("Phone: Ann | 640x480", console->statusLine(false));
+
+  console->showRecording(true);
+  console->showRecordingTime(3723999);
+  EXPECT_EQ("Phone: Ann | 640x480 at 10 fps | Recording 01:02:03", console->statusLine());
+  EXPECT_EQ("Phone: Ann | 640x480 | Recording", console->statusLine(false));
+  console->showRecording(false);
+  console->showPhoneDisconnected(u"Ann");
+  EXPECT_EQ("Phone: none", console->statusLine());
 }
 
 }  // namespace

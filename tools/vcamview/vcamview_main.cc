@@ -7,6 +7,8 @@
 //                     current one (until interrupted, or --seconds N)
 //   --wait-change N   wait for N new pictures (exit 1 after --timeout MS)
 //   --name NAME       another section than the program's
+//   --pipewire [NODE] (Linux) read the PipeWire camera (lumora_camera)
+//                     instead; with --dump and --describe
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,10 @@
 #include "components/video/test_card.h"
 #include "components/video/video_driver.h"
 #include "tools/vcamview/camera_view.h"
+#if !defined(_WIN32)
+#include "components/video/linux_camera/camera_picture.h"
+#include "tools/vcamview/pipewire_view.h"
+#endif
 
 namespace {
 
@@ -25,18 +31,15 @@ using Clock = std::chrono::steady_clock;
 
 const char kUsage[] =
     "usage: vcamview [--name NAME] [--size WxH] [--wait-change N [--timeout MS]]\n"
-    "                [--dump FILE.png|FILE.ppm] [--describe] [--watch [--seconds N]]\n";
+    "                [--dump FILE.png|FILE.ppm] [--describe] [--watch [--seconds N]]\n"
+    "       vcamview --pipewire [NODE] [--timeout MS] [--dump FILE] [--describe]   (Linux)\n";
 
 int64_t msSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-void describe(const vcamview::CameraView& view) {
-  int32_t rw = 0, rh = 0;
-  view.requested(&rw, &rh);
-  const component::VideoFrame picture = view.picture();
+void describePicture(const component::VideoFrame& picture) {
   const component::FitRect rect = vcamview::contentRect(picture);
-  std::cout << "requested " << rw << "x" << rh << "\n";
   std::cout << "picture " << picture.width << "x" << picture.height << "\n";
   std::cout << "content " << rect.width << "x" << rect.height << " at " << rect.x << "," << rect.y << "\n";
   if (rect.width > 0) {
@@ -46,6 +49,41 @@ void describe(const vcamview::CameraView& view) {
   }
 }
 
+void describe(const vcamview::CameraView& view) {
+  int32_t rw = 0, rh = 0;
+  view.requested(&rw, &rh);
+  std::cout << "requested " << rw << "x" << rh << "\n";
+  describePicture(view.picture());
+}
+
+#if !defined(_WIN32)
+int viewPipeWire(const std::string& node, long timeoutMs, const std::string& dump, bool doDescribe) {
+  vcamview::PipeWireCapture capture;
+  std::string error;
+  // The first picture after connecting may be an older one: the second is taken.
+  if (!vcamview::capturePipeWire(node, 1, 1, static_cast<int>(timeoutMs), &capture, &error)) {
+    std::cerr << "error " << node << ": " << error << "\n";
+    return 1;
+  }
+  std::cout << "format " << capture.format << "\n";
+  if (!dump.empty()) {
+    if (!vcamview::savePicture(capture.pictures.back(), dump)) {
+      std::cerr << "error cannot write " << dump << "\n";
+      return 1;
+    }
+    std::cout << "saved " << dump << "\n";
+  }
+  if (doDescribe) {
+    const component::VideoFrame& picture = capture.pictures.back();
+    if (component::looksLikeWaitingCard(picture.data.data(), picture.width, picture.height))
+      std::cout << "waiting card (no phone accepted)\n";
+    else
+      describePicture(picture);
+  }
+  return 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,6 +91,7 @@ int main(int argc, char** argv) {
   bool haveSize = false, doDescribe = false, watch = false;
   int32_t width = 0, height = 0;
   long waitChanges = 0, timeoutMs = 10000, seconds = 0;
+  std::string pipewireNode;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto next = [&](std::string* out) {
@@ -65,6 +104,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--size" && next(&value) && vcamview::parseSize(value, &width, &height)) {
       haveSize = true;
     } else if (arg == "--dump" && next(&dump)) {
+    } else if (arg == "--pipewire") {
+      pipewireNode = "lumora_camera";
+      if (i + 1 < argc && argv[i + 1][0] != '-') pipewireNode = argv[++i];
     } else if (arg == "--describe") {
       doDescribe = true;
     } else if (arg == "--watch") {
@@ -80,6 +122,9 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+#if !defined(_WIN32)
+  if (!pipewireNode.empty()) return viewPipeWire(pipewireNode, timeoutMs, dump, doDescribe);
+#endif
   vcamview::CameraView view(name);
   if (!view.ok()) {
     std::cerr << "error cannot open the shared memory " << name << "\n";

@@ -1,0 +1,196 @@
+// The Linux camera end to end: a phone on loopback sends the test card
+// (1280 x 720, 10 pictures a second, so each new picture is told apart) to
+// the real `server`, and a PipeWire consumer in this process takes the
+// camera's frames. Each sample is the time from handing a picture to the
+// socket to the first consumer frame that shows it. Counters: median_ms,
+// p99_ms, and server_cpu (the server's CPU time over the wall time while it
+// streams). The run with the camera off gives the server's share without
+// the sink; the difference is the sink's.
+//
+// Run it beside a private PipeWire:
+//   scripts/with-private-pipewire.sh build/linux/bench/bench_camera_latency
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WebcamWin/app_info.h"
+#include "WebcamWin/e2e/server_process.h"
+#include "base/file_util.h"
+#include "base/message_loop.h"
+#include "base/platform_thread.h"
+#include "base/reg_key.h"
+#include "base/socket.h"
+#include "components/component_message.h"
+#include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/video_sender.h"
+#include "tools/vcamview/pipewire_view.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr char kPhoneId[] = "bench-camera-phone";
+constexpr int kPhoneFramesPerSecond = 10;
+constexpr int kFrames = 100;
+
+// User plus system time of a process, in seconds.
+double cpuSeconds(uint32_t pid) {
+  std::string stat;
+  if (!base::readFile(base::utf8ToWide("/proc/" + std::to_string(pid) + "/stat"), &stat)) return 0;
+  const size_t end = stat.rfind(')');
+  if (end == std::string::npos) return 0;
+  unsigned long utime = 0, stime = 0;
+  // Fields 14 and 15 after the name.
+  std::sscanf(stat.c_str() + end + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+int waitForServer(PrivateUser& user, ServerProcess& server, bool camera) {
+  static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
+  for (int waited = 0; waited < 30000; waited += 50) {
+    std::smatch match;
+    const std::string log = user.logOf(server.pid());
+    if (std::regex_search(log, match, kListen) &&
+        (!camera || log.find("PipeWire node \"lumora_camera\"") != std::string::npos))
+      return std::stoi(match[1]);
+    base::PlatformThread::sleepMs(50);
+  }
+  return 0;
+}
+
+uint64_t fingerprint(const std::vector<uint8_t>& data) {
+  uint64_t hash = 1469598103934665603ULL;
+  for (size_t i = 0; i < data.size(); i += 7) hash = (hash ^ data[i]) * 1099511628211ULL;
+  return hash;
+}
+
+void BM_PhoneToPipeWireConsumer(benchmark::State& state) {
+  const bool camera = state.range(0) != 0;
+  const std::string size = std::to_string(state.range(1)) + "x" + std::to_string(state.range(2));
+  if (!std::getenv("PIPEWIRE_RUNTIME_DIR") && camera) {
+    state.SkipWithError("run through scripts/with-private-pipewire.sh");
+    return;
+  }
+  PrivateUser user;
+  if (!user.setUp()) {
+    state.SkipWithError("no private user");
+    return;
+  }
+  base::initializeSockets();
+  base::RegKey app, acl, phoneKey;
+  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
+  app.writeValue(u"CameraSize", base::utf8ToWide(size));
+  app.writeValue(u"LinuxCamera", camera ? u"pipewire" : u"off");
+  app.createSubkey(u"ACL", &acl);
+  acl.createSubkey(base::utf8ToWide(kPhoneId), &phoneKey);
+  phoneKey.writeValue(u"Name", u"Bench phone");
+  phoneKey.writeValueDW(u"Status", 1);
+
+  ServerProcess server;
+  if (!server.start(ServerProcess::defaultProgram(), {}, base::joinPath(user.folder(), u"server.out"))) {
+    state.SkipWithError("cannot start the server");
+    return;
+  }
+  const int port = waitForServer(user, server, camera);
+  base::MessageLoop loop;
+  phonesim::PhoneConnection phone;
+  std::vector<double> latenciesMs;
+  double cpuShare = 0;
+  if (port == 0 || !phone.connect("127.0.0.1", static_cast<uint16_t>(port), 5000, nullptr)) {
+    state.SkipWithError("no server to talk to");
+  } else {
+    for (int i = 0; i < 200 && !phone.isConnected(); ++i) loop.runFor(10);
+    phone.sendHandshake(phonesim::PhoneIdentity());
+    for (int i = 0; i < 200 && !phone.serverHandshake(); ++i) loop.runFor(10);
+    base::Pickle auth = component::makeComponentMessage(1);
+    component::writeTaggedBytes(&auth, 1, kPhoneId, sizeof(kPhoneId) - 1);
+    component::writeTaggedBytes(&auth, 2, "bench", 5);
+    phone.sendMessage(component::kAuthComponentId, component::messageBytes(auth));
+    phone.sendMessage(component::kVideoComponentId, phonesim::sourceInfoMessage(true));
+    phonesim::VideoOptions options;
+    options.source = "pattern";
+    options.width = 1280;
+    options.height = 720;
+    std::vector<phonesim::VideoPicture> pictures;
+    std::string error;
+    phonesim::loadVideoPictures(options, &pictures, &error);
+    std::vector<std::vector<uint8_t>> messages;
+    for (const auto& picture : pictures) messages.push_back(phonesim::videoFrameMessage(picture, 0, 0, true));
+    loop.runFor(200);  // the acceptance goes first
+
+    // The consumer: the times at which a new picture showed.
+    std::mutex mu;
+    std::vector<Clock::time_point> changes;
+    std::atomic<bool> stop{false};
+    std::thread consumer;
+    if (camera) {
+      consumer = std::thread([&] {
+        uint64_t last = 0;
+        std::string format, error;
+        vcamview::watchPipeWire("lumora_camera", 120000, [&](const component::VideoFrame& picture) {
+          const uint64_t now = fingerprint(picture.data);
+          if (now != last) {
+            last = now;
+            std::lock_guard<std::mutex> lock(mu);
+            changes.push_back(Clock::now());
+          }
+          return !stop.load();
+        }, &format, &error);
+      });
+      base::PlatformThread::sleepMs(500);
+    }
+    for (auto _ : state) {
+      std::vector<Clock::time_point> sent;
+      const double cpuBefore = cpuSeconds(server.pid());
+      const Clock::time_point start = Clock::now();
+      Clock::time_point slot = start;
+      for (int i = 0; i < kFrames && phone.isConnected(); ++i) {
+        while (Clock::now() < slot) loop.runFor(1);
+        slot += std::chrono::microseconds(1000000 / kPhoneFramesPerSecond);
+        sent.push_back(Clock::now());
+        phone.sendMessage(component::kVideoComponentId, messages[i % messages.size()]);
+      }
+      while (Clock::now() < slot) loop.runFor(1);
+      cpuShare = (cpuSeconds(server.pid()) - cpuBefore) /
+                 std::chrono::duration<double>(Clock::now() - start).count();
+      std::lock_guard<std::mutex> lock(mu);
+      for (const Clock::time_point& at : sent) {
+        auto it = std::lower_bound(changes.begin(), changes.end(), at);
+        if (it != changes.end() && *it - at < std::chrono::milliseconds(1000 / kPhoneFramesPerSecond))
+          latenciesMs.push_back(std::chrono::duration<double, std::milli>(*it - at).count());
+      }
+    }
+    stop = true;
+    if (consumer.joinable()) consumer.join();
+  }
+  if (!latenciesMs.empty()) {
+    std::sort(latenciesMs.begin(), latenciesMs.end());
+    state.counters["median_ms"] = latenciesMs[latenciesMs.size() / 2];
+    state.counters["p99_ms"] = latenciesMs[std::min(latenciesMs.size() - 1, latenciesMs.size() * 99 / 100)];
+    state.counters["frames"] = static_cast<double>(latenciesMs.size());
+  }
+  state.counters["server_cpu"] = cpuShare;
+  state.SetLabel(camera ? "camera " + size : "camera off");
+  phone.abort();
+  server.terminate();
+  int code = 0;
+  server.wait(10000, &code);
+}
+BENCHMARK(BM_PhoneToPipeWireConsumer)
+    ->Args({0, 640, 480})
+    ->Args({1, 640, 480})
+    ->Args({1, 1280, 720})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
