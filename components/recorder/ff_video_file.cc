@@ -39,6 +39,9 @@ bool FFVideoFile::start(const base::string16& path, int32_t width, int32_t heigh
   badFormatRun_ = false;
   unknownFormatFrames_ = 0;
   LOG(INFO) << "Initializing...";
+  // The recording covers the time from this request on: slots that fall
+  // due while the file is being prepared are written by the first pass.
+  startUs_ = clock_->nowUs();
   if (!writer_.open(path, width, height)) {
     writer_.finish();
     return false;
@@ -107,7 +110,7 @@ void FFVideoFile::threadMain() {
   phoneChunk_.assign(chunkSamples, 0);
   pcChunk_.assign(chunkSamples, 0);
   mixChunk_.assign(chunkSamples, 0);
-  const int64_t start = clock_->nowUs();
+  const int64_t start = startUs_;
   int64_t nextVideo = start;
   int64_t nextAudio = start;
   while (!stopFlag_) {

@@ -49,7 +49,7 @@ class FFVideoFile : public VideoComponent::Observer,
   // nothing when not recording.
   void stop();
   bool recording() const { return recording_.load(); }
-  // Microseconds since the capture thread started.
+  // Microseconds since the recording was asked for (start()).
   int64_t elapsedUs() const { return elapsedUs_.load(); }
   // The file could not be written any more: the capture thread has ended;
   // the owner should stop() the recording.
@@ -78,6 +78,7 @@ class FFVideoFile : public VideoComponent::Observer,
   std::atomic<bool> stopFlag_{false};
   std::atomic<bool> writeFailed_{false};
   std::atomic<int64_t> elapsedUs_{0};
+  int64_t startUs_ = 0;
 
   // The latest frame, written by the video observer, read by the capture
   // thread; `generation_` tells the thread whether it is new.
