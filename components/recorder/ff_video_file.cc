@@ -55,12 +55,15 @@ bool FFVideoFile::start(const base::string16& path, int32_t width, int32_t heigh
   elapsedUs_ = 0;
   videoFrames_ = 0;
   audioSamples_ = 0;
+  // Frames and audio are taken from here on, also those that arrive
+  // while the thread is starting.
+  recording_ = true;
   if (!base::PlatformThread::create(this, &thread_)) {
     LOG(ERROR) << "Could not start the capture thread";
+    recording_ = false;
     writer_.finish();
     return false;
   }
-  recording_ = true;
   return true;
 }
 

@@ -25,6 +25,11 @@ class ScriptedClock : public AudioClock {
     return nowUs_;
   }
   void sleepMs(unsigned ms) override;
+  // From an event: time jumps on, as when the capture thread was held up.
+  void advance(int64_t us) {
+    std::lock_guard<std::mutex> lock(lock_);
+    nowUs_ += us;
+  }
   // Waits until the clock reached its end.
   void waitForEnd();
 
