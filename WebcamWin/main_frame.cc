@@ -60,8 +60,10 @@ CMainFrame::~CMainFrame() {
   transport_.reset();
 }
 
-bool CMainFrame::createWindow(const base::string16& title) {
-  window_ = FrameWindow::make(this);
+bool CMainFrame::createWindow(const base::string16& title) { return createWindow(FrameWindow::make(this), title); }
+
+bool CMainFrame::createWindow(std::unique_ptr<FrameWindow> window, const base::string16& title) {
+  window_ = std::move(window);
   if (!window_ || !window_->create(title)) {
     window_.reset();
     return false;
@@ -332,8 +334,14 @@ void CMainFrame::startRecording() {
   if (!base::isDirectory(folder) && !base::createDirectories(folder)) {
     LOG(ERROR) << "Could not create the movies folder " << base::wideToUtf8(folder);
   }
-  const base::string16 name = component::mediaFileName(u"Video", u"", u"avi", component::currentLocalTime());
-  if (!recorder_->start(base::joinPath(folder, name), lastFrameWidth_, lastFrameHeight_)) {
+  // Names go by the second: a second recording within the same second
+  // gets a number instead of overwriting the first.
+  const component::LocalTime now = component::currentLocalTime();
+  base::string16 path = base::joinPath(folder, component::mediaFileName(u"Video", u"", u"avi", now));
+  for (int n = 2; base::pathExists(path) && n < 1000; ++n) {
+    path = base::joinPath(folder, component::mediaFileName(u"Video", base::utf8ToWide(std::to_string(n)), u"avi", now));
+  }
+  if (!recorder_->start(path, lastFrameWidth_, lastFrameHeight_)) {
     // The window already shows a recording; it must not show one that
     // does not exist.
     if (window_) window_->showRecording(false);

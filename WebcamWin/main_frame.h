@@ -55,6 +55,8 @@ class CMainFrame : private base::MessageWindow::Handler,
   // Makes the native window and creates it with `title`. False when the
   // window could not be created.
   bool createWindow(const base::string16& title);
+  // The same with a front end made by the caller (tests).
+  bool createWindow(std::unique_ptr<FrameWindow> window, const base::string16& title);
   FrameWindow* window() const { return window_.get(); }
 
   // The window's messages, as the native window receives them.
