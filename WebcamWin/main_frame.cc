@@ -36,6 +36,14 @@ CMainFrame::~CMainFrame() {
   // transport they are registered with. The sound device link's threads
   // call the audio component: the link goes first.
   audioDriver_.reset();
+  // A recording still running is finished before its sources go.
+  recordingTimer_.reset();
+  if (recorder_) {
+    recorder_->stop();
+    if (audio_) audio_->RemoveObserver(recorder_.get());
+    if (video_) video_->RemoveObserver(recorder_.get());
+  }
+  recorder_.reset();
   audio_.reset();
   if (video_) {
     video_->RemoveObserver(this);
@@ -56,8 +64,10 @@ CMainFrame::~CMainFrame() {
   transport_.reset();
 }
 
-bool CMainFrame::createWindow(const base::string16& title) {
-  window_ = FrameWindow::make(this);
+bool CMainFrame::createWindow(const base::string16& title) { return createWindow(FrameWindow::make(this), title); }
+
+bool CMainFrame::createWindow(std::unique_ptr<FrameWindow> window, const base::string16& title) {
+  window_ = std::move(window);
   if (!window_ || !window_->create(title)) {
     window_.reset();
     return false;
@@ -92,6 +102,9 @@ bool CMainFrame::onCreate() {
   video_->AddObserver(videoDriver_.get());
   platformCamera_ = makePlatformCamera();
   if (platformCamera_) video_->AddObserver(platformCamera_.get());
+  recorder_ = std::make_unique<component::FFVideoFile>();
+  video_->AddObserver(recorder_.get());
+  audio_->AddObserver(recorder_.get());
   shutterSound_ = std::make_unique<component::ShutterSound>();
   audioDriver_ = std::make_unique<component::WDMAudioDriver>();
   audioDriver_->setDelegate(audio_.get());
@@ -327,16 +340,70 @@ void CMainFrame::checkForUpdatesNow() {
 bool CMainFrame::openSupport() { return services_ && services_->openSupport(); }
 
 void CMainFrame::startRecording() {
-  // The recorder is not part of this build yet: nothing starts, so the phone
-  // is not told that a recording started.
-  LOG(INFO) << "Start recording: no recorder in this build";
+  if (window_) window_->showRecording(true);
+  if (!recorder_ || recorder_->recording()) return;
+  const base::string16 folder = CSettings::Instance().moviesFolder();
+  // A folder that is not there yet (the first recording, or one the user
+  // removed) is made, parents included.
+  if (!base::isDirectory(folder) && !base::createDirectories(folder)) {
+    LOG(ERROR) << "Could not create the movies folder " << base::wideToUtf8(folder);
+  }
+  // Names go by the second: a second recording within the same second
+  // gets a number instead of overwriting the first.
+  const component::LocalTime now = component::currentLocalTime();
+  base::string16 path = base::joinPath(folder, component::mediaFileName(u"Video", u"", u"avi", now));
+  for (int n = 2; base::pathExists(path) && n < 1000; ++n) {
+    path = base::joinPath(folder, component::mediaFileName(u"Video", base::utf8ToWide(std::to_string(n)), u"avi", now));
+  }
+  if (!recorder_->start(path, lastFrameWidth_, lastFrameHeight_)) {
+    // The window already shows a recording; it must not show one that
+    // does not exist.
+    if (window_) window_->showRecording(false);
+    return;
+  }
+  if (!recordingTimer_) {
+    recordingTimer_ = std::make_unique<base::MessageWindow>(u"com.quillonlabs.recording_time",
+                                                            static_cast<base::MessageWindow::Handler*>(this));
+  }
+  recordingTimer_->setTimer(kRecordingTimer, kRecordingTimePeriodMs);
+  if (action_) action_->SendAction(component::ActionComponent::kActionStartRecording);
 }
 
 void CMainFrame::stopRecording() {
-  // Nothing records, so there is nothing to stop and nothing to tell.
+  if (window_) window_->showRecording(false);
+  if (recordingTimer_) recordingTimer_->killTimer(kRecordingTimer);
+  if (!recorder_ || !recorder_->recording()) return;
+  recorder_->stop();
+  if (action_) action_->SendAction(component::ActionComponent::kActionStopRecording);
 }
 
-bool CMainFrame::recording() const { return false; }
+bool CMainFrame::recording() const { return recorder_ && recorder_->recording(); }
+
+uint32_t CMainFrame::recordingTime() {
+  constexpr int64_t kuint32max = 0xFFFFFFFFll;
+  const int64_t recordingTime = recorder_ ? recorder_->elapsedUs() / 1000 : 0;
+  CHECK(recordingTime <= kuint32max);
+  // Only the low 32 bits travel.
+  const uint32_t time = static_cast<uint32_t>(recordingTime);
+  if (action_) action_->SendRecordingTime(time);
+  if (window_) window_->showRecordingTime(time);
+  return time;
+}
+
+void CMainFrame::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  if (msg != base::kMsgTimer || wparam != kRecordingTimer) return;
+  if (!recording()) {
+    recordingTimer_->killTimer(kRecordingTimer);
+    return;
+  }
+  // The file could not be written any more (a full disk): the recording
+  // ends here as if the user had stopped it.
+  if (recorder_->writeFailed()) {
+    stopRecording();
+    return;
+  }
+  recordingTime();
+}
 
 void CMainFrame::makeSnapshot() {
   const base::string16 name = component::mediaFileName(u"Image", u"", u"jpg", component::currentLocalTime());

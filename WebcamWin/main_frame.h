@@ -24,6 +24,7 @@
 #include "components/audio/audio_component.h"
 #include "components/audio/wdm_audio_driver.h"
 #include "components/auth_component.h"
+#include "components/recorder/ff_video_file.h"
 #include "components/session_gate.h"
 #include "components/video/camera_sink.h"
 #include "components/video/shutter_sound.h"
@@ -32,7 +33,8 @@
 #include "components/video/video_driver.h"
 #include "transport/transport.h"
 
-class CMainFrame : public transport::Transport::Observer,
+class CMainFrame : private base::MessageWindow::Handler,
+                   public transport::Transport::Observer,
                    public component::AuthComponent::Observer,
                    public component::ActionComponent::Observer,
                    public BonjourService::Delegate,
@@ -54,6 +56,8 @@ class CMainFrame : public transport::Transport::Observer,
   // Makes the native window and creates it with `title`. False when the
   // window could not be created.
   bool createWindow(const base::string16& title);
+  // The same with a front end made by the caller (tests).
+  bool createWindow(std::unique_ptr<FrameWindow> window, const base::string16& title);
   FrameWindow* window() const { return window_.get(); }
 
   // The window's messages, as the native window receives them.
@@ -93,6 +97,12 @@ class CMainFrame : public transport::Transport::Observer,
   // parents and opened by the shell. False when either step failed.
   bool openSnapshotFolder();
   bool openVideoFolder();
+  // While recording, every kRecordingTimePeriodMs: the recorder's elapsed
+  // time goes to the phone and to the window. Returns the milliseconds.
+  uint32_t recordingTime();
+  static constexpr uintptr_t kRecordingTimer = 3;
+  static constexpr uint32_t kRecordingTimePeriodMs = 100;
+  component::FFVideoFile* recorder() const { return recorder_.get(); }
 
   // The About box's "Check for updates" (message 0xBC3) and "Support".
   void checkForUpdatesNow();
@@ -179,6 +189,11 @@ class CMainFrame : public transport::Transport::Observer,
   // while an accepted phone is connected.
   std::unique_ptr<component::WDMAudioDriver> audioDriver_;
   void stopAudioLink();
+  // The recorder, observer of video_ and audio_, and the hidden window whose
+  // timer asks it for the recording time.
+  std::unique_ptr<component::FFVideoFile> recorder_;
+  std::unique_ptr<base::MessageWindow> recordingTimer_;
+  void onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
 
   // The phone the open prompt asks about.
   bool promptOpen_ = false;

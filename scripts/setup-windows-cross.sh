@@ -13,7 +13,8 @@
 #      does not run Wine, hence backports.
 #   3. A 32-bit Wine prefix in $CACHE/wineprefix (used by scripts/wine-run.sh).
 #   4. FFmpeg (minimal: avi muxer, mpeg4/mp2/ac3 encoders, swscale, swresample,
-#      file protocol) and speexdsp, cross-built from Debian's source packages
+#      file protocol; the avi demuxer and the matching decoders so the
+#      recorder's tests read their files back) and speexdsp, cross-built from Debian's source packages
 #      and installed into $CACHE/win-deps-<hash of this script>, with the
 #      stable link $CACHE/win-deps pointing at it (cmake/QlDeps.cmake reads
 #      it). Nothing prebuilt comes from anywhere else. Editing this script
@@ -217,7 +218,9 @@ ls -d speexdsp-*/ ffmpeg-*/ >/dev/null  # both unpacked, or stop here
     --disable-avdevice --disable-avfilter --disable-postproc \
     --enable-swscale --enable-swresample --enable-w32threads \
     --enable-encoder=mpeg4,mp2,mp2fixed,ac3,ac3_fixed \
-    --enable-muxer=avi --enable-protocol=file >configure.log 2>&1
+    --enable-muxer=avi --enable-protocol=file \
+    --enable-demuxer=avi --enable-decoder=mpeg4,ac3,mp2 \
+    --enable-parser=mpeg4video,ac3,mpegaudio >configure.log 2>&1
   make -j"$JOBS" >make.log 2>&1
   make install >install.log 2>&1
 )

@@ -68,6 +68,8 @@ class Session : public PhoneConnection::Observer,
   static constexpr uintptr_t kAnswerTimer = 1;
   static constexpr uintptr_t kLingerTimer = 2;
   static constexpr uintptr_t kAuthTimer = 3;
+  // One timer per --action-at, from this id on.
+  static constexpr uintptr_t kTimedActionTimer = 100;
   enum class Auth { kNotAsked, kWaiting, kAccepted, kRejected, kNone };
   static constexpr uint32_t kAudioComponentType = 56001;
 
@@ -166,6 +168,9 @@ class Session : public PhoneConnection::Observer,
   // After the handshake, or after the answer to the authorization data.
   void proceed() {
     for (int32_t action : options_.actions) sendAction(action);
+    for (size_t i = 0; i < options_.timedActions.size(); ++i) {
+      window_.setTimer(kTimedActionTimer + i, static_cast<uint32_t>(std::max(options_.timedActions[i].first, 1)));
+    }
     if (video_) video_->start();
     if (options_.stay) startReadingCommands();
     else if (!video_) window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(lingerMs(), 0)));
@@ -240,6 +245,10 @@ class Session : public PhoneConnection::Observer,
   void onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t) override {
     if (msg != base::kMsgTimer) return;
     window_.killTimer(wparam);
+    if (wparam >= kTimedActionTimer && wparam - kTimedActionTimer < options_.timedActions.size()) {
+      if (!finished_) sendAction(options_.timedActions[wparam - kTimedActionTimer].second);
+      return;
+    }
     if (wparam == kAnswerTimer) {
       out_ << "error no answer from the PC within " << options_.timeoutMs << " ms" << std::endl;
       phone_.abort();
@@ -354,6 +363,10 @@ const char* usageText() {
          "  --action N           send action N (1 record, 2 stop, 3 snapshot) once\n"
          "                       accepted (repeatable)\n"
          "  --early-action N     send action N right after the handshake (repeatable)\n"
+         "  --action-at S:N      send action N S seconds (decimals allowed) after being\n"
+         "                       accepted, e.g. --action-at 1:1 --action-at 9:2 records\n"
+         "                       8 s while video and audio stream (repeatable); the PC's\n"
+         "                       answers print as \"action N\" and \"recording-time ms=N\"\n"
          "  --discover           find the PC by DNS-SD (_lumora_webcam._tcp) instead\n"
          "                       of --host/--port\n"
          "  --auth UID[:NAME]    the same as --uid UID --name NAME\n"
@@ -509,6 +522,22 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
     } else if (name == "--action" || name == "--early-action") {
       if (!number(0x7FFFFFFF, &n)) return false;
       (name == "--action" ? o.actions : o.earlyActions).push_back(static_cast<int32_t>(n));
+    } else if (name == "--action-at") {
+      if (!value(&text)) return false;
+      const size_t colon = text.find(':');
+      const std::string when = text.substr(0, colon);
+      const size_t dot = when.find('.');
+      std::string fraction = dot == std::string::npos ? "" : when.substr(dot + 1);
+      uint64_t seconds = 0, part = 0, action = 0;
+      if (fraction.size() > 3) fraction.resize(3);
+      while (!fraction.empty() && fraction.size() < 3) fraction += '0';
+      if (colon == std::string::npos || !parseNumber(when.substr(0, dot), 86400, &seconds) ||
+          (!fraction.empty() && !parseNumber(fraction, 999, &part)) ||
+          !parseNumber(text.substr(colon + 1), 0x7FFFFFFF, &action)) {
+        *error = "--action-at wants SECONDS:ACTION, e.g. 1.5:1";
+        return false;
+      }
+      o.timedActions.emplace_back(static_cast<int32_t>(seconds * 1000 + part), static_cast<int32_t>(action));
     } else if (name == "--discover") {
       o.discover = true;
     } else if (name == "--auth") {

@@ -62,6 +62,9 @@ struct SimulatorOptions {
   std::vector<int32_t> actions;
   // Actions sent right after the handshake, before any authorization.
   std::vector<int32_t> earlyActions;
+  // Actions sent this many milliseconds after the phone was accepted (or,
+  // without authorization data, after the handshake): {ms, action}.
+  std::vector<std::pair<int32_t, int32_t>> timedActions;
   // Find the PC by DNS-SD instead of --host/--port.
   bool discover = false;
   // The camera: streams frames once the PC answered (source empty: none).
