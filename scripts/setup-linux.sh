@@ -13,6 +13,7 @@ PACKAGES=(
   avahi-daemon avahi-utils dbus
   pulseaudio-utils
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
+  python3-pil
 )
 
 missing=()
