@@ -1,6 +1,7 @@
 #include "WebcamWin/main_frame.h"
 
 #include "WebcamWin/app_info.h"
+#include "WebcamWin/program_resource.h"
 #include "WebcamWin/resource_library.h"
 #include "WebcamWin/settings.h"
 #include "base/file_util.h"
@@ -27,6 +28,7 @@ CMainFrame::~CMainFrame() {
   // A window still there is destroyed the usual way first.
   if (window_) window_->destroy();
   services_.reset();
+  if (window_ && video_) window_->unwatchVideo(video_.get());
   window_.reset();
   bonjour_.reset();
   if (transport_) transport_->removeObserver(this);
@@ -36,6 +38,7 @@ CMainFrame::~CMainFrame() {
   audioDriver_.reset();
   audio_.reset();
   if (video_) {
+    if (window_) window_->unwatchVideo(video_.get());
     video_->RemoveObserver(this);
     if (snapshot_) video_->RemoveObserver(snapshot_.get());
     if (videoDriver_) video_->RemoveObserver(videoDriver_.get());
@@ -63,6 +66,7 @@ bool CMainFrame::createWindow(const base::string16& title) {
 
 bool CMainFrame::onCreate() {
   LOG(INFO) << "Initializing main window...";
+  announceStart();
 
   LOG(INFO) << "Initializing transport...";
   transport_ = std::make_unique<transport::Transport>();
@@ -75,6 +79,7 @@ bool CMainFrame::onCreate() {
   gate_ = std::make_unique<component::SessionGate>(transport_.get());
   video_ = std::make_unique<component::VideoComponent>(transport_.get(), component::kVideoComponentId, gate_.get());
   video_->AddObserver(this);
+  if (window_) window_->watchVideo(video_.get());
   video_->SetMirrorImage(CSettings::Instance().mirrorImage());
   audio_ = std::make_unique<component::AudioComponent>(transport_.get(), component::kAudioComponentId, gate_.get());
   auth_ = std::make_unique<component::AuthComponent>(transport_.get(), component::kAuthComponentId);
@@ -86,7 +91,7 @@ bool CMainFrame::onCreate() {
   video_->AddObserver(snapshot_.get());
   videoDriver_ = std::make_unique<component::VideoDriver>();
   video_->AddObserver(videoDriver_.get());
-  shutterSound_ = std::make_unique<component::ShutterSound>();
+  shutterSound_ = std::make_unique<component::ShutterSound>(loadProgramResource(u"sound_camera_capture.wav"));
   audioDriver_ = std::make_unique<component::WDMAudioDriver>();
   audioDriver_->setDelegate(audio_.get());
   // Linux: the sink and source PC programs use appear now, not only when a
@@ -196,6 +201,7 @@ void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
     window_->showStatus(listeningStatus());
     window_->showPhoneDisconnected(base::utf8ToWide(lastDeviceName_));
   }
+  announceDisconnected();
   stopRecording();
   stopAudioLink();
   if (services_) services_->onConnectionLost();
@@ -271,6 +277,7 @@ void CMainFrame::afterAccepted() {
                         g_deviceSoftware + u")");
     window_->showPhoneConnected(base::utf8ToWide(lastDeviceName_));
   }
+  announceConnected();
 }
 
 void CMainFrame::OnAccepted(component::AuthComponent* component) {

@@ -324,11 +324,11 @@ def tray_icon(out, name, connected):
 def aux_caption(out):
     # Wide enough for the widest dialog; narrower dialogs draw its left part
     # and its right end.
-    w, h = 600, 28
+    w, h = 600, 24
     img, d = canvas(w, h)
     vertical_gradient(img, SLATE, SLATE_DARK)
     d = ImageDraw.Draw(img)
-    logo(d, 14, 14, 7, BLUE + (255,), SLATE_DARK + (255,))
+    logo(d, 13, 12, 6.5, BLUE + (255,), SLATE_DARK + (255,))
     d.line([(0, s(h) - SCALE), (s(w), s(h) - SCALE)], fill=BLUE + (255,), width=SCALE)
     save(finish(img, w, h), out, "auxiliary_caption.png")
 
