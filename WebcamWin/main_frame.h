@@ -173,6 +173,8 @@ class CMainFrame : public transport::Transport::Observer,
   // Creates `folder` with any missing parents and opens it in the desktop.
   static bool openFolder(const base::string16& folder);
   bool balloonOfHidingShown() const { return hiddenBalloonShown_; }
+  // Tests: a stand-in for the native window.
+  void setWindowForTesting(std::unique_ptr<FrameWindow> window) { window_ = std::move(window); }
 
  private:
   // What follows an acceptance, from the list or from the user: the

@@ -167,6 +167,9 @@ void CAuxiliaryDialog::initFrame() {
       ::SetWindowPos(control, nullptr, place.x, place.y, place.width, place.height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
+  // Shown now: a modal dialog would otherwise wait for an empty queue,
+  // which a phone's stream of socket messages may not leave.
+  ::ShowWindow(hwnd_, SW_SHOW);
   // The caption's close button.
   HWND close = ::CreateWindowExW(0, skin::CButtonControl::kClassName, L"", WS_CHILD | WS_VISIBLE, width_ - 20,
                                  (kCaptionHeight - 14) / 2, 14, 14, hwnd_,

@@ -204,7 +204,11 @@ void CButtonControl::setTooltip(const base::string16& text) {
 void CButtonControl::setLatched(bool latched) {
   if (latched_ == latched) return;
   latched_ = latched;
+  // Also a window property: other programs (test drivers) read it.
+  if (latched) ::SetPropW(hwnd_, L"QLLatched", reinterpret_cast<HANDLE>(1));
+  else ::RemovePropW(hwnd_, L"QLLatched");
   ::InvalidateRect(hwnd_, nullptr, FALSE);
+  ::UpdateWindow(hwnd_);
 }
 
 LRESULT CALLBACK CButtonControl::windowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -217,6 +221,7 @@ LRESULT CALLBACK CButtonControl::windowProc(HWND hwnd, UINT msg, WPARAM wparam, 
   if (!self) return ::DefWindowProcW(hwnd, msg, wparam, lparam);
   if (msg == WM_NCDESTROY) {
     if (self->tooltip_) ::DestroyWindow(self->tooltip_);
+    ::RemovePropW(hwnd, L"QLLatched");
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     delete self;
     return ::DefWindowProcW(hwnd, msg, wparam, lparam);

@@ -145,13 +145,13 @@ void CVideoPreviewView::setRecording(bool shown) {
   recording_ = shown;
   if (!shown) elapsedMs_ = 0;
   updateText();
-  ::InvalidateRect(hwnd_, nullptr, FALSE);
+  repaint();
 }
 
 void CVideoPreviewView::setRecordingTime(uint32_t elapsedMs) {
   elapsedMs_ = elapsedMs;
   updateText();
-  ::InvalidateRect(hwnd_, nullptr, FALSE);
+  repaint();
 }
 
 void CVideoPreviewView::setFrame(int width, int height, std::vector<uint8_t> pixels) {
@@ -160,7 +160,14 @@ void CVideoPreviewView::setFrame(int width, int height, std::vector<uint8_t> pix
   height_ = height;
   pixels_ = std::move(pixels);
   if (resized) updateText();
+  repaint();
+}
+
+void CVideoPreviewView::repaint() {
+  // At once: WM_PAINT waits until the queue is empty, which a phone's
+  // steady stream of socket messages may not let happen.
   ::InvalidateRect(hwnd_, nullptr, FALSE);
+  ::UpdateWindow(hwnd_);
 }
 
 void CVideoPreviewView::clearFrame() {

@@ -46,6 +46,7 @@ class CVideoPreviewView {
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   void paint(HDC dc, const RECT& area);
   void updateText();
+  void repaint();
 
   HWND hwnd_ = nullptr;
   skin::Image splash_{u"splash.png"};

@@ -142,10 +142,10 @@ std::string run(const std::string& line) {
       return "ok";
     }
     if (command == "state") {
-      const LRESULT state = ::SendMessageW(control, BM_GETSTATE, 0, 0);
+      const bool latched = ::GetPropW(control, L"QLLatched") != nullptr;
       const LRESULT check = ::SendMessageW(control, BM_GETCHECK, 0, 0);
       return "ok enabled=" + std::to_string(::IsWindowEnabled(control) ? 1 : 0) +
-             " latched=" + std::to_string((state & BST_PUSHED) ? 1 : 0) +
+             " latched=" + std::to_string(latched ? 1 : 0) +
              " checked=" + std::to_string(check == BST_CHECKED ? 1 : 0) +
              " visible=" + std::to_string(::IsWindowVisible(control) ? 1 : 0) + " text=" + textOf(control);
     }
@@ -232,6 +232,41 @@ std::string run(const std::string& line) {
     ::GetWindowThreadProcessId(main, &all.pid);
     ::EnumWindows(listOne, reinterpret_cast<LPARAM>(&all));
     return all.out;
+  }
+  if (command == "msgbox") {
+    // A message box of the server: answers it with the button `id` and
+    // tells its text.
+    int id = IDOK, ms = 10000;
+    in >> id >> ms;
+    HWND main = mainWindow();
+    if (!main) return "none";
+    All boxes = {0, ""};
+    ::GetWindowThreadProcessId(main, &boxes.pid);
+    for (int waited = 0; waited <= ms; waited += 100) {
+      HWND box = nullptr;
+      for (HWND w = ::FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w;
+           w = ::FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(w, &pid);
+        bool ours = false;
+        for (const char* name : {"auth", "acl", "settings", "about", "tip", "ask"}) {
+          ours = ours || ::GetDlgItem(w, markerOf(name)) != nullptr;
+        }
+        if (pid == boxes.pid && ::IsWindowVisible(w) && !ours && ::GetDlgItem(w, id)) box = w;
+      }
+      if (box) {
+        std::string text;
+        for (HWND c = ::GetWindow(box, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+          wchar_t klass[32] = {};
+          ::GetClassNameW(c, klass, 32);
+          if (std::wstring(klass) == L"Static") text += textOf(c);
+        }
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, id)));
+        return "ok " + text;
+      }
+      ::Sleep(100);
+    }
+    return "none";
   }
   if (command == "sleep") {
     int ms = 0;

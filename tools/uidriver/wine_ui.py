@@ -6,6 +6,7 @@ under xvfb-run) and the Windows build's bin folder."""
 import glob
 import os
 import subprocess
+import threading
 import time
 
 APP_KEY = r"HKCU\Software\Quillon Labs\Lumora ZuvIridar for iPhone"
@@ -95,8 +96,7 @@ class Session:
 
     def stop(self):
         for phone in self.phones:
-            if phone.poll() is None:
-                phone.kill()
+            phone.kill()
         if self.driver and self.driver.poll() is None:
             try:
                 self.cmd("close %d" % 0x12345678)
@@ -113,12 +113,11 @@ class Session:
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
 
     # --- phones ---------------------------------------------------------
-    def phone(self, *args):
-        command = [self.phonesim, "--port", str(self.port)] + list(args)
+    def phone(self, *args, port=None):
+        command = [self.phonesim, "--port", str(port or self.port)] + list(args)
         if self.phonesim.endswith(".exe"):
             command = ["wine"] + command
-        p = subprocess.Popen(command, env=self.env, cwd=self.bin, stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        p = Phone(command, self.env, self.bin)
         self.phones.append(p)
         return p
 
@@ -132,3 +131,31 @@ class Session:
         time.sleep(0.8)  # let it paint
         subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", path],
                        check=True)
+
+
+class Phone:
+    """A simulated phone; its output lines are gathered as they come."""
+
+    def __init__(self, command, env, cwd):
+        self.lines = []
+        self.proc = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.rstrip())
+
+    def wait_line(self, prefix, timeout=60):
+        end = time.time() + timeout
+        while time.time() < end:
+            for line in self.lines:
+                if line.startswith(prefix):
+                    return line
+            time.sleep(0.2)
+        return None
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
