@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/frame_window.h"
@@ -262,6 +263,12 @@ class MainWindowWin : public FrameWindow {
     HMENU popup = ::GetSubMenu(menu, 0);
     // Show or hide, whichever is not the window's state.
     ::DeleteMenu(popup, ::IsWindowVisible(hwnd) ? CMainFrame::kCmdShow : CMainFrame::kCmdHide, MF_BYCOMMAND);
+    std::string entries;
+    for (int i = 0; i < ::GetMenuItemCount(popup); ++i) {
+      const UINT id = ::GetMenuItemID(popup, i);
+      if (id != 0 && id != static_cast<UINT>(-1)) entries += " " + std::to_string(id);
+    }
+    LOG(INFO) << "Notification-area menu:" << entries;
     POINT at;
     ::GetCursorPos(&at);
     ::SetForegroundWindow(hwnd);

@@ -35,7 +35,7 @@ def main():
         shot("main", "main_window_waiting")
 
         phone = s.phone("--auth", "3f2a9c1e-77d0-4b1e-9a55-0c4e2d8f6b10:Anna's iPhone", "--video", "pattern",
-                        "--fps", "10", "--stay", "--answer-timeout", "120000", "--timeout", "60000")
+                        "--fps", "5", "--stay", "--answer-timeout", "120000", "--timeout", "60000")
         if s.cmd("wait auth 90000") != "ok":
             raise RuntimeError("no authorization prompt")
         shot("auth", "dialog_authorization")

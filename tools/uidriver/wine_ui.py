@@ -150,7 +150,7 @@ class Phone:
         end = time.time() + timeout
         while time.time() < end:
             for line in self.lines:
-                if line.startswith(prefix):
+                if line.startswith(prefix):  # a str or a tuple of them
                     return line
             time.sleep(0.2)
         return None
