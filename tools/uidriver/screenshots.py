@@ -12,6 +12,12 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from wine_ui import Session  # noqa: E402
 
 
+def wait_until(condition, seconds=60):
+    end = time.time() + seconds
+    while time.time() < end and not condition():
+        time.sleep(0.5)
+
+
 def main():
     bin_dir, out = sys.argv[1], sys.argv[2]
     phonesim = sys.argv[3] if len(sys.argv) > 3 else None
@@ -20,6 +26,7 @@ def main():
     shots = []
 
     def shot(window, name):
+        time.sleep(1.5)  # the controls paint after the dialog shows
         path = os.path.join(out, name + ".png")
         s.screenshot(window, path)
         shots.append(path)
@@ -35,21 +42,21 @@ def main():
         shot("main", "main_window_waiting")
 
         phone = s.phone("--auth", "3f2a9c1e-77d0-4b1e-9a55-0c4e2d8f6b10:Anna's iPhone", "--video", "pattern",
-                        "--fps", "5", "--stay", "--answer-timeout", "120000", "--timeout", "60000")
+                        "--fps", "5", "--frames", "15", "--stay", "--answer-timeout", "120000", "--timeout", "60000")
         if s.cmd("wait auth 90000") != "ok":
             raise RuntimeError("no authorization prompt")
         shot("auth", "dialog_authorization")
         s.cmd("click auth 1403")
         s.wait_log("Connection was accepted.", 30)
-        # The picture.
-        for _ in range(60):
-            if "x" in s.cmd("text main 1028"):
-                break
-            time.sleep(0.5)
-        time.sleep(1.5)
+        # The picture: the phone sends a few frames and stays, so the last
+        # one stays on screen and the window is idle for the pictures.
+        phone.wait_line("video sent", 180)
+        wait_until(lambda: "x" in s.cmd("text main 1028"))
+        time.sleep(2)
         shot("main", "main_window_picture")
         s.cmd("record 1 %d" % (1 * 3600000 + 2 * 60000 + 7 * 1000 + 400))
-        time.sleep(0.5)
+        wait_until(lambda: ":" in s.cmd("text main 1028"))
+        time.sleep(1)
         shot("main", "main_window_recording")
         s.cmd("record 0 0")
 
