@@ -381,7 +381,7 @@ void CDlgACLManage::onInit() {
   HWND list = item(kIdAclList);
   ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   const uint32_t titles[] = {kIdsColumnName, kIdsColumnUid, kIdsColumnStatus};
-  const int widths[] = {150, 220, 86};
+  const int widths[] = {128, 252, 76};
   for (int i = 0; i < 3; ++i) {
     base::string16 title = loadString(titles[i]);
     LVCOLUMNW column = {};

@@ -252,7 +252,10 @@ LRESULT CButtonControl::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_ERASEBKGND:
       return 1;
     case WM_ENABLE:
+      // Repainted at once, like the latch: the picture must follow the
+      // state even while the queue is busy.
       ::InvalidateRect(hwnd_, nullptr, FALSE);
+      ::UpdateWindow(hwnd_);
       return 0;
     case WM_MOUSEMOVE:
       if (!hover_) {
