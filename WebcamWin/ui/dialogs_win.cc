@@ -211,6 +211,8 @@ INT_PTR CAuxiliaryDialog::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_INITDIALOG:
       initFrame();
       onInit();
+      // Painted whole now rather than when the queue is next empty.
+      ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
       return TRUE;
     case WM_ERASEBKGND:
       paintFrame(reinterpret_cast<HDC>(wparam));

@@ -26,7 +26,7 @@ def main():
     shots = []
 
     def shot(window, name):
-        time.sleep(1.5)  # the controls paint after the dialog shows
+        time.sleep(2.5)  # the controls paint after the dialog shows
         path = os.path.join(out, name + ".png")
         s.screenshot(window, path)
         shots.append(path)
