@@ -450,7 +450,8 @@ void CWebcamView::OnVideoFrame(component::VideoComponent* component, const compo
     post = !framePending_;
     framePending_ = true;
   }
-  if (post) ::PostMessageW(hwnd_, kMsgFrameReady, 0, 0);
+  HWND view = hwnd_;
+  if (post && view) ::PostMessageW(view, kMsgFrameReady, 0, 0);
 }
 
 void CWebcamView::takeFrame() {
