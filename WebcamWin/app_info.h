@@ -27,6 +27,7 @@ constexpr uintptr_t kCloseWithoutQuestion = 0x12345678;
 // Show commands (the Windows SW_* numbers).
 constexpr int kShowHide = 0;
 constexpr int kShowNormal = 1;
+constexpr int kShowMinimize = 6;
 
 // String resources the shell uses.
 constexpr uint32_t kIdsMainTitle = 128;

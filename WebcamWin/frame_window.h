@@ -11,6 +11,10 @@
 #include "base/string_util.h"
 
 class CMainFrame;
+struct SettingsDialogState;
+namespace component {
+class VideoComponent;
+}
 
 // Message box types and answers (the Windows MB_* and ID* numbers).
 constexpr uint32_t kMbOk = 0x00;
@@ -85,6 +89,21 @@ class FrameWindow {
     *dontAskAgain = false;
     return kIdOk;
   }
+
+  // The notification-area icon: added with `tooltip`, then switched between
+  // the connected and the disconnected picture; a balloon over it.
+  virtual void addTrayIcon(const base::string16& tooltip) {}
+  virtual void setTrayIconConnected(bool connected) {}
+  virtual void showBalloon(const base::string16& title, const base::string16& text) {}
+  // The main view's preview watches the phone's pictures (it may be handed
+  // frames until unwatch() returns).
+  virtual void watchVideo(component::VideoComponent* video) {}
+  virtual void unwatchVideo(component::VideoComponent* video) {}
+  // The modal About box; nothing when one is open already.
+  virtual void showAbout() {}
+  // The modal settings dialog, filled from `state` and the settings; true
+  // when it was closed with OK (state->port then holds the port typed).
+  virtual bool showSettings(SettingsDialogState* state) { return false; }
 };
 
 #endif  // WEBCAMWIN_FRAME_WINDOW_H_

@@ -2,6 +2,7 @@
 
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/platform_camera.h"
+#include "WebcamWin/program_resource.h"
 #include "WebcamWin/resource_library.h"
 #include "WebcamWin/settings.h"
 #include "WebcamWin/shell.h"
@@ -29,6 +30,7 @@ CMainFrame::~CMainFrame() {
   // A window still there is destroyed the usual way first.
   if (window_) window_->destroy();
   services_.reset();
+  if (window_ && video_) window_->unwatchVideo(video_.get());
   window_.reset();
   bonjour_.reset();
   if (transport_) transport_->removeObserver(this);
@@ -46,6 +48,7 @@ CMainFrame::~CMainFrame() {
   recorder_.reset();
   audio_.reset();
   if (video_) {
+    if (window_) window_->unwatchVideo(video_.get());
     video_->RemoveObserver(this);
     if (snapshot_) video_->RemoveObserver(snapshot_.get());
     if (videoDriver_) video_->RemoveObserver(videoDriver_.get());
@@ -77,6 +80,7 @@ bool CMainFrame::createWindow(std::unique_ptr<FrameWindow> window, const base::s
 
 bool CMainFrame::onCreate() {
   LOG(INFO) << "Initializing main window...";
+  announceStart();
 
   LOG(INFO) << "Initializing transport...";
   transport_ = std::make_unique<transport::Transport>();
@@ -89,6 +93,7 @@ bool CMainFrame::onCreate() {
   gate_ = std::make_unique<component::SessionGate>(transport_.get());
   video_ = std::make_unique<component::VideoComponent>(transport_.get(), component::kVideoComponentId, gate_.get());
   video_->AddObserver(this);
+  if (window_) window_->watchVideo(video_.get());
   video_->SetMirrorImage(CSettings::Instance().mirrorImage());
   audio_ = std::make_unique<component::AudioComponent>(transport_.get(), component::kAudioComponentId, gate_.get());
   auth_ = std::make_unique<component::AuthComponent>(transport_.get(), component::kAuthComponentId);
@@ -105,7 +110,7 @@ bool CMainFrame::onCreate() {
   recorder_ = std::make_unique<component::FFVideoFile>();
   video_->AddObserver(recorder_.get());
   audio_->AddObserver(recorder_.get());
-  shutterSound_ = std::make_unique<component::ShutterSound>();
+  shutterSound_ = std::make_unique<component::ShutterSound>(loadProgramResource(u"sound_camera_capture.wav"));
   audioDriver_ = std::make_unique<component::WDMAudioDriver>();
   audioDriver_->setDelegate(audio_.get());
   // Linux: the sink and source PC programs use appear now, not only when a
@@ -217,6 +222,7 @@ void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
     window_->showStatus(listeningStatus());
     window_->showPhoneDisconnected(base::utf8ToWide(lastDeviceName_));
   }
+  announceDisconnected();
   stopRecording();
   stopAudioLink();
   if (services_) services_->onConnectionLost();
@@ -292,6 +298,7 @@ void CMainFrame::afterAccepted() {
                         g_deviceSoftware + u")");
     window_->showPhoneConnected(base::utf8ToWide(lastDeviceName_));
   }
+  announceConnected();
 }
 
 void CMainFrame::OnAccepted(component::AuthComponent* component) {
@@ -418,25 +425,6 @@ void CMainFrame::OnVideoFrame(component::VideoComponent* component, const compon
   lastFrameWidth_ = frame.pictureWidth();
   lastFrameHeight_ = frame.pictureHeight();
   ++frameCount_;
-}
-
-bool CMainFrame::openSnapshotFolder() {
-  LOG(INFO) << "UI event: Open Snapshot Folder";
-  return openFolder(CSettings::Instance().picturesFolder());
-}
-
-bool CMainFrame::openVideoFolder() {
-  LOG(INFO) << "UI event: Open Video Folder";
-  return openFolder(CSettings::Instance().moviesFolder());
-}
-
-bool CMainFrame::openFolder(const base::string16& folder) {
-  // A folder that exists already is fine; one the user removed comes back.
-  if (folder.empty() || !base::createDirectories(folder)) {
-    LOG(ERROR) << "Can't create the folder \"" << folder << "\"";
-    return false;
-  }
-  return shell::openWithShell(folder);
 }
 
 void CMainFrame::applyVideoSettings() {

@@ -92,11 +92,6 @@ class CMainFrame : private base::MessageWindow::Handler,
   void makeSnapshot();
   // Whether the recorder is recording.
   bool recording() const;
-  // The view's folder commands: the snapshots' folder (`PicturesFolder`) or
-  // the recordings' folder (`MoviesFolder`) is created with its missing
-  // parents and opened by the shell. False when either step failed.
-  bool openSnapshotFolder();
-  bool openVideoFolder();
   // While recording, every kRecordingTimePeriodMs: the recorder's elapsed
   // time goes to the phone and to the window. Returns the milliseconds.
   uint32_t recordingTime();
@@ -156,6 +151,49 @@ class CMainFrame : private base::MessageWindow::Handler,
   static base::string16 deviceModel();
   static base::string16 deviceSoftware();
 
+  // The user's commands from the main view's buttons. Each is logged as its
+  // "UI event: " line and then carried out.
+  enum class UiEvent {
+    kOpenAbout,
+    kMinimizeWindow,
+    kCloseWindow,
+    kOpenSettings,
+    kOpenEffects,
+    kMakeSnapshot,
+    kStartVideoRecording,
+    kStopVideoRecording,
+    kOpenSnapshotFolder,
+    kOpenVideoFolder,
+  };
+  void onUiEvent(UiEvent event);
+  static const char* uiEventLine(UiEvent event);
+  // The notification-area menu's commands (and the same numbers as window
+  // commands): show, hide, online help, About, quit.
+  static constexpr uint32_t kCmdShow = 20001;
+  static constexpr uint32_t kCmdOnlineHelp = 20004;
+  static constexpr uint32_t kCmdAbout = 20005;
+  static constexpr uint32_t kCmdExit = 20006;
+  static constexpr uint32_t kCmdHide = 20007;
+  // False for a number that is not one of them.
+  bool onMenuCommand(uint32_t id);
+  // The window was hidden (WM_SHOWWINDOW with FALSE): the first time in a
+  // run, a balloon says the program goes on running.
+  void onWindowHidden();
+  // Whether the first-run tip opens with the main view, and its answer
+  // (`showAgain`: the box "don't show again" was not ticked).
+  bool firstRunTipWanted() const;
+  void onFirstRunTipClosed(bool showAgain);
+  // The settings dialog closed with OK with `port` typed: a changed port is
+  // stored and, when it is a fixed port other than the one in use, the
+  // transport listens there instead; then the settings are saved and the
+  // mirror goes to the video component.
+  void applySettingsDialog(uint32_t port);
+  // Creates `folder` with any missing parents and opens it in the desktop.
+  static bool openFolder(const base::string16& folder);
+  bool balloonOfHidingShown() const { return hiddenBalloonShown_; }
+  // Tests: a stand-in for the native window.
+  void setWindowForTesting(std::unique_ptr<FrameWindow> window) { window_ = std::move(window); }
+
  private:
   // What follows an acceptance, from the list or from the user: the
   // connected icon, the balloon and the view.
@@ -183,7 +221,6 @@ class CMainFrame : private base::MessageWindow::Handler,
   int32_t lastFrameWidth_ = 0;
   int32_t lastFrameHeight_ = 0;
   uint64_t frameCount_ = 0;
-  bool openFolder(const base::string16& folder);
   std::unique_ptr<component::AudioComponent> audio_;
   // The sound device link; its delegate is the audio component. Running
   // while an accepted phone is connected.
@@ -202,6 +239,14 @@ class CMainFrame : private base::MessageWindow::Handler,
   std::string lastDeviceName_;
   bool streaming_ = false;
   std::unique_ptr<ShellServices> services_;
+
+  // The front end's side of the events above: the tray icon, the balloons
+  // (when the user wants them) and the settings sequence.
+  void announceStart();
+  void announceConnected();
+  void announceDisconnected();
+  void openSettings();
+  bool hiddenBalloonShown_ = false;
 };
 
 #endif  // WEBCAMWIN_MAIN_FRAME_H_

@@ -15,6 +15,7 @@ PACKAGES=(
   ffmpeg sox espeak-ng python3 xvfb imagemagick tmux
   pipewire pipewire-bin wireplumber libpipewire-0.3-dev libspa-0.2-dev
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
+  python3-pil
 )
 
 missing=()

@@ -203,9 +203,8 @@ void ConsoleWindow::onKey(char key) {
       break;
     case 's':
     case 'S':
-      LOG(INFO) << "UI event: Make snapshot";
       print("Snapshot into " + base::wideToUtf8(CSettings::Instance().picturesFolder()));
-      frame_->makeSnapshot();
+      frame_->onUiEvent(CMainFrame::UiEvent::kMakeSnapshot);
       break;
     case 'r':
     case 'R':
@@ -213,11 +212,11 @@ void ConsoleWindow::onKey(char key) {
       break;
     case 'p':
     case 'P':
-      frame_->openSnapshotFolder();
+      frame_->onUiEvent(CMainFrame::UiEvent::kOpenSnapshotFolder);
       break;
     case 'v':
     case 'V':
-      frame_->openVideoFolder();
+      frame_->onUiEvent(CMainFrame::UiEvent::kOpenVideoFolder);
       break;
     case 'l':
     case 'L':
@@ -232,13 +231,8 @@ void ConsoleWindow::onKey(char key) {
 }
 
 void ConsoleWindow::toggleRecording() {
-  if (frame_->recording()) {
-    LOG(INFO) << "UI event: Stop video recording";
-    frame_->stopRecording();
-  } else {
-    LOG(INFO) << "UI event: Start video recording";
-    frame_->startRecording();
-  }
+  frame_->onUiEvent(frame_->recording() ? CMainFrame::UiEvent::kStopVideoRecording
+                                        : CMainFrame::UiEvent::kStartVideoRecording);
 }
 
 void ConsoleWindow::listAccessList() {

@@ -1,41 +1,58 @@
 // The Win32 frame window of `server` (class "com.quillonlabs.zuviridar_iphone"):
-// it hands WM_CREATE, WM_CLOSE and WM_DESTROY to CMainFrame and, until the
-// skinned main view exists, paints the connection state as text.
+// a borderless popup of 446 by 456 pixels holding the skinned main view at
+// (3, 3), the notification-area icon with its menu, and the dialogs. It hands
+// the window's messages to CMainFrame and shows what the controller tells it.
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/frame_window.h"
 #include "WebcamWin/main_frame.h"
+#include "WebcamWin/resource_library.h"
 #include "WebcamWin/shell.h"
-#include "WebcamWin/ui/auth_prompt_win.h"
+#include "WebcamWin/ui/dialogs_win.h"
+#include "WebcamWin/ui/skin_win.h"
+#include "WebcamWin/ui/tray_icon_win.h"
+#include "WebcamWin/ui/webcam_view_win.h"
 #include "base/logging.h"
 
 namespace {
 
-constexpr UINT kMsgShowRequest = WM_APP + 1;
-// The main view is 440 by 450 pixels inside a margin of 3 pixels.
-constexpr int kClientWidth = 446;
-constexpr int kClientHeight = 456;
+using skin::w;
 
-const wchar_t* w(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
-const wchar_t* w(const base::string16& s) { return w(s.c_str()); }
+constexpr UINT kMsgShowRequest = WM_APP + 1;
+// The prompt's answer, handled after the prompt's own message returned.
+constexpr UINT kMsgPromptAnswer = WM_APP + 3;
+// Test drivers only (with LUMORA_UI_TEST_HOOKS set): wparam 1 shows the
+// recording state with lparam milliseconds, 0 hides it.
+constexpr UINT kMsgTestRecording = WM_APP + 60;
+constexpr int kMargin = 3;
+constexpr int kClientWidth = CWebcamView::kWidth + 2 * kMargin;
+constexpr int kClientHeight = CWebcamView::kHeight + 2 * kMargin;
+constexpr DWORD kFrameStyle = WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_SYSMENU;
+constexpr DWORD kFrameExStyle = WS_EX_APPWINDOW;
+constexpr int kTrayMenuId = 20000;
 
 class MainWindowWin : public FrameWindow {
  public:
   explicit MainWindowWin(CMainFrame* frame)
-      : frame_(frame), prompt_([this](int controlId) { onPromptAnswer(controlId); }) {}
-  ~MainWindowWin() override { destroy(); }
+      : frame_(frame),
+        view_([frame](CMainFrame::UiEvent event) { frame->onUiEvent(event); }, [this] { showFirstRunTip(); }),
+        testHooks_(std::getenv("LUMORA_UI_TEST_HOOKS") != nullptr) {}
+  ~MainWindowWin() override {
+    destroy();
+    if (connectedIcon_) ::DestroyIcon(connectedIcon_);
+    if (disconnectedIcon_) ::DestroyIcon(disconnectedIcon_);
+  }
 
   bool create(const base::string16& title) override {
     if (!registerClass()) return false;
-    RECT rect = {0, 0, kClientWidth, kClientHeight};
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    ::AdjustWindowRectEx(&rect, style, FALSE, 0);
-    HWND hwnd = ::CreateWindowExW(0, w(kInstanceName), w(title), style, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, rect.right - rect.left, rect.bottom - rect.top,
-                                  nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+    HWND hwnd = ::CreateWindowExW(kFrameExStyle, w(kInstanceName), w(title), kFrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  kClientWidth, kClientHeight, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
     if (!hwnd) LOG(ERROR) << "CreateWindowExW failed: " << ::GetLastError();
     return hwnd != nullptr;
   }
@@ -48,8 +65,7 @@ class MainWindowWin : public FrameWindow {
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     const int width = window.right - window.left, height = window.bottom - window.top;
     ::SetWindowPos(hwnd, nullptr, area.left + (area.right - area.left - width) / 2,
-                   area.top + (area.bottom - area.top - height) / 2, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                   area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 
   void show(int showCommand) override {
@@ -85,16 +101,59 @@ class MainWindowWin : public FrameWindow {
   }
 
   void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) override {
-    prompt_.show(hwnd_.load(), name, uid);
+    prompt_.reset();
+    HWND main = hwnd_.load();
+    prompt_ = std::make_unique<CDlgAuthorization>(name, uid, [main](int button) {
+      ::PostMessageW(main, kMsgPromptAnswer, static_cast<WPARAM>(button), 0);
+    });
+    if (!prompt_->create(main)) prompt_.reset();
     LOG(INFO) << "Waiting for the user's answer about the phone. Answer in the prompt, or with "
                  "'server -allow', 'server -allow-once' or 'server -deny'";
   }
 
-  void closeAuthorizationPrompt() override { prompt_.close(); }
+  void closeAuthorizationPrompt() override { prompt_.reset(); }
 
-  void showStatus(const base::string16& text) override {
-    status_ = text;
-    if (HWND hwnd = hwnd_.load()) ::InvalidateRect(hwnd, nullptr, TRUE);
+  void showStatus(const base::string16& text) override { status_ = text; }
+
+  void showPhoneConnected(const base::string16& name) override { view_.setConnected(true); }
+  void showPhoneDisconnected(const base::string16& name) override { view_.setConnected(false); }
+  void showRecording(bool recording) override { view_.setRecording(recording); }
+  void showRecordingTime(uint32_t elapsedMs) override { view_.setRecordingTime(elapsedMs); }
+
+  int askBeforeQuitting(const base::string16& text, bool* dontAskAgain) override {
+    CDontAskAgainDlg question(text);
+    HWND owner = ::GetActiveWindow();
+    const INT_PTR answer = question.doModal(owner ? owner : hwnd_.load());
+    *dontAskAgain = question.dontAskAgain();
+    return answer == IDYES ? kIdOk : kIdNo;
+  }
+
+  void addTrayIcon(const base::string16& tooltip) override {
+    if (!connectedIcon_) connectedIcon_ = skin::Image(u"server_connected.png").makeIcon();
+    if (!disconnectedIcon_) disconnectedIcon_ = skin::Image(u"server_disconnected.png").makeIcon();
+    if (!tray_.add(hwnd_.load(), disconnectedIcon_, tooltip)) LOG(WARNING) << "The notification-area icon failed";
+  }
+  void setTrayIconConnected(bool connected) override {
+    tray_.changeIcon(connected ? connectedIcon_ : disconnectedIcon_);
+  }
+  void showBalloon(const base::string16& title, const base::string16& text) override {
+    tray_.showBalloon(title, text);
+  }
+
+  void watchVideo(component::VideoComponent* video) override { video->AddObserver(&view_); }
+  void unwatchVideo(component::VideoComponent* video) override { video->RemoveObserver(&view_); }
+
+  void showAbout() override {
+    if (aboutOpen_) return;
+    aboutOpen_ = true;
+    CAboutDlg about(frame_);
+    about.doModal(hwnd_.load());
+    aboutOpen_ = false;
+  }
+
+  bool showSettings(SettingsDialogState* state) override {
+    CDlgSettings settings(state, frame_);
+    return settings.doModal(hwnd_.load()) == IDOK;
   }
 
  private:
@@ -107,7 +166,7 @@ class MainWindowWin : public FrameWindow {
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.hbrBackground = nullptr;
     wc.lpszClassName = w(kInstanceName);
     if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
       LOG(ERROR) << "RegisterClassExW failed: " << ::GetLastError();
@@ -131,44 +190,101 @@ class MainWindowWin : public FrameWindow {
 
   LRESULT handle(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
-      case WM_CREATE:
+      case WM_CREATE: {
+        ResourceLibrary* library = ResourceLibrary::current();
+        HINSTANCE resources = library ? static_cast<HINSTANCE>(library->nativeHandle()) : nullptr;
+        CAuxiliaryDialog::setResources(resources);
+        if (!view_.create(resources, hwnd, kMargin, kMargin, frame_->firstRunTipWanted())) return -1;
         return frame_->onCreate() ? 0 : -1;
+      }
       case WM_CLOSE:
         frame_->onClose(wparam);
         return 0;
       case WM_DESTROY:
-        prompt_.close();
+        tray_.remove();
+        prompt_.reset();
         frame_->onDestroy();
         return 0;
       case WM_NCDESTROY:
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         hwnd_ = nullptr;
         break;
+      case WM_ERASEBKGND: {
+        RECT client;
+        ::GetClientRect(hwnd, &client);
+        HBRUSH edge = ::CreateSolidBrush(RGB(74, 82, 96));
+        ::FillRect(reinterpret_cast<HDC>(wparam), &client, edge);
+        ::DeleteObject(edge);
+        return 1;
+      }
+      case WM_SHOWWINDOW:
+        if (!wparam) frame_->onWindowHidden();
+        break;
+      case WM_COMMAND:
+        if (frame_->onMenuCommand(LOWORD(wparam))) return 0;
+        break;
+      case CTrayIcon::kCallbackMessage:
+        onTrayEvent(CTrayIcon::translate(lparam));
+        return 0;
       case shell::kMsgAnswerRequest:
         return answerRequest(wparam);
+      case kMsgPromptAnswer:
+        onPromptAnswer(static_cast<int>(wparam));
+        return 0;
       case kMsgShowRequest:
         ::ShowWindow(hwnd, SW_SHOWNORMAL);
         ::SetForegroundWindow(hwnd);
         return 0;
-      case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = ::BeginPaint(hwnd, &paint);
-        RECT client;
-        ::GetClientRect(hwnd, &client);
-        ::SetBkMode(dc, TRANSPARENT);
-        ::DrawTextW(dc, w(status_), -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-        ::EndPaint(hwnd, &paint);
+      case kMsgTestRecording:
+        if (!testHooks_) break;
+        view_.setRecording(wparam != 0);
+        if (wparam) view_.setRecordingTime(static_cast<uint32_t>(lparam));
         return 0;
-      }
       default:
         break;
     }
     return ::DefWindowProcW(hwnd, msg, wparam, lparam);
   }
 
-  void onPromptAnswer(int controlId) {
-    if (controlId == AuthPromptWin::kIdAllowAlways) frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways);
-    else if (controlId == AuthPromptWin::kIdAllow) frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
+  void onTrayEvent(UINT event) {
+    HWND hwnd = hwnd_.load();
+    if (event == CTrayIcon::kLeftButtonUp || event == CTrayIcon::kLeftDoubleClick) {
+      frame_->onMenuCommand(CMainFrame::kCmdShow);
+      return;
+    }
+    if (event != CTrayIcon::kRightButtonUp) return;
+    ResourceLibrary* library = ResourceLibrary::current();
+    HMENU menu = library ? ::LoadMenuW(static_cast<HINSTANCE>(library->nativeHandle()), MAKEINTRESOURCEW(kTrayMenuId))
+                         : nullptr;
+    if (!menu) {
+      LOG(ERROR) << "No menu " << kTrayMenuId << " in the resource library";
+      return;
+    }
+    HMENU popup = ::GetSubMenu(menu, 0);
+    // Show or hide, whichever is not the window's state.
+    ::DeleteMenu(popup, ::IsWindowVisible(hwnd) ? CMainFrame::kCmdShow : CMainFrame::kCmdHide, MF_BYCOMMAND);
+    std::string entries;
+    for (int i = 0; i < ::GetMenuItemCount(popup); ++i) {
+      const UINT id = ::GetMenuItemID(popup, i);
+      if (id != 0 && id != static_cast<UINT>(-1)) entries += " " + std::to_string(id);
+    }
+    LOG(INFO) << "Notification-area menu:" << entries;
+    POINT at;
+    ::GetCursorPos(&at);
+    ::SetForegroundWindow(hwnd);
+    ::TrackPopupMenu(popup, TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd, nullptr);
+    ::PostMessageW(hwnd, WM_NULL, 0, 0);
+    ::DestroyMenu(menu);
+  }
+
+  void showFirstRunTip() {
+    CDlgFirstRunTip tip([this](bool showAgain) { frame_->onFirstRunTipClosed(showAgain); });
+    tip.doModal(hwnd_.load());
+  }
+
+  void onPromptAnswer(int button) {
+    if (button == CDlgAuthorization::kIdAllowAlways) frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways);
+    else if (button == CDlgAuthorization::kIdAllow) frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
     else frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny);
   }
 
@@ -183,7 +299,13 @@ class MainWindowWin : public FrameWindow {
   CMainFrame* frame_;
   std::atomic<HWND> hwnd_{nullptr};
   base::string16 status_;
-  AuthPromptWin prompt_;
+  CWebcamView view_;
+  CTrayIcon tray_;
+  HICON connectedIcon_ = nullptr;
+  HICON disconnectedIcon_ = nullptr;
+  std::unique_ptr<CDlgAuthorization> prompt_;
+  bool aboutOpen_ = false;
+  bool testHooks_;
 };
 
 }  // namespace
