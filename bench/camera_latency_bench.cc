@@ -106,26 +106,18 @@ void BM_PhoneToPipeWireConsumer(benchmark::State& state) {
   phonesim::PhoneConnection phone;
   std::vector<double> latenciesMs;
   double cpuShare = 0;
-  if (port == 0 || !phone.connect("127.0.0.1", static_cast<uint16_t>(port), 5000, nullptr)) {
+  std::string error;
+  std::vector<std::vector<uint8_t>> messages;
+  phonesim::VideoOptions options;
+  options.source = "pattern";
+  options.width = 1280;
+  options.height = 720;
+  if (port == 0 ||
+      !phonesim::startVideoSession(&loop, &phone, static_cast<uint16_t>(port), phonesim::PhoneIdentity(), kPhoneId,
+                                   "bench", &error) ||
+      (messages = phonesim::videoFrameMessages(options, &error)).empty()) {
     state.SkipWithError("no server to talk to");
   } else {
-    for (int i = 0; i < 200 && !phone.isConnected(); ++i) loop.runFor(10);
-    phone.sendHandshake(phonesim::PhoneIdentity());
-    for (int i = 0; i < 200 && !phone.serverHandshake(); ++i) loop.runFor(10);
-    base::Pickle auth = component::makeComponentMessage(1);
-    component::writeTaggedBytes(&auth, 1, kPhoneId, sizeof(kPhoneId) - 1);
-    component::writeTaggedBytes(&auth, 2, "bench", 5);
-    phone.sendMessage(component::kAuthComponentId, component::messageBytes(auth));
-    phone.sendMessage(component::kVideoComponentId, phonesim::sourceInfoMessage(true));
-    phonesim::VideoOptions options;
-    options.source = "pattern";
-    options.width = 1280;
-    options.height = 720;
-    std::vector<phonesim::VideoPicture> pictures;
-    std::string error;
-    phonesim::loadVideoPictures(options, &pictures, &error);
-    std::vector<std::vector<uint8_t>> messages;
-    for (const auto& picture : pictures) messages.push_back(phonesim::videoFrameMessage(picture, 0, 0, true));
     loop.runFor(200);  // the acceptance goes first
 
     // The consumer: the times at which a new picture showed.

@@ -74,26 +74,18 @@ void BM_P5_PhoneToCameraLatency(benchmark::State& state) {
   base::MessageLoop loop;
   phonesim::PhoneConnection phone;
   std::vector<double> latenciesMs;
-  if (port == 0 || !camera.ok() || !phone.connect("127.0.0.1", static_cast<uint16_t>(port), 5000, nullptr)) {
+  std::string error;
+  std::vector<std::vector<uint8_t>> messages;
+  if (port != 0 && camera.ok()) camera.request(352, 288);
+  phonesim::VideoOptions options;
+  options.source = "pattern";
+  options.orientation = 4;
+  if (port == 0 || !camera.ok() ||
+      !phonesim::startVideoSession(&loop, &phone, static_cast<uint16_t>(port), phonesim::PhoneIdentity(), kPhoneId,
+                                   "bench", &error) ||
+      (messages = phonesim::videoFrameMessages(options, &error)).empty()) {
     state.SkipWithError("no server to talk to");
   } else {
-    camera.request(352, 288);
-    for (int i = 0; i < 200 && !phone.isConnected(); ++i) loop.runFor(10);
-    phone.sendHandshake(phonesim::PhoneIdentity());
-    for (int i = 0; i < 200 && !phone.serverHandshake(); ++i) loop.runFor(10);
-    base::Pickle auth = component::makeComponentMessage(1);
-    component::writeTaggedBytes(&auth, 1, kPhoneId, sizeof(kPhoneId) - 1);
-    component::writeTaggedBytes(&auth, 2, "bench", 5);
-    phone.sendMessage(component::kAuthComponentId, component::messageBytes(auth));
-    phone.sendMessage(component::kVideoComponentId, phonesim::sourceInfoMessage(true));
-    phonesim::VideoOptions options;
-    options.source = "pattern";
-    options.orientation = 4;
-    std::vector<phonesim::VideoPicture> pictures;
-    std::string error;
-    phonesim::loadVideoPictures(options, &pictures, &error);
-    std::vector<std::vector<uint8_t>> messages;
-    for (const auto& picture : pictures) messages.push_back(phonesim::videoFrameMessage(picture, 4, 0, true));
     loop.runFor(200);  // the acceptance goes first
 
     soak::CameraWatcher watcher(&camera, 0);

@@ -10,6 +10,7 @@
 #include "components/component_message.h"
 #include "components/video/picture_codec.h"
 #include "components/video/test_card.h"
+#include "tools/phonesim/session_messages.h"
 #include "components/video/video_component.h"
 
 namespace phonesim {
@@ -182,6 +183,31 @@ void VideoSender::sendNext() {
     stop();
     if (onDone) onDone();
   }
+}
+
+bool startVideoSession(base::MessageLoop* loop, PhoneConnection* phone, uint16_t port,
+                       const PhoneIdentity& identity, const std::string& uid, const std::string& name,
+                       std::string* error) {
+  constexpr int kTurns = 500;  // of 10 ms each, for each step
+  if (!phone->connect("127.0.0.1", port, 5000, error)) return false;
+  for (int i = 0; i < kTurns && !phone->isConnected(); ++i) loop->runFor(10);
+  phone->sendHandshake(identity);
+  for (int i = 0; i < kTurns && !phone->serverHandshake() && phone->isConnected(); ++i) loop->runFor(10);
+  if (!phone->serverHandshake()) {
+    *error = "the PC did not answer the handshake";
+    return false;
+  }
+  phone->sendMessage(kAuthType, authData(uid, name));
+  phone->sendMessage(component::kVideoComponentId, sourceInfoMessage(true));
+  return true;
+}
+
+std::vector<std::vector<uint8_t>> videoFrameMessages(const VideoOptions& options, std::string* error) {
+  std::vector<VideoPicture> pictures;
+  std::vector<std::vector<uint8_t>> messages;
+  if (!loadVideoPictures(options, &pictures, error)) return messages;
+  for (const auto& picture : pictures) messages.push_back(videoFrameMessage(picture, options.orientation, 0, true));
+  return messages;
 }
 
 }  // namespace phonesim

@@ -48,6 +48,17 @@ std::vector<uint8_t> sourceInfoMessage(bool dictionary);
 std::vector<uint8_t> videoFrameMessage(const VideoPicture& picture, uint32_t flags, int64_t timestamp,
                                        bool dictionary);
 
+// A phone on loopback that has passed the handshake and sent its
+// authorization data (`uid`, `name`) and its camera's description, turning
+// `loop` while it waits: how the benchmarks and the soak start a session.
+// False with a message when the PC could not be reached or did not answer.
+bool startVideoSession(base::MessageLoop* loop, PhoneConnection* phone, uint16_t port,
+                       const PhoneIdentity& identity, const std::string& uid, const std::string& name,
+                       std::string* error);
+// The frame messages (dictionary form) of `options`' pictures, held in its
+// orientation; empty with a message when there are no pictures.
+std::vector<std::vector<uint8_t>> videoFrameMessages(const VideoOptions& options, std::string* error);
+
 class VideoSender : private base::MessageWindow::Handler {
  public:
   VideoSender(PhoneConnection* phone, const VideoOptions& options, bool dictionary,

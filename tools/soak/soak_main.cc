@@ -329,27 +329,16 @@ int main(int argc, char** argv) {
   phonesim::PhoneAudio audio(audioOptions, &phone, audioReport, &audioOk);
 
   std::string error;
-  if (!phone.connect("127.0.0.1", static_cast<uint16_t>(port), 5000, &error)) {
+  phonesim::PhoneIdentity identity;
+  identity.deviceModel = "Soak";
+  if (!phonesim::startVideoSession(&loop, &phone, static_cast<uint16_t>(port), identity, kPhoneId, "soak", &error)) {
     std::cerr << "soak: cannot connect: " << error << "\n";
     return 1;
   }
-  for (int i = 0; i < 500 && !phone.isConnected(); ++i) loop.runFor(10);
-  phonesim::PhoneIdentity identity;
-  identity.deviceModel = "Soak";
-  phone.sendHandshake(identity);
-  for (int i = 0; i < 500 && !phone.serverHandshake(); ++i) loop.runFor(10);
-  base::Pickle auth = component::makeComponentMessage(1);
-  component::writeTaggedBytes(&auth, 1, kPhoneId, sizeof(kPhoneId) - 1);
-  component::writeTaggedBytes(&auth, 2, "soak", 4);
-  phone.sendMessage(component::kAuthComponentId, component::messageBytes(auth));
-  phone.sendMessage(component::kVideoComponentId, phonesim::sourceInfoMessage(true));
   phonesim::VideoOptions video;
   video.source = "pattern";
   video.orientation = 4;
-  std::vector<phonesim::VideoPicture> pictures;
-  phonesim::loadVideoPictures(video, &pictures, &error);
-  std::vector<std::vector<uint8_t>> frames;
-  for (const auto& picture : pictures) frames.push_back(phonesim::videoFrameMessage(picture, 4, 0, true));
+  const std::vector<std::vector<uint8_t>> frames = phonesim::videoFrameMessages(video, &error);
   loop.runFor(500);  // the acceptance goes first
   if (!phone.isConnected() || frames.empty()) {
     std::cerr << "soak: the phone was not admitted\n" << user.logOf(server.pid());
