@@ -69,13 +69,17 @@ class TerminalServer {
     return output_;
   }
   // Waits until `pattern` matches the output after `from`; the match's end.
+  // `match` stays valid until the next wait.
   size_t waitFor(const std::string& pattern, size_t from, std::smatch* match = nullptr) {
     const std::regex re(pattern);
     for (uint32_t waited = 0; waited < kTimeoutMs; waited += kPollMs) {
       const std::string text = output();
       std::smatch m;
       if (from <= text.size()) {
-        const std::string rest = text.substr(from);
+        // The match points into the text it was found in: it is kept until
+        // the next wait.
+        matched_ = text.substr(from);
+        const std::string& rest = matched_;
         if (std::regex_search(rest, m, re)) {
           if (match) *match = m;
           return from + static_cast<size_t>(m.position(0) + m.length(0));
@@ -107,6 +111,7 @@ class TerminalServer {
   std::atomic<bool> stop_{false};
   std::thread reader_;
   std::mutex mu_;
+  std::string matched_;
   std::string output_;
 };
 
