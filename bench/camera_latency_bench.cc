@@ -87,14 +87,11 @@ void BM_PhoneToPipeWireConsumer(benchmark::State& state) {
     return;
   }
   base::initializeSockets();
-  base::RegKey app, acl, phoneKey;
+  base::RegKey app;
   app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
   app.writeValue(u"CameraSize", base::utf8ToWide(size));
   app.writeValue(u"LinuxCamera", camera ? u"pipewire" : u"off");
-  app.createSubkey(u"ACL", &acl);
-  acl.createSubkey(base::utf8ToWide(kPhoneId), &phoneKey);
-  phoneKey.writeValue(u"Name", u"Bench phone");
-  phoneKey.writeValueDW(u"Status", 1);
+  user.allowPhone(kPhoneId, u"Bench phone");
 
   ServerProcess server;
   if (!server.start(ServerProcess::defaultProgram(), {}, base::joinPath(user.folder(), u"server.out"))) {

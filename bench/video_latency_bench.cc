@@ -57,12 +57,7 @@ void BM_P5_PhoneToCameraLatency(benchmark::State& state) {
   const std::string section = "LumoraZuvIridarP5-" + std::to_string(Clock::now().time_since_epoch().count() % 100000);
   setenv("LUMORA_CAMERA_SECTION", section.c_str(), 1);
   component::SharedSection::unlink(section);
-  base::RegKey app, acl, phoneKey;
-  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
-  app.createSubkey(u"ACL", &acl);
-  acl.createSubkey(base::utf8ToWide(kPhoneId), &phoneKey);
-  phoneKey.writeValue(u"Name", u"Bench phone");
-  phoneKey.writeValueDW(u"Status", 1);
+  user.allowPhone(kPhoneId, u"Bench phone");
 
   ServerProcess server;
   if (!server.start(ServerProcess::defaultProgram(), {}, base::joinPath(user.folder(), u"server.out"))) {

@@ -40,16 +40,12 @@ class CameraE2ETest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ("", user_.sanitizerReports()); }
 
   bool storeSettings(bool listPhone) {
-    base::RegKey app, acl, phone;
+    base::RegKey app;
     if (app.create(base::RegRoot::kCurrentUser, kAppRegistryKey) != base::kRegOk ||
         app.writeValue(u"CameraSize", u"320x240") != base::kRegOk ||
         app.writeValue(u"LinuxCamera", u"pipewire") != base::kRegOk)
       return false;
-    if (!listPhone) return true;
-    return app.createSubkey(u"ACL", &acl) == base::kRegOk &&
-           acl.createSubkey(base::utf8ToWide(kPhoneId), &phone) == base::kRegOk &&
-           phone.writeValue(u"Name", u"Camera phone") == base::kRegOk &&
-           phone.writeValueDW(u"Status", 1) == base::kRegOk;
+    return !listPhone || user_.allowPhone(kPhoneId, u"Camera phone");
   }
 
   // Starts the server and waits for its port and its camera node.

@@ -1,7 +1,9 @@
 #include "WebcamWin/e2e/server_process.h"
 
+#include "WebcamWin/app_info.h"
 #include "WebcamWin/shell.h"
 #include "base/file_util.h"
+#include "base/reg_key.h"
 
 void PrivateUser::rememberOldLogs() {
   for (const base::string16& name : base::listDirectory(shell::logFolder())) oldLogs_.insert(name);
@@ -39,4 +41,12 @@ std::string PrivateUser::sanitizerReports() {
       if (text.find(mark) != std::string::npos) reports += base::wideToUtf8(name) + ":\n" + text;
   }
   return reports;
+}
+
+bool PrivateUser::allowPhone(const std::string& uid, const base::string16& name) {
+  base::RegKey app, acl, phone;
+  return app.create(base::RegRoot::kCurrentUser, kAppRegistryKey) == base::kRegOk &&
+         app.createSubkey(u"ACL", &acl) == base::kRegOk &&
+         acl.createSubkey(base::utf8ToWide(uid), &phone) == base::kRegOk &&
+         phone.writeValue(u"Name", name) == base::kRegOk && phone.writeValueDW(u"Status", 1) == base::kRegOk;
 }

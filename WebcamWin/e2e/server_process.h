@@ -49,6 +49,9 @@ class PrivateUser {
   bool setUp();
   // Writes `Port` as a user would (Linux: into the registry file by hand).
   bool storePort(uint32_t port);
+  // Lists the phone `uid` as always allowed, as the access list keeps it,
+  // so that it is admitted without a question.
+  bool allowPhone(const std::string& uid, const base::string16& name);
   // The program's log lines of process `pid`, from the log files made since
   // setUp() (process ids come back under Wine).
   std::string logOf(uint32_t pid);

@@ -62,13 +62,11 @@ class VideoE2ETest : public ::testing::Test {
   // The settings a user would have: the phone allowed, a pictures folder
   // that does not exist yet, the mirror switch.
   bool storeSettings(bool mirror) {
-    base::RegKey app, acl, phone;
+    base::RegKey app;
     return app.create(base::RegRoot::kCurrentUser, kAppRegistryKey) == base::kRegOk &&
            app.writeValue(u"PicturesFolder", pictures_) == base::kRegOk &&
            app.writeValueDW(u"MirrorImage", mirror ? 1 : 0) == base::kRegOk &&
-           app.createSubkey(u"ACL", &acl) == base::kRegOk &&
-           acl.createSubkey(base::utf8ToWide(kPhoneId), &phone) == base::kRegOk &&
-           phone.writeValue(u"Name", u"Video phone") == base::kRegOk && phone.writeValueDW(u"Status", 1) == base::kRegOk;
+           user_.allowPhone(kPhoneId, u"Video phone");
   }
 
   int startServer(ServerProcess* server) {

@@ -272,12 +272,7 @@ int main(int argc, char** argv) {
   const std::string section = "LumoraZuvIridarSoak-" + std::to_string(::getpid());
   ::setenv("LUMORA_CAMERA_SECTION", section.c_str(), 1);
   component::SharedSection::unlink(section);
-  base::RegKey app, acl, phoneKey;
-  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
-  app.createSubkey(u"ACL", &acl);
-  acl.createSubkey(base::utf8ToWide(kPhoneId), &phoneKey);
-  phoneKey.writeValue(u"Name", u"Soak phone");
-  phoneKey.writeValueDW(u"Status", 1);
+  user.allowPhone(kPhoneId, u"Soak phone");
 
   MarkerLog toDevice, fromDevice;
   const std::string deviceFolder = base::wideToUtf8(base::joinPath(user.folder(), u"device"));
