@@ -14,82 +14,26 @@
 
 #include "PC_Audio_DRV/real_wave_device.h"
 #include "base/logging.h"
+#include "components/audio/pulse_listing_posix.h"
 
 namespace {
 
-constexpr auto kListTimeout = std::chrono::seconds(2);
-constexpr int kPollSliceUs = 50 * 1000;
 constexpr char kClientName[] = "Lumora Wave Service";
 // The longest description we take as a device name.
 constexpr size_t kMaxNameChars = 511;
 
-enum class Kind { kSources, kSinks };
-
-struct Listing {
+std::vector<RealDeviceInfo> list(pulse::DeviceKind kind) {
   std::vector<RealDeviceInfo> devices;
-  bool done = false;
-};
-
-void addDevice(Listing* listing, const char* name, const char* description) {
-  if (!name || !description) return;
-  RealDeviceInfo info;
-  info.name = base::utf8ToWide(description);
-  // The server converts to whatever rate we ask for.
-  info.formats = kFormat48M16 | kFormat44M16 | kFormat22M16;
-  info.id = name;
-  listing->devices.push_back(info);
-}
-
-void onSource(pa_context*, const pa_source_info* info, int eol, void* user) {
-  auto* listing = static_cast<Listing*>(user);
-  if (eol) {
-    listing->done = true;
-    return;
+  for (const pulse::Device& device : pulse::listDevices(kind, kClientName).devices) {
+    if (device.monitor) continue;
+    RealDeviceInfo info;
+    info.name = base::utf8ToWide(device.description);
+    // The server converts to whatever rate we ask for.
+    info.formats = kFormat48M16 | kFormat44M16 | kFormat22M16;
+    info.id = device.name;
+    devices.push_back(info);
   }
-  if (info && info->monitor_of_sink == PA_INVALID_INDEX) addDevice(listing, info->name, info->description);
-}
-
-void onSink(pa_context*, const pa_sink_info* info, int eol, void* user) {
-  auto* listing = static_cast<Listing*>(user);
-  if (eol) {
-    listing->done = true;
-    return;
-  }
-  if (info) addDevice(listing, info->name, info->description);
-}
-
-bool iterate(pa_mainloop* loop, std::chrono::steady_clock::time_point deadline) {
-  if (std::chrono::steady_clock::now() >= deadline) return false;
-  if (pa_mainloop_prepare(loop, kPollSliceUs) < 0) return false;
-  if (pa_mainloop_poll(loop) < 0) return false;
-  return pa_mainloop_dispatch(loop) >= 0;
-}
-
-std::vector<RealDeviceInfo> list(Kind kind) {
-  Listing listing;
-  pa_mainloop* loop = pa_mainloop_new();
-  if (!loop) return listing.devices;
-  pa_context* context = pa_context_new(pa_mainloop_get_api(loop), kClientName);
-  const auto deadline = std::chrono::steady_clock::now() + kListTimeout;
-  if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-    pa_context_state_t state;
-    while ((state = pa_context_get_state(context)) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(state) &&
-           iterate(loop, deadline)) {
-    }
-    if (state == PA_CONTEXT_READY) {
-      pa_operation* op = kind == Kind::kSources ? pa_context_get_source_info_list(context, &onSource, &listing)
-                                                : pa_context_get_sink_info_list(context, &onSink, &listing);
-      while (op && !listing.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING && iterate(loop, deadline)) {
-      }
-      if (op) pa_operation_unref(op);
-    } else {
-      LOG(WARNING) << "No connection to PulseAudio";
-    }
-    pa_context_disconnect(context);
-  }
-  if (context) pa_context_unref(context);
-  pa_mainloop_free(loop);
-  return listing.devices;
+  return devices;
 }
 
 pa_simple* openStream(pa_stream_direction_t direction, const RealDeviceInfo* device, uint32_t rate, size_t blockBytes,
@@ -279,7 +223,7 @@ class PulseWaveIn : public WaveInPort {
 }  // namespace
 
 size_t maxRealDeviceNameChars() { return kMaxNameChars; }
-std::vector<RealDeviceInfo> listRealOutputs() { return list(Kind::kSinks); }
-std::vector<RealDeviceInfo> listRealInputs() { return list(Kind::kSources); }
+std::vector<RealDeviceInfo> listRealOutputs() { return list(pulse::DeviceKind::kSinks); }
+std::vector<RealDeviceInfo> listRealInputs() { return list(pulse::DeviceKind::kSources); }
 std::unique_ptr<WaveOutPort> createWaveOutPort() { return std::make_unique<PulseWaveOut>(); }
 std::unique_ptr<WaveInPort> createWaveInPort() { return std::make_unique<PulseWaveIn>(); }
