@@ -9,8 +9,10 @@
 
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/main_frame.h"
+#include "WebcamWin/resource_library.h"
 #include "WebcamWin/settings.h"
 #include "WebcamWin/settings_dialog.h"
+#include "base/file_util.h"
 #include "base/reg_key.h"
 
 namespace {
@@ -252,6 +254,11 @@ TEST_F(MainFrameUiTest, PhoneTakenOffTheListIsAskedAgain) {
 }
 
 TEST_F(MainFrameUiTest, ConnectionBalloonsNameThePhoneAndFollowTheSetting) {
+  // The balloons' texts come from the resource library beside the programs.
+  ResourceLibrary library;
+  ASSERT_TRUE(library.load(base::joinPath(base::joinPath(base::dirName(base::executableDirectory()), u"bin"),
+                                          base::baseName(ResourceLibrary::defaultPath()))));
+  ResourceLibrary::setCurrent(&library);
   component::AuthComponent::Record phone;
   phone.name = "Anna's iPhone";
   phone.uniqueId = "u-1";

@@ -342,7 +342,12 @@ std::string run(const std::string& line) {
           ::GetClassNameW(c, klass, 32);
           if (std::wstring(klass) == L"Static") text += textOf(c);
         }
-        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, id)));
+        // A click that reaches the box before its own message loop runs
+        // can be lost under load: clicked again until the box is gone.
+        for (int tries = 0; tries < 10 && ::IsWindow(box) && ::IsWindowVisible(box); ++tries) {
+          ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, id)));
+          for (int waited = 0; waited < 2000 && ::IsWindow(box) && ::IsWindowVisible(box); waited += 100) ::Sleep(100);
+        }
         return "ok " + text;
       }
       ::Sleep(100);

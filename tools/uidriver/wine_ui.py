@@ -5,6 +5,7 @@ under xvfb-run) and the Windows build's bin folder."""
 
 import glob
 import os
+import re
 import subprocess
 import threading
 import time
@@ -42,10 +43,11 @@ class Session:
 
     def reg_query(self, key, name):
         out = self.wine("reg", "query", key, "/v", name).stdout
+        # "    NAME    REG_TYPE    VALUE"; names may hold spaces.
         for line in out.splitlines():
-            parts = line.split(None, 2)
-            if parts and parts[0] == name and len(parts) == 3:
-                return parts[2].strip()
+            found = re.match(r"^\s*(.+?)\s+(REG_\w+)\s*(.*)$", line)
+            if found and found.group(1) == name:
+                return found.group(3).strip()
         return None
 
     def log_folder(self):
@@ -193,7 +195,7 @@ class Balloons:
             try:
                 self.proc.stdin.write("balloon\n")
                 self.proc.stdin.flush()
-                answer = self.proc.stdout.readline().strip()
+                answer = self.proc.stdout.readline().rstrip("\r\n")
             except (BrokenPipeError, OSError, ValueError):
                 return
             if not answer:
@@ -214,11 +216,15 @@ class Balloons:
             return list(self.seen)
 
     def wait(self, title=None, text=None, timeout=30, count=1):
-        """True once `count` balloons with that title and (part of the)
-        text have been seen."""
+        """True once `count` balloons with that title and that text (or,
+        unless it is blank, a text holding it) have been seen."""
         end = time.time() + timeout
         while True:
-            hits = [b for b in self.shown() if (title is None or b[0] == title) and (text is None or text in b[1])]
+            # Wine's balloon windows do not tell their title (an empty one
+            # means "not known"); where it is known it must match.
+            hits = [b for b in self.shown()
+                    if (title is None or b[0] in ("", title)) and (text is None or text == b[1] or
+                                                                     (text.strip() and text in b[1]))]
             if len(hits) >= count:
                 return True
             if time.time() >= end:
