@@ -141,30 +141,38 @@ void CMainFrame::onClose(uintptr_t param) {
     window_->bringToFront();
     bool dontAskAgain = false;
     if (window_->askBeforeQuitting(loadString(question), &dontAskAgain) != kIdOk) return;
-    // The box's state is what the user wants from now on, ticked or not.
-    CSettings& settings = CSettings::Instance();
-    switch (question) {
-      case kIdsQuitWhileRecording:
-        settings.setPromptOnExitIfRecording(!dontAskAgain);
-        break;
-      case kIdsQuitWhileConnected:
-        settings.setPromptOnExitIfConnected(!dontAskAgain);
-        break;
-      default:
-        settings.setPromptOnExit(!dontAskAgain);
-        break;
-    }
+    rememberQuitAnswer(question, dontAskAgain, &CSettings::Instance());
   }
   if (services_) services_->onClosing();
   if (window_) window_->destroy();
 }
 
 uint32_t CMainFrame::closingQuestion() const {
-  const CSettings& settings = CSettings::Instance();
-  if (recording() && settings.promptOnExitIfRecording()) return kIdsQuitWhileRecording;
-  if (transport_ && transport_->clientBearer() && settings.promptOnExitIfConnected()) return kIdsQuitWhileConnected;
+  return closingQuestionFor(recording(), transport_ && transport_->clientBearer(), CSettings::Instance());
+}
+
+uint32_t CMainFrame::closingQuestionFor(bool recording, bool connected, const CSettings& settings) {
+  if (recording && settings.promptOnExitIfRecording()) return kIdsQuitWhileRecording;
+  if (connected && settings.promptOnExitIfConnected()) return kIdsQuitWhileConnected;
   if (settings.promptOnExit()) return kIdsQuit;
   return 0;
+}
+
+void CMainFrame::rememberQuitAnswer(uint32_t question, bool dontAskAgain, CSettings* settings) {
+  // The box's state is what the user wants from now on, ticked or not.
+  switch (question) {
+    case kIdsQuitWhileRecording:
+      settings->setPromptOnExitIfRecording(!dontAskAgain);
+      break;
+    case kIdsQuitWhileConnected:
+      settings->setPromptOnExitIfConnected(!dontAskAgain);
+      break;
+    case kIdsQuit:
+      settings->setPromptOnExit(!dontAskAgain);
+      break;
+    default:
+      break;
+  }
 }
 
 void CMainFrame::onDestroy() {
@@ -235,6 +243,7 @@ void CMainFrame::stopAudioLink() {
 }
 
 base::string16 CMainFrame::listeningStatus() const {
+  if (!transport_) return u"Not listening";
   return base::utf8ToWide("Listen on " + transport_->localAddress() + ":" +
                           std::to_string(transport_->localPort()));
 }
@@ -277,11 +286,11 @@ bool CMainFrame::answerAuthorization(AuthAnswer answer) {
 }
 
 void CMainFrame::onAuthorizationResult(int code) {
-  if (code == kAuthResultIgnore || !auth_) return;
+  if (code == kAuthResultIgnore) return;
   if (code == kAuthResultAllow) {
-    auth_->Accept();
+    if (auth_) auth_->Accept();
     afterAccepted();
-  } else {
+  } else if (auth_) {
     auth_->Reject();
   }
 }

@@ -33,6 +33,8 @@
 #include "components/video/video_driver.h"
 #include "transport/transport.h"
 
+class CSettings;
+
 class CMainFrame : private base::MessageWindow::Handler,
                    public transport::Transport::Observer,
                    public component::AuthComponent::Observer,
@@ -70,6 +72,12 @@ class CMainFrame : private base::MessageWindow::Handler,
   void onClose(uintptr_t param);
   // The question onClose() would ask now (0: none).
   uint32_t closingQuestion() const;
+  // The first question that applies: a recording runs, a phone is
+  // connected, any quit; each only while its setting asks for it.
+  static uint32_t closingQuestionFor(bool recording, bool connected, const CSettings& settings);
+  // After a yes to `question`: its own setting (and no other) follows the
+  // don't-ask-again box.
+  static void rememberQuitAnswer(uint32_t question, bool dontAskAgain, CSettings* settings);
   static constexpr uint32_t kIdsQuitWhileConnected = 50017;
   static constexpr uint32_t kIdsQuitWhileRecording = 50018;
   static constexpr uint32_t kIdsQuit = 50032;

@@ -7,6 +7,7 @@
 #include "WebcamWin/settings.h"
 #include "WebcamWin/settings_dialog.h"
 #include "WebcamWin/shell.h"
+#include "WebcamWin/ui_rules.h"
 #include "base/file_util.h"
 #include "base/logging.h"
 
@@ -19,15 +20,6 @@ constexpr uint32_t kIdsRunningBalloon = 50029;
 constexpr uint32_t kIdsStillRunningTitle = 50030;
 constexpr uint32_t kIdsStillRunningText = 50031;
 constexpr uint32_t kMaxPort = 65535;
-
-// `format` with its one "%s" replaced by `name`.
-base::string16 withName(const base::string16& format, const base::string16& name) {
-  const size_t at = format.find(u"%s");
-  if (at == base::string16::npos) return format;
-  base::string16 text = format;
-  text.replace(at, 2, name);
-  return text;
-}
 
 }  // namespace
 
@@ -145,7 +137,7 @@ void CMainFrame::announceConnected() {
   window_->setTrayIconConnected(true);
   if (CSettings::Instance().showNotifications()) {
     window_->showBalloon(kProductName,
-                         withName(loadString(kIdsConnectedBalloon), base::utf8ToWide(lastDeviceName_)));
+                         withArgument(loadString(kIdsConnectedBalloon), base::utf8ToWide(lastDeviceName_)));
   }
 }
 
@@ -154,7 +146,7 @@ void CMainFrame::announceDisconnected() {
   window_->setTrayIconConnected(false);
   if (CSettings::Instance().showNotifications()) {
     window_->showBalloon(kProductName,
-                         withName(loadString(kIdsDisconnectedBalloon), base::utf8ToWide(lastDeviceName_)));
+                         withArgument(loadString(kIdsDisconnectedBalloon), base::utf8ToWide(lastDeviceName_)));
   }
 }
 

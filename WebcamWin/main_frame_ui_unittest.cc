@@ -9,8 +9,10 @@
 
 #include "WebcamWin/app_info.h"
 #include "WebcamWin/main_frame.h"
+#include "WebcamWin/resource_library.h"
 #include "WebcamWin/settings.h"
 #include "WebcamWin/settings_dialog.h"
+#include "base/file_util.h"
 #include "base/reg_key.h"
 
 namespace {
@@ -23,6 +25,8 @@ struct Calls {
   std::vector<uintptr_t> closes;
   std::vector<std::pair<base::string16, base::string16>> balloons;
   int questions = 0;
+  std::vector<base::string16> prompts;
+  std::vector<bool> trayConnected;
   // The answer and box state the user gives to the question.
   int answer = kIdOk;
   bool tick = false;
@@ -44,6 +48,11 @@ class FakeWindow : public FrameWindow {
     c_->balloons.emplace_back(title, text);
   }
   void showAbout() override { ++c_->abouts; }
+  void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) override {
+    c_->prompts.push_back(name + u"/" + uid);
+  }
+  void addTrayIcon(const base::string16&) override {}
+  void setTrayIconConnected(bool connected) override { c_->trayConnected.push_back(connected); }
   int askBeforeQuitting(const base::string16&, bool* dontAskAgain) override {
     ++c_->questions;
     *dontAskAgain = c_->tick;
@@ -169,6 +178,107 @@ TEST_F(MainFrameUiTest, SettingsOkStoresAChangedPortAndSaves) {
   CSettings reread;
   ASSERT_TRUE(reread.load());
   EXPECT_EQ(5000u, reread.port());
+}
+
+TEST_F(MainFrameUiTest, QuestionsComeInOrderRecordingConnectedAnyQuit) {
+  CSettings s;
+  s.setPromptOnExit(true);
+  s.setPromptOnExitIfConnected(true);
+  s.setPromptOnExitIfRecording(true);
+  EXPECT_EQ(CMainFrame::kIdsQuitWhileRecording, CMainFrame::closingQuestionFor(true, true, s));
+  EXPECT_EQ(CMainFrame::kIdsQuitWhileRecording, CMainFrame::closingQuestionFor(true, false, s));
+  EXPECT_EQ(CMainFrame::kIdsQuitWhileConnected, CMainFrame::closingQuestionFor(false, true, s));
+  EXPECT_EQ(CMainFrame::kIdsQuit, CMainFrame::closingQuestionFor(false, false, s));
+  // A silenced question gives way to the next one that applies.
+  s.setPromptOnExitIfRecording(false);
+  EXPECT_EQ(CMainFrame::kIdsQuitWhileConnected, CMainFrame::closingQuestionFor(true, true, s));
+  EXPECT_EQ(CMainFrame::kIdsQuit, CMainFrame::closingQuestionFor(true, false, s));
+  s.setPromptOnExitIfConnected(false);
+  EXPECT_EQ(CMainFrame::kIdsQuit, CMainFrame::closingQuestionFor(true, true, s));
+  s.setPromptOnExit(false);
+  EXPECT_EQ(0u, CMainFrame::closingQuestionFor(true, true, s));
+  // The general question off does not silence the particular ones.
+  s.setPromptOnExitIfRecording(true);
+  EXPECT_EQ(CMainFrame::kIdsQuitWhileRecording, CMainFrame::closingQuestionFor(true, true, s));
+  EXPECT_EQ(0u, CMainFrame::closingQuestionFor(false, true, s));
+}
+
+TEST_F(MainFrameUiTest, EachQuestionsBoxChangesOnlyItsOwnSetting) {
+  struct Case {
+    uint32_t question;
+    bool recording, connected, any;  // the settings after a ticked box
+  };
+  const Case cases[] = {
+      {CMainFrame::kIdsQuitWhileRecording, false, true, true},
+      {CMainFrame::kIdsQuitWhileConnected, true, false, true},
+      {CMainFrame::kIdsQuit, true, true, false},
+      {0, true, true, true},
+  };
+  for (const Case& c : cases) {
+    CSettings s;
+    s.setPromptOnExit(true);
+    s.setPromptOnExitIfConnected(true);
+    s.setPromptOnExitIfRecording(true);
+    CMainFrame::rememberQuitAnswer(c.question, true, &s);
+    EXPECT_EQ(c.recording, s.promptOnExitIfRecording()) << c.question;
+    EXPECT_EQ(c.connected, s.promptOnExitIfConnected()) << c.question;
+    EXPECT_EQ(c.any, s.promptOnExit()) << c.question;
+    // An unticked box turns its question (back) on, and only that one.
+    s.setPromptOnExit(false);
+    s.setPromptOnExitIfConnected(false);
+    s.setPromptOnExitIfRecording(false);
+    CMainFrame::rememberQuitAnswer(c.question, false, &s);
+    EXPECT_EQ(c.question == CMainFrame::kIdsQuitWhileRecording, s.promptOnExitIfRecording()) << c.question;
+    EXPECT_EQ(c.question == CMainFrame::kIdsQuitWhileConnected, s.promptOnExitIfConnected()) << c.question;
+    EXPECT_EQ(c.question == CMainFrame::kIdsQuit, s.promptOnExit()) << c.question;
+  }
+}
+
+TEST_F(MainFrameUiTest, PhoneTakenOffTheListIsAskedAgain) {
+  CSettings& s = CSettings::Instance();
+  component::AuthComponent::Record phone;
+  phone.name = "Test iPhone";
+  phone.uniqueId = "5b1c0d9e-1111";
+  // Denied for good (status 0): no prompt and no answer.
+  s.addDevice(u"5b1c0d9e-1111", u"Test iPhone", 0);
+  frame_.OnAuthDataReceived(nullptr, phone);
+  EXPECT_TRUE(calls_.prompts.empty());
+  EXPECT_FALSE(frame_.authorizationPending());
+  s.removeDevice(u"5b1c0d9e-1111");
+  frame_.OnAuthDataReceived(nullptr, phone);
+  EXPECT_EQ((std::vector<base::string16>{u"Test iPhone/5b1c0d9e-1111"}), calls_.prompts);
+  EXPECT_TRUE(frame_.authorizationPending());
+  // The prompt brings the window up.
+  ASSERT_FALSE(calls_.shows.empty());
+  EXPECT_EQ(kShowNormal, calls_.shows.back());
+}
+
+TEST_F(MainFrameUiTest, ConnectionBalloonsNameThePhoneAndFollowTheSetting) {
+  // The balloons' texts come from the resource library beside the programs.
+  ResourceLibrary library;
+  ASSERT_TRUE(library.load(base::joinPath(base::joinPath(base::dirName(base::executableDirectory()), u"bin"),
+                                          base::baseName(ResourceLibrary::defaultPath()))));
+  ResourceLibrary::setCurrent(&library);
+  component::AuthComponent::Record phone;
+  phone.name = "Anna's iPhone";
+  phone.uniqueId = "u-1";
+  frame_.OnAuthDataReceived(nullptr, phone);
+  // The answer without an auth component still tells the window.
+  frame_.answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
+  frame_.onClientDidDisconnect(nullptr);
+  ASSERT_EQ(2u, calls_.balloons.size());
+  EXPECT_EQ(kProductName, calls_.balloons[0].first);
+  EXPECT_NE(base::string16::npos, calls_.balloons[0].second.find(u"'Anna's iPhone' is now connected"));
+  EXPECT_NE(base::string16::npos, calls_.balloons[1].second.find(u"'Anna's iPhone' is now disconnected"));
+  EXPECT_EQ((std::vector<bool>{true, false}), calls_.trayConnected);
+
+  // Without notifications the icon still changes, but nothing pops up.
+  CSettings::Instance().setShowNotifications(false);
+  frame_.OnAuthDataReceived(nullptr, phone);
+  frame_.answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
+  frame_.onClientDidDisconnect(nullptr);
+  EXPECT_EQ(2u, calls_.balloons.size());
+  EXPECT_EQ((std::vector<bool>{true, false, true, false}), calls_.trayConnected);
 }
 
 TEST(SettingsDialogTest, PortFieldTakesWholeNumbersBelow65536) {

@@ -6,6 +6,7 @@
 #include "WebcamWin/main_frame.h"
 #include "WebcamWin/shell.h"
 #include "WebcamWin/settings.h"
+#include "WebcamWin/ui_rules.h"
 #include "base/logging.h"
 
 std::unique_ptr<FrameWindow> FrameWindow::make(CMainFrame* frame) {
@@ -346,14 +347,13 @@ std::string ConsoleWindow::statusLine(bool live) const {
   } else {
     line += base::wideToUtf8(phone_);
     if (frame_->lastFrameWidth() > 0) {
-      line += base::stringPrintf(" | %dx%d", frame_->lastFrameWidth(), frame_->lastFrameHeight());
+      line += " | " + base::wideToUtf8(frameSizeText(frame_->lastFrameWidth(), frame_->lastFrameHeight()));
       if (live) line += base::stringPrintf(" at %.0f fps", framesPerSecond_);
     }
   }
   if (recording_ && !live) line += " | Recording";
   if (recording_ && live) {
-    const uint32_t seconds = recordingMs_ / 1000;
-    line += base::stringPrintf(" | Recording %02u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    line += " | Recording " + base::wideToUtf8(recordingTimeText(recordingMs_));
   }
   return line;
 }

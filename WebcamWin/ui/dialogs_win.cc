@@ -14,6 +14,7 @@
 #include "WebcamWin/settings.h"
 #include "WebcamWin/shell.h"
 #include "WebcamWin/ui/skin_win.h"
+#include "WebcamWin/ui_rules.h"
 #include "WebcamWin/wavehost.h"
 #include "base/logging.h"
 
@@ -64,11 +65,8 @@ constexpr uint32_t kIdsNever = 50081;
 constexpr COLORREF kTextColour = RGB(0, 0, 0);
 constexpr COLORREF kLinkColour = RGB(30, 96, 190);
 
-base::string16 withArgument(uint32_t format, const base::string16& value) {
-  base::string16 text = loadString(format);
-  const size_t at = text.find(u"%s");
-  if (at != base::string16::npos) text.replace(at, 2, value);
-  return text;
+base::string16 formatted(uint32_t format, const base::string16& value) {
+  return withArgument(loadString(format), value);
 }
 
 base::string16 fromWide(const wchar_t* text) {
@@ -337,9 +335,9 @@ void CDlgAuthorization::onInit() {
   setFont(kIdAuthName, skin::font(L"Tahoma", 9, true));
   setFont(kIdAuthUid, skin::font(L"Tahoma", 7));
   setText(kIdAuthText, loadString(kIdsQuestion));
-  setText(kIdAuthName, withArgument(kIdsDeviceName, name_));
+  setText(kIdAuthName, formatted(kIdsDeviceName, name_));
   setText(kIdAuthQuestion, loadString(kIdsAllowQuestion));
-  setText(kIdAuthUid, withArgument(kIdsUniqueId, uid_));
+  setText(kIdAuthUid, formatted(kIdsUniqueId, uid_));
   skinButton(kIdAllowAlways, u"allowAlwaysButton_free.png", u"allowAlwaysButton_over.png",
              u"allowAlwaysButton_pressed.png", loadString(kIdsAllowAlways));
   skinButton(kIdAllow, u"allowButton_free.png", u"allowButton_over.png", u"allowButton_pressed.png",
@@ -374,7 +372,7 @@ constexpr int kIdAclDelete = 1603;
 
 CDlgACLManage::CDlgACLManage()
     : CAuxiliaryDialog(1600, 520, 290,
-                       {{kIdAclList, 30, 34, 460, 174},
+                       {{kIdAclList, 30, 30, 460, 174},
                         {kIdAclHint, 30, 224, 210, 36},
                         {kIdAclDelete, 240, 224, 120, 36},
                         {IDOK, 370, 224, 120, 36}}) {}
@@ -647,23 +645,12 @@ void CDlgSettings::chooseFolder(int comboId) {
 void CDlgSettings::fillDevices(int comboId, const std::vector<base::string16>& devices,
                                const base::string16& stored) {
   HWND combo = item(comboId);
-  for (const base::string16& name : devices) {
+  const DeviceChoice choice = chooseDevice(devices, stored, loadString(kIdsSystemDefault));
+  for (const base::string16& name : choice.entries) {
     ::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w(name)));
   }
-  base::string16 fallback = loadString(kIdsSystemDefault);
-  const LRESULT defaultRow = ::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w(fallback)));
-  LRESULT chosen = defaultRow;
-  int matches = 0;
-  if (!stored.empty()) {
-    for (size_t i = 0; i < devices.size(); ++i) {
-      if (devices[i].find(stored) != base::string16::npos) {
-        chosen = static_cast<LRESULT>(i);
-        ++matches;
-      }
-    }
-  }
-  if (matches > 1) LOG(INFO) << "Multiple match in input device list";
-  ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(chosen), 0);
+  if (choice.multipleMatches) LOG(INFO) << "Multiple match in input device list";
+  ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(choice.selected), 0);
 }
 
 bool CDlgSettings::close(bool ok) {
@@ -681,12 +668,12 @@ bool CDlgSettings::close(bool ok) {
   auto chosenName = [this](int comboId) {
     HWND combo = item(comboId);
     const LRESULT row = ::SendMessageW(combo, CB_GETCURSEL, 0, 0);
-    const LRESULT last = ::SendMessageW(combo, CB_GETCOUNT, 0, 0) - 1;
-    if (row < 0 || row == last) return base::string16();
+    const LRESULT rows = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
     wchar_t name[256] = {};
-    if (::SendMessageW(combo, CB_GETLBTEXTLEN, row, 0) >= 256) return base::string16();
-    ::SendMessageW(combo, CB_GETLBTEXT, row, reinterpret_cast<LPARAM>(name));
-    return fromWide(name);
+    if (row >= 0 && ::SendMessageW(combo, CB_GETLBTEXTLEN, row, 0) < 256) {
+      ::SendMessageW(combo, CB_GETLBTEXT, row, reinterpret_cast<LPARAM>(name));
+    }
+    return deviceNameToStore(row, rows, fromWide(name));
   };
   CWaveHost::setInputDeviceName(chosenName(kIdMicrophone));
   CWaveHost::setOutputDeviceName(chosenName(kIdSpeakers));
@@ -802,7 +789,7 @@ void CAboutDlg::onInit() {
                   time.wMinute);
     when = base::utf8ToWide(text);
   }
-  setText(kIdAboutLastCheck, withArgument(kIdsLastCheck, when));
+  setText(kIdAboutLastCheck, formatted(kIdsLastCheck, when));
   skinButton(kIdAboutHelp, u"about_HelpButton_free.png", u"about_HelpButton_over.png", u"about_HelpButton_press.png",
              loadString(kIdsHelpButton));
   skinButton(kIdAboutSupport, u"about_SupportButton_free.png", u"about_SupportButton_over.png",

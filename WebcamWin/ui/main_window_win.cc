@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -18,6 +17,7 @@
 #include "WebcamWin/ui/skin_win.h"
 #include "WebcamWin/ui/tray_icon_win.h"
 #include "WebcamWin/ui/webcam_view_win.h"
+#include "WebcamWin/ui_rules.h"
 #include "base/logging.h"
 
 namespace {
@@ -27,9 +27,6 @@ using skin::w;
 constexpr UINT kMsgShowRequest = WM_APP + 1;
 // The prompt's answer, handled after the prompt's own message returned.
 constexpr UINT kMsgPromptAnswer = WM_APP + 3;
-// Test drivers only (with LUMORA_UI_TEST_HOOKS set): wparam 1 shows the
-// recording state with lparam milliseconds, 0 hides it.
-constexpr UINT kMsgTestRecording = WM_APP + 60;
 constexpr int kMargin = 3;
 constexpr int kClientWidth = CWebcamView::kWidth + 2 * kMargin;
 constexpr int kClientHeight = CWebcamView::kHeight + 2 * kMargin;
@@ -41,8 +38,7 @@ class MainWindowWin : public FrameWindow {
  public:
   explicit MainWindowWin(CMainFrame* frame)
       : frame_(frame),
-        view_([frame](CMainFrame::UiEvent event) { frame->onUiEvent(event); }, [this] { showFirstRunTip(); }),
-        testHooks_(std::getenv("LUMORA_UI_TEST_HOOKS") != nullptr) {}
+        view_([frame](CMainFrame::UiEvent event) { frame->onUiEvent(event); }, [this] { showFirstRunTip(); }) {}
   ~MainWindowWin() override {
     destroy();
     if (connectedIcon_) ::DestroyIcon(connectedIcon_);
@@ -235,11 +231,6 @@ class MainWindowWin : public FrameWindow {
         ::ShowWindow(hwnd, SW_SHOWNORMAL);
         ::SetForegroundWindow(hwnd);
         return 0;
-      case kMsgTestRecording:
-        if (!testHooks_) break;
-        view_.setRecording(wparam != 0);
-        if (wparam) view_.setRecordingTime(static_cast<uint32_t>(lparam));
-        return 0;
       default:
         break;
     }
@@ -262,7 +253,7 @@ class MainWindowWin : public FrameWindow {
     }
     HMENU popup = ::GetSubMenu(menu, 0);
     // Show or hide, whichever is not the window's state.
-    ::DeleteMenu(popup, ::IsWindowVisible(hwnd) ? CMainFrame::kCmdShow : CMainFrame::kCmdHide, MF_BYCOMMAND);
+    ::DeleteMenu(popup, trayMenuEntryToRemove(::IsWindowVisible(hwnd) != FALSE), MF_BYCOMMAND);
     std::string entries;
     for (int i = 0; i < ::GetMenuItemCount(popup); ++i) {
       const UINT id = ::GetMenuItemID(popup, i);
@@ -305,7 +296,6 @@ class MainWindowWin : public FrameWindow {
   HICON disconnectedIcon_ = nullptr;
   std::unique_ptr<CDlgAuthorization> prompt_;
   bool aboutOpen_ = false;
-  bool testHooks_;
 };
 
 }  // namespace

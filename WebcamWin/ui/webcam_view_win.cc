@@ -5,6 +5,7 @@
 
 #include "WebcamWin/resource_library.h"
 #include "WebcamWin/startup.h"
+#include "WebcamWin/ui_rules.h"
 #include "base/logging.h"
 
 using skin::w;
@@ -129,12 +130,6 @@ LRESULT CALLBACK CVideoPreviewView::windowProc(HWND hwnd, UINT msg, WPARAM wpara
   return ::DefWindowProcW(hwnd, msg, wparam, lparam);
 }
 
-base::string16 CVideoPreviewView::formatTime(uint32_t t) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%02u:%02u:%02u", t / 3600000u, (t % 3600000u) / 60000u, (t % 60000u) / 1000u);
-  return base::utf8ToWide(text);
-}
-
 void CVideoPreviewView::setLive(bool live) {
   live_ = live;
   updateText();
@@ -181,11 +176,9 @@ void CVideoPreviewView::clearFrame() {
 void CVideoPreviewView::updateText() {
   base::string16 text;
   if (live_ && width_ > 0) {
-    char size[32];
-    std::snprintf(size, sizeof(size), "%dx%d", width_, height_);
-    text = base::utf8ToWide(size);
+    text = frameSizeText(width_, height_);
   }
-  if (recording_) text += (text.empty() ? u"" : u" ") + formatTime(elapsedMs_);
+  if (recording_) text += (text.empty() ? u"" : u" ") + recordingTimeText(elapsedMs_);
   ::SetWindowTextW(hwnd_, w(text));
 }
 
@@ -206,10 +199,8 @@ void CVideoPreviewView::paint(HDC dc, const RECT& area) {
                     SRCCOPY);
     // The size box.
     infoBack_.draw(dc, 10, 10);
-    char size[32];
-    std::snprintf(size, sizeof(size), "%dx%d", width_, height_);
     RECT box = {17, 10, 10 + infoBack_.width(), 10 + infoBack_.height()};
-    drawText(dc, base::utf8ToWide(size), box, skin::font(L"Arial", 11), RGB(255, 255, 255),
+    drawText(dc, frameSizeText(width_, height_), box, skin::font(L"Arial", 11), RGB(255, 255, 255),
              DT_LEFT | DT_VCENTER | DT_SINGLELINE);
   } else {
     splash_.draw(dc, 0, 0, area.right, area.bottom);
@@ -223,7 +214,7 @@ void CVideoPreviewView::paint(HDC dc, const RECT& area) {
     infoBack_.draw(dc, x, y, boxWidth, boxHeight);
     indicator_.draw(dc, x + 7, y + (boxHeight - 9) / 2, 9, 9);
     RECT text = {x + 21, y, x + boxWidth, y + boxHeight};
-    drawText(dc, formatTime(elapsedMs_), text, skin::font(L"Arial", 11), RGB(255, 255, 255),
+    drawText(dc, recordingTimeText(elapsedMs_), text, skin::font(L"Arial", 11), RGB(255, 255, 255),
              DT_LEFT | DT_VCENTER | DT_SINGLELINE);
   }
 }
@@ -430,21 +421,12 @@ void CWebcamView::setRecordingTime(uint32_t elapsedMs) {
 }
 
 void CWebcamView::OnVideoFrame(component::VideoComponent* component, const component::VideoFrame& frame) {
-  if (frame.width <= 0 || frame.height <= 0 || frame.pixel_format != component::kPixelFormat_24RGB) return;
-  const size_t source = static_cast<size_t>(frame.rowBytes());
-  const size_t row = (static_cast<size_t>(frame.width) * 3 + 3) & ~size_t{3};
-  if (frame.data.size() < source * static_cast<size_t>(frame.height - 1) + static_cast<size_t>(frame.width) * 3) {
-    return;
-  }
   bool post = false;
   {
     std::lock_guard<std::mutex> hold(frameLock_);
+    if (!previewRows(frame, &pendingPixels_)) return;
     pendingWidth_ = frame.width;
     pendingHeight_ = frame.height;
-    pendingPixels_.resize(row * static_cast<size_t>(frame.height));
-    for (int y = 0; y < frame.height; ++y) {
-      std::memcpy(&pendingPixels_[row * y], &frame.data[source * y], static_cast<size_t>(frame.width) * 3);
-    }
     // One message at a time: a frame that comes before the last was shown
     // replaces it.
     post = !framePending_;

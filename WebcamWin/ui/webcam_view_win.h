@@ -39,9 +39,6 @@ class CVideoPreviewView {
   void setFrame(int width, int height, std::vector<uint8_t> pixels);
   void clearFrame();
 
-  // "%02d:%02d:%02d" of a time in milliseconds.
-  static base::string16 formatTime(uint32_t elapsedMs);
-
  private:
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   void paint(HDC dc, const RECT& area);

@@ -54,11 +54,14 @@ def main():
         wait_until(lambda: "x" in s.cmd("text main 1028"))
         time.sleep(2)
         shot("main", "main_window_picture")
-        s.cmd("record 1 %d" % (1 * 3600000 + 2 * 60000 + 7 * 1000 + 400))
-        wait_until(lambda: ":" in s.cmd("text main 1028"))
-        time.sleep(1)
+        # A real recording of that picture: the time box shows the seconds
+        # the recorder has run.
+        s.cmd("click main 1030")
+        phone.wait_line("action 1", 30)
+        wait_until(lambda: "00:00:04" <= s.cmd("text main 1028").split()[-1] < "00:01", 60)
         shot("main", "main_window_recording")
-        s.cmd("record 0 0")
+        s.cmd("click main 1030")
+        phone.wait_line("action 2", 30)
 
         s.cmd("click main 1013")
         if s.cmd("wait settings 20000") == "ok":

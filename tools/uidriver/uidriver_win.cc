@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -21,8 +22,8 @@ namespace {
 
 constexpr wchar_t kMainClass[] = L"com.quillonlabs.zuviridar_iphone";
 constexpr UINT kMsgSelectRow = WM_APP + 10;
-constexpr UINT kMsgTestRecording = WM_APP + 60;
 constexpr UINT kTrayMessage = 0x2400;
+constexpr wchar_t kWaveService[] = L"Lumora Wave Service";
 
 HWND mainWindow() { return ::FindWindowW(kMainClass, nullptr); }
 
@@ -107,6 +108,58 @@ BOOL CALLBACK listOne(HWND hwnd, LPARAM data) {
   return TRUE;
 }
 
+// The notification balloon on screen now: the system's notification area
+// (another process, explorer under Wine) shows it as a balloon tooltip.
+struct Balloon {
+  DWORD serverPid;
+  HWND found;
+};
+
+BOOL CALLBACK findBalloon(HWND hwnd, LPARAM data) {
+  auto* b = reinterpret_cast<Balloon*>(data);
+  wchar_t klass[64] = {};
+  ::GetClassNameW(hwnd, klass, 64);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(hwnd, &pid);
+  if (std::wstring(klass) != TOOLTIPS_CLASSW || pid == b->serverPid || !::IsWindowVisible(hwnd)) return TRUE;
+  if (!(::GetWindowLongW(hwnd, GWL_STYLE) & TTS_BALLOON)) return TRUE;
+  b->found = hwnd;
+  return FALSE;
+}
+
+// The balloon's title lives in its own process: the question and the
+// answer's buffer go there.
+std::string balloonTitle(HWND balloon) {
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(balloon, &pid);
+  HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return "?";
+  constexpr UINT kChars = 128;
+  const SIZE_T size = sizeof(TTGETTITLE) + kChars * sizeof(wchar_t);
+  auto* remote = static_cast<uint8_t*>(::VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+  std::string title = "?";
+  if (remote) {
+    TTGETTITLE ask = {};
+    ask.dwSize = sizeof(ask);
+    ask.cch = kChars;
+    ask.pszTitle = reinterpret_cast<WCHAR*>(remote + sizeof(TTGETTITLE));
+    wchar_t text[kChars] = {};
+    if (::WriteProcessMemory(process, remote, &ask, sizeof(ask), nullptr) &&
+        ::WriteProcessMemory(process, remote + sizeof(TTGETTITLE), text, sizeof(text), nullptr)) {
+      DWORD_PTR ignored = 0;
+      ::SendMessageTimeoutW(balloon, TTM_GETTITLE, 0, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 3000,
+                            &ignored);
+      if (::ReadProcessMemory(process, remote + sizeof(TTGETTITLE), text, sizeof(text), nullptr)) {
+        text[kChars - 1] = 0;
+        title = narrow(text);
+      }
+    }
+    ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  ::CloseHandle(process);
+  return title;
+}
+
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::string run(const std::string& line) {
@@ -130,7 +183,7 @@ std::string run(const std::string& line) {
     return "none";
   }
   if (command == "click" || command == "state" || command == "text" || command == "settext" || command == "check" ||
-      command == "count") {
+      command == "count" || command == "items" || command == "choose" || command == "tab") {
     std::string name;
     int id = 0;
     in >> name >> id;
@@ -151,6 +204,35 @@ std::string run(const std::string& line) {
     }
     if (command == "text") return "ok " + textOf(control);
     if (command == "count") return "ok " + std::to_string(::SendMessageW(control, LVM_GETITEMCOUNT, 0, 0));
+    if (command == "items") {
+      // A drop-down list: "ok SELECTED|ENTRY|ENTRY...".
+      const LRESULT rows = ::SendMessageW(control, CB_GETCOUNT, 0, 0);
+      std::string out = "ok " + std::to_string(::SendMessageW(control, CB_GETCURSEL, 0, 0));
+      for (LRESULT i = 0; i < rows; ++i) {
+        wchar_t entry[512] = {};
+        if (::SendMessageW(control, CB_GETLBTEXTLEN, i, 0) < 512) {
+          ::SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        }
+        out += "|" + narrow(entry);
+      }
+      return out;
+    }
+    if (command == "choose") {
+      // Picks a row of a drop-down list as the user's choice does: the
+      // selection, then the notice to the dialog.
+      int row = 0;
+      in >> row;
+      ::SendMessageW(control, CB_SETCURSEL, row, 0);
+      ::SendMessageW(parent, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(control));
+      return "ok";
+    }
+    if (command == "tab") {
+      // A tab clicked: the tab control tells the dialog itself.
+      int page = 0;
+      in >> page;
+      ::SendMessageW(control, TCM_SETCURFOCUS, page, 0);
+      return "ok " + std::to_string(::SendMessageW(control, TCM_GETCURSEL, 0, 0));
+    }
     if (command == "check") {
       int on = 0;
       in >> on;
@@ -187,14 +269,13 @@ std::string run(const std::string& line) {
     if (!acl) return "none";
     return "ok " + std::to_string(::SendMessageW(acl, kMsgSelectRow, row, add));
   }
-  if (command == "command" || command == "close" || command == "record" || command == "tray") {
+  if (command == "command" || command == "close" || command == "tray") {
     HWND main = mainWindow();
     if (!main) return "none";
-    long long a = 0, b = 0;
-    in >> a >> b;
+    long long a = 0;
+    in >> a;
     if (command == "command") ::PostMessageW(main, WM_COMMAND, static_cast<WPARAM>(a), 0);
     if (command == "close") ::PostMessageW(main, WM_CLOSE, static_cast<WPARAM>(a), 0);
-    if (command == "record") ::PostMessageW(main, kMsgTestRecording, static_cast<WPARAM>(a), static_cast<LPARAM>(b));
     if (command == "tray") ::PostMessageW(main, kTrayMessage, 0, static_cast<LPARAM>(a));
     return "ok";
   }
@@ -261,12 +342,73 @@ std::string run(const std::string& line) {
           ::GetClassNameW(c, klass, 32);
           if (std::wstring(klass) == L"Static") text += textOf(c);
         }
-        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, id)));
+        // A click that reaches the box before its own message loop runs
+        // can be lost under load: clicked again until the box is gone.
+        for (int tries = 0; tries < 10 && ::IsWindow(box) && ::IsWindowVisible(box); ++tries) {
+          ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, id)));
+          for (int waited = 0; waited < 2000 && ::IsWindow(box) && ::IsWindowVisible(box); waited += 100) ::Sleep(100);
+        }
         return "ok " + text;
       }
       ::Sleep(100);
     }
     return "none";
+  }
+  if (command == "balloon") {
+    // "ok WINDOW TITLE|TEXT" of the balloon shown now, "none" without one.
+    Balloon b = {0, nullptr};
+    if (HWND main = mainWindow()) ::GetWindowThreadProcessId(main, &b.serverPid);
+    ::EnumWindows(findBalloon, reinterpret_cast<LPARAM>(&b));
+    if (!b.found) return "none";
+    return "ok " + std::to_string(reinterpret_cast<uintptr_t>(b.found)) + " " + balloonTitle(b.found) + "|" +
+           textOf(b.found);
+  }
+  if (command == "service-install") {
+    // service-install EXE RECORD: a stand-in for the wave service, started
+    // with the file where it writes the control codes it receives.
+    std::string exe, record;
+    in >> exe >> record;
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return "error no service manager";
+    const std::wstring binary = L"\"" + widen(exe) + L"\"";
+    SC_HANDLE service = ::CreateServiceW(manager, kWaveService, kWaveService, SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (!service) service = ::OpenServiceW(manager, kWaveService, SERVICE_ALL_ACCESS);
+    std::string answer = "error no service";
+    if (service) {
+      const std::wstring path = widen(record);
+      const wchar_t* args[] = {path.c_str()};
+      answer = ::StartServiceW(service, 1, args) ? "error not running" : "error start " + std::to_string(::GetLastError());
+      for (int waited = 0; waited < 30000; waited += 100) {
+        SERVICE_STATUS status = {};
+        if (::QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING) {
+          answer = "ok";
+          break;
+        }
+        ::Sleep(100);
+      }
+      ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    return answer;
+  }
+  if (command == "service-remove") {
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return "error no service manager";
+    SC_HANDLE service = ::OpenServiceW(manager, kWaveService, SERVICE_ALL_ACCESS);
+    if (service) {
+      SERVICE_STATUS status = {};
+      ::ControlService(service, SERVICE_CONTROL_STOP, &status);
+      for (int waited = 0; waited < 10000; waited += 100) {
+        if (::QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED) break;
+        ::Sleep(100);
+      }
+      ::DeleteService(service);
+      ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    return service ? "ok" : "none";
   }
   if (command == "sleep") {
     int ms = 0;

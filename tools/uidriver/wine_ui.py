@@ -5,12 +5,14 @@ under xvfb-run) and the Windows build's bin folder."""
 
 import glob
 import os
+import re
 import subprocess
 import threading
 import time
 
 APP_KEY = r"HKCU\Software\Quillon Labs\Lumora ZuvIridar for iPhone"
 RUN_KEY = r"HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+WAVE_KEY = r"HKCU\Software\Quillon Labs\Lumora Wave Service"
 
 
 class Session:
@@ -23,7 +25,6 @@ class Session:
         self.env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
         cache = os.environ.get("LUMORA_CACHE", os.path.expanduser("~/.cache/lumora-pc"))
         self.env["WINEPREFIX"] = os.environ.get("LUMORA_WINEPREFIX", os.path.join(cache, "wineprefix"))
-        self.env["LUMORA_UI_TEST_HOOKS"] = "1"
         # A native phone is much quicker than one under Wine; either works.
         self.phonesim = phonesim or os.path.join(self.bin, "phonesim.exe")
         self.settings = settings or {}
@@ -42,10 +43,11 @@ class Session:
 
     def reg_query(self, key, name):
         out = self.wine("reg", "query", key, "/v", name).stdout
+        # "    NAME    REG_TYPE    VALUE"; names may hold spaces.
         for line in out.splitlines():
-            parts = line.split(None, 2)
-            if parts and parts[0] == name and len(parts) == 3:
-                return parts[2].strip()
+            found = re.match(r"^\s*(.+?)\s+(REG_\w+)\s*(.*)$", line)
+            if found and found.group(1) == name:
+                return found.group(3).strip()
         return None
 
     def log_folder(self):
@@ -72,12 +74,19 @@ class Session:
         return False
 
     # --- the server -----------------------------------------------------
-    def start(self):
+    def start(self, before=()):
+        """Fresh settings, then the driver commands `before` (run by a
+        driver of their own, before the server exists), then the server."""
         subprocess.run(["wineserver", "-p"], env=self.env, stderr=subprocess.DEVNULL)
         self.wine("reg", "delete", APP_KEY, "/f")
+        self.wine("reg", "delete", WAVE_KEY, "/f")
         self.reg_set("Port", self.port)
         for name, value in self.settings.items():
             self.reg_set(name, value)
+        for line in before:
+            answer = self.driver_once(line)
+            if answer != "ok":
+                raise RuntimeError(line + ": " + answer)
         folder = self.log_folder()
         self.old_logs = set(glob.glob(os.path.join(folder, "*.log"))) if folder else set()
         self.server = subprocess.Popen(["wine", "server.exe"], env=self.env, cwd=self.bin, stdout=subprocess.DEVNULL,
@@ -89,6 +98,21 @@ class Session:
         if not self.wait_log("Listen on ", 60):
             raise RuntimeError("the server did not listen")
 
+    def driver_once(self, line):
+        """One driver command outside the session's driver."""
+        out = subprocess.run(["wine", "uidriver.exe"], env=self.env, cwd=self.bin, input=line + "\nquit\n",
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+        return out.strip().splitlines()[0] if out.strip() else ""
+
+    def windows_path(self, path):
+        """A Linux path as programs under Wine name it."""
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    def prefix_path(self, windows_path):
+        """A C: path of the prefix as a Linux path."""
+        rest = windows_path[3:].replace("\\", "/")
+        return os.path.join(self.env["WINEPREFIX"], "drive_c", rest)
+
     def cmd(self, line):
         self.driver.stdin.write(line + "\n")
         self.driver.stdin.flush()
@@ -97,6 +121,8 @@ class Session:
     def stop(self):
         for phone in self.phones:
             phone.kill()
+        if getattr(self, "balloons", None):
+            self.balloons.stop()
         if self.driver and self.driver.poll() is None:
             try:
                 self.cmd("close %d" % 0x12345678)
@@ -111,6 +137,21 @@ class Session:
             self.driver.stdin.close()
             self.driver.wait(10)
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+
+    def wait_for(self, condition, timeout=30):
+        end = time.time() + timeout
+        while time.time() < end:
+            if condition():
+                return True
+            time.sleep(0.3)
+        return condition()
+
+    # --- balloons -------------------------------------------------------
+    def watch_balloons(self):
+        """Starts a second driver that notes every balloon the notification
+        area shows from now on (see Balloons)."""
+        self.balloons = Balloons(self.env, self.bin)
+        return self.balloons
 
     # --- phones ---------------------------------------------------------
     def phone(self, *args, port=None):
@@ -131,6 +172,78 @@ class Session:
         time.sleep(0.8)  # let it paint
         subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", path],
                        check=True)
+
+
+class Balloons:
+    """Every balloon shown while it watches, as (title, text), once per
+    showing: the system's notification area (explorer under Wine) draws each
+    as a balloon tooltip window of its own, which a second uidriver reads
+    every quarter second."""
+
+    def __init__(self, env, cwd):
+        self.seen = []
+        self._last = None
+        self._stop = False
+        self._lock = threading.Lock()
+        self.proc = subprocess.Popen(["wine", "uidriver.exe"], env=env, cwd=cwd, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
+        self.thread = threading.Thread(target=self._poll, daemon=True)
+        self.thread.start()
+
+    def _poll(self):
+        while not self._stop:
+            try:
+                self.proc.stdin.write("balloon\n")
+                self.proc.stdin.flush()
+                answer = self.proc.stdout.readline().rstrip("\r\n")
+            except (BrokenPipeError, OSError, ValueError):
+                return
+            if not answer:
+                return
+            shown = None
+            if answer.startswith("ok "):
+                handle, _, rest = answer[3:].partition(" ")
+                title, _, text = rest.partition("|")
+                shown = (handle, title, text)
+            if shown != self._last and shown is not None:
+                with self._lock:
+                    self.seen.append((shown[1], shown[2]))
+            self._last = shown
+            time.sleep(0.25)
+
+    def shown(self):
+        with self._lock:
+            return list(self.seen)
+
+    def wait(self, title=None, text=None, timeout=30, count=1):
+        """True once `count` balloons with that title and that text (or,
+        unless it is blank, a text holding it) have been seen."""
+        end = time.time() + timeout
+        while True:
+            # Wine's balloon windows do not tell their title (an empty one
+            # means "not known"); where it is known it must match.
+            hits = [b for b in self.shown()
+                    if (title is None or b[0] in ("", title)) and (text is None or text == b[1] or
+                                                                     (text.strip() and text in b[1]))]
+            if len(hits) >= count:
+                return True
+            if time.time() >= end:
+                return False
+            time.sleep(0.3)
+
+    def stop(self):
+        self._stop = True
+        self.thread.join(5)
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.write("quit\n")
+                self.proc.stdin.flush()
+            except (BrokenPipeError, OSError):
+                pass
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
 
 
 class Phone:
