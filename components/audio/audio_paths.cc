@@ -216,7 +216,8 @@ void AudioPlayout::render(int16_t* out, size_t samples, int64_t position, int64_
     pullBackCredit_ %= kPullBackEvery;
     // Only from samples in hand: an interpolation toward missing samples
     // would be heard.
-    if (readPosition_ < begin || readPosition_ + samples + extra + 1 > end) extra = 0;
+    if (readPosition_ < begin || readPosition_ + samples + extra + 1 > end || samples + extra + 1 > scratch_.size())
+      extra = 0;
   }
   if (extra > 0 && readFaster(out, samples, extra)) {
     readPosition_ += samples + extra;

@@ -167,7 +167,7 @@ class AudioPlayout {
   uint64_t windowSamples_ = 0;
   uint64_t pullBackLeft_ = 0;
   uint64_t pullBackCredit_ = 0;
-  std::array<int16_t, kMaxPullBackRequest + kMaxPullBackRequest / kPullBackEvery + 1> scratch_{};
+  std::array<int16_t, kMaxPullBackRequest + kMaxPullBackRequest / kPullBackEvery + 2> scratch_{};
 
   int64_t anchor_ = 0;
   std::atomic<uint64_t> chainDelay_{0};
