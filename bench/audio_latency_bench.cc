@@ -8,6 +8,8 @@
 //    took a sample to the moment the link wrote it into the device;
 //  - underruns: play-out requests that found samples missing after the
 //    start, and starts: how often play-out (re)started (1 in steady flow);
+//  - pulled_back_ms: how much lag play-out took back because it had grown
+//    beyond the start's (0 in steady flow);
 //  - cpu_share: CPU time of the process over the wall time (one core = 1);
 //  - pc_to_phone_{median,p99}_ms: from the moment the device made a PC
 //    sample available to the moment its packet went to the phone.
@@ -225,7 +227,8 @@ void BM_AudioLatencyP6(benchmark::State& state) {
     state.counters["mouth_to_device_p99_ms"] = percentile(mouth, 0.99);
     state.counters["markers"] = static_cast<double>(mouth.size());
     state.counters["underruns"] = static_cast<double>(underruns);
-    state.counters["starts"] = static_cast<double>(audio.playoutStarts());
+  state.counters["starts"] = static_cast<double>(audio.playoutStarts());
+    state.counters["pulled_back_ms"] = static_cast<double>(audio.playoutPulledBack()) / 48;
     state.counters["late_or_shed"] = static_cast<double>(audio.stats().late.load() + audio.stats().shed.load());
     state.counters["cpu_share"] = double(cpuUs(after) - cpuUs(before)) / double(wall);
     state.counters["pc_to_phone_median_ms"] = percentile(back, 0.5);

@@ -221,6 +221,11 @@ void AudioComponent::sendPacket(const AudioPacketData& packet) {
 }
 
 void AudioComponent::onClientDidDisconnect(transport::Transport*) {
+  if (profile_) {
+    LOG(INFO) << "Audio session: played " << stats_.played.load() << ", late " << stats_.late.load() << ", shed "
+              << stats_.shed.load() << ", play-out starts " << playout_.starts() << ", underruns "
+              << playout_.underruns() << ", pulled back " << playout_.pulledBack() / (kDeviceRate / 1000) << " ms";
+  }
   stopThreads();
   resetStreams();
   profileId_.clear();

@@ -96,6 +96,7 @@ class AudioComponent : public TransportObserverImpl, public AudioDriver::Delegat
   const Stats& stats() const { return stats_; }
   uint64_t playoutStarts() const { return playout_.starts(); }
   uint64_t playoutUnderruns() const { return playout_.underruns(); }
+  uint64_t playoutPulledBack() const { return playout_.pulledBack(); }
   // For tests: the rings as the device threads see them.
   SampleRing* playoutRing() { return &playoutRing_; }
   SampleRing* captureRing() { return &captureRing_; }

@@ -3,7 +3,8 @@
 //  - AudioDecodePath: one received packet -> shedding and ageing rules ->
 //    decoder and resampler -> play-out ring at its 48 kHz position;
 //  - AudioPlayout: the device's 10 ms request -> the play-out ring, with
-//    the 100 ms start rule and resynchronisation;
+//    the 100 ms start rule, the slow pull-back of a lag that has grown
+//    and resynchronisation;
 //  - AudioEncodePath: 20 ms blocks of the capture ring -> resampler and
 //    encoder -> packets for the phone.
 // And the two profiles the PC offers.
@@ -13,6 +14,7 @@
 #ifndef COMPONENTS_AUDIO_AUDIO_PATHS_H_
 #define COMPONENTS_AUDIO_AUDIO_PATHS_H_
 
+#include <array>
 #include <atomic>
 #include <climits>
 #include <cstddef>
@@ -94,6 +96,17 @@ class AudioPlayout {
   // longest packet).
   static constexpr uint64_t kMaxArrivalWaitSamples = 1920;
 
+  // A lag that has grown past the start lag by more than this (10 ms) ...
+  static constexpr uint64_t kPullBackMarginSamples = 480;
+  // ... for the median block of a window this long (1 s of the device's
+  // blocks; late packets and late device ticks move single blocks) ...
+  static constexpr uint64_t kPullBackWindowSamples = 48000;
+  static constexpr size_t kPullBackWindowBlocks = 128;
+  // ... is taken back by reading one sample more in every this many played
+  // (0.625 % faster, 40 ms taken back in 6.4 s), interpolated so that the
+  // sound stays continuous.
+  static constexpr uint64_t kPullBackEvery = 160;
+
   explicit AudioPlayout(SampleRing* ring) : ring_(ring) {}
 
   // The decoding chain's own delay (AudioDecodePath::delaySamples()): the
@@ -124,12 +137,37 @@ class AudioPlayout {
   // missing (the ring ran dry or fell too far behind).
   uint64_t starts() const { return starts_.load(std::memory_order_relaxed); }
   uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
+  // Samples skipped by pull-backs so far.
+  uint64_t pulledBack() const { return pulledBack_.load(std::memory_order_relaxed); }
 
  private:
+  static constexpr int64_t kNoTime = INT64_MIN;
+  // The longest request that can be pulled back in (longer ones are read
+  // plainly).
+  static constexpr size_t kMaxPullBackRequest = 4096;
+
+  void stopPlaying();
+  // How far play-out at `readPosition_` is behind the phone: the newest
+  // sample's distance, plus how long ago it arrived when that is known.
+  uint64_t lagNow(uint64_t end, int64_t nowUs) const;
+  // Adds one request's lag to the window; at the window's end decides on a
+  // pull-back.
+  void judgeLag(uint64_t lag, size_t samples);
+  // Reads `samples` samples' worth of time while consuming `samples + extra`
+  // from `readPosition_`, by linear interpolation. False: nothing was read.
+  bool readFaster(int16_t* out, size_t samples, size_t extra);
+
   SampleRing* ring_;
   bool playing_ = false;
   uint64_t readPosition_ = 0;
-  static constexpr int64_t kNoTime = INT64_MIN;
+
+  // Pull-back state (render thread only).
+  std::array<uint32_t, kPullBackWindowBlocks> windowLags_{};
+  size_t windowBlocks_ = 0;
+  uint64_t windowSamples_ = 0;
+  uint64_t pullBackLeft_ = 0;
+  uint64_t pullBackCredit_ = 0;
+  std::array<int16_t, kMaxPullBackRequest + kMaxPullBackRequest / kPullBackEvery + 2> scratch_{};
 
   int64_t anchor_ = 0;
   std::atomic<uint64_t> chainDelay_{0};
@@ -138,6 +176,7 @@ class AudioPlayout {
   std::atomic<uint64_t> newestEnd_{0};
   std::atomic<uint64_t> starts_{0};
   std::atomic<uint64_t> underruns_{0};
+  std::atomic<uint64_t> pulledBack_{0};
 };
 
 class AudioEncodePath {

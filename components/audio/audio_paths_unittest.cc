@@ -1,7 +1,9 @@
 #include "components/audio/audio_paths.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "components/audio/ilbc/ilbc_test_signals.h"
@@ -312,6 +314,163 @@ TEST_F(PlayoutTest, EmptyRingOrDeviceGoingBackResets) {
   ring_.Setup();
   render(6000);
   EXPECT_EQ(0u, playout_.readPosition());
+}
+
+// The phone and the device on one clock, 10 ms at a time: the phone's
+// samples (a 1 kHz tone at each sample's 48 kHz position) reach the ring
+// when the test says they arrive, and the device asks for its next block.
+class PlayoutPullBackTest : public ::testing::Test {
+ protected:
+  static constexpr size_t kBlock = 480;
+  static constexpr int64_t kTickUs = 10000;
+  static constexpr double kAmplitude = 12000;
+
+  static int16_t tone(uint64_t p) {
+    return static_cast<int16_t>(std::lround(kAmplitude * std::sin(2 * kPi * 1000 * double(p) / 48000)));
+  }
+  // The largest step between neighbouring samples of the tone, and that of
+  // the tone played 0.625 % faster.
+  static double naturalStep() { return kAmplitude * 2 * kPi * 1000 / 48000; }
+
+  // `count` more of the phone's samples arrive now.
+  void arrive(size_t count) {
+    std::vector<int16_t> v(count);
+    for (size_t i = 0; i < count; ++i) v[i] = tone(ringEnd_ + i);
+    ASSERT_EQ(SampleRing::kDone, ring_.Write(v.data(), count, ringEnd_));
+    ringEnd_ += count;
+    playout_.noteNewest(ringEnd_, now_);
+  }
+  // The device asks `lateUs` after the tick; what it plays goes to heard_.
+  void ask(int64_t lateUs = 0) {
+    std::vector<int16_t> out(kBlock, 0);
+    playout_.render(out.data(), kBlock, device_, now_ + lateUs);
+    heard_.insert(heard_.end(), out.begin(), out.end());
+    device_ += static_cast<int64_t>(kBlock);
+  }
+  // How far behind the newest sample the next block will start once the
+  // phone's next 10 ms have arrived (the lag play-out started with: 4800).
+  uint64_t lag() const { return ringEnd_ + kBlock - playout_.readPosition(); }
+  // One tick of steady streaming.
+  void tick() {
+    arrive(kBlock);
+    ask();
+    now_ += kTickUs;
+  }
+  // Steady streaming from nothing until play-out started.
+  void startSteady() {
+    while (!playout_.playing()) tick();
+  }
+  // A stall of the phone's packets that drains the ring; then all but the
+  // newest `held` samples of the backlog arrive and play-out restarts on
+  // them, `held` further behind than it should.
+  void restartWithNewestHeldBack(size_t held) {
+    size_t backlog = 0;
+    for (int i = 0; i < 20; ++i, now_ += kTickUs) {
+      backlog += kBlock;
+      ask();
+    }
+    ASSERT_FALSE(playout_.playing());
+    backlog += kBlock;
+    arrive(backlog - held);
+    ask();
+    now_ += kTickUs;
+    ASSERT_TRUE(playout_.playing());
+    restartedAt_ = heard_.size() - kBlock;
+    arrive(held + kBlock);  // the late packets come with the next
+    ask();
+    now_ += kTickUs;
+  }
+  // The largest step between neighbouring samples heard from `from` on.
+  double largestStep(size_t from) const {
+    double largest = 0;
+    for (size_t i = from + 1; i < heard_.size(); ++i)
+      largest = std::max(largest, std::abs(double(heard_[i]) - double(heard_[i - 1])));
+    return largest;
+  }
+
+  SampleRing ring_;
+  AudioPlayout playout_{&ring_};
+  uint64_t ringEnd_ = 0;
+  int64_t device_ = 0;
+  int64_t now_ = 5000000;
+  std::vector<int16_t> heard_;
+  size_t restartedAt_ = 0;
+};
+
+// A restart on packets that were 40 ms late leaves play-out 140 ms behind;
+// it comes back to 100 ms within seconds, and the tone goes on without a
+// click on the way.
+TEST_F(PlayoutPullBackTest, A140msLagAfterARestartReturnsTo100msWithoutAClick) {
+  startSteady();
+  for (int i = 0; i < 200; ++i) tick();
+  EXPECT_EQ(4800u, lag());
+  EXPECT_EQ(0u, playout_.pulledBack());
+
+  restartWithNewestHeldBack(1920);
+  EXPECT_EQ(2u, playout_.starts());
+  EXPECT_EQ(6720u, lag());
+  int ticks = 0;
+  while (lag() > 4800 && ticks < 1000) {
+    tick();
+    ++ticks;
+  }
+  // A second to judge, then 1920 samples at 3 a block: 740 ticks.
+  EXPECT_LE(ticks, 760);
+  EXPECT_EQ(4800u, lag());
+  EXPECT_EQ(1920u, playout_.pulledBack());
+  // And it stays there.
+  for (int i = 0; i < 300; ++i) tick();
+  EXPECT_EQ(4800u, lag());
+  EXPECT_EQ(1920u, playout_.pulledBack());
+  EXPECT_EQ(2u, playout_.starts());
+  // From the block after the restart on: every step is one the tone itself
+  // makes when played 0.625 % faster; skipping samples would make steps up
+  // to twice and more.
+  EXPECT_LT(largestStep(restartedAt_ + 1), naturalStep() * 1.01 + 2);
+  EXPECT_GT(largestStep(restartedAt_ + 1), naturalStep() * 0.99);
+}
+
+// Packets up to 30 ms late, device ticks up to 9 ms late, and now and then
+// one 40 ms late: none of it is a lag that stays, so nothing is pulled back.
+TEST_F(PlayoutPullBackTest, JitterOfPacketsAndDeviceTicksIsNotPulledBack) {
+  startSteady();
+  std::mt19937 random(12);
+  std::uniform_int_distribution<int> packetLate(0, 3), tickLate(0, 9000);
+  uint64_t sent = ringEnd_;
+  int64_t arrivesAt = now_;
+  std::vector<std::pair<int64_t, uint64_t>> inFlight;  // arrival time, end
+  for (int i = 0; i < 2000; ++i) {
+    sent += kBlock;
+    arrivesAt = std::max(arrivesAt, now_ + packetLate(random) * kTickUs);
+    inFlight.emplace_back(arrivesAt, sent);
+    while (!inFlight.empty() && inFlight.front().first <= now_) {
+      arrive(inFlight.front().second - ringEnd_);
+      inFlight.erase(inFlight.begin());
+    }
+    ask(i % 37 == 0 ? 40000 : tickLate(random));
+    now_ += kTickUs;
+  }
+  EXPECT_EQ(0u, playout_.pulledBack());
+  EXPECT_EQ(1u, playout_.starts());
+  EXPECT_EQ(0u, playout_.underruns());
+}
+
+// The 200 ms rule stays the backstop, also while a pull-back is under way.
+TEST_F(PlayoutPullBackTest, MoreThan200msBehindStillResynchronises) {
+  startSteady();
+  restartWithNewestHeldBack(1920);
+  for (int i = 0; i < 200; ++i) tick();
+  ASSERT_GT(playout_.pulledBack(), 0u);
+  ASSERT_LT(playout_.pulledBack(), 1920u);
+  const uint64_t underruns = playout_.underruns();
+  arrive(9600 - lag() + 2 * kBlock);  // a burst: 10080 behind
+  ask();
+  now_ += kTickUs;
+  EXPECT_FALSE(playout_.playing());
+  EXPECT_EQ(underruns + 1, playout_.underruns());
+  tick();
+  EXPECT_TRUE(playout_.playing());
+  EXPECT_EQ(4800u, lag());
 }
 
 class EncodePathTest : public ::testing::TestWithParam<const char*> {

@@ -448,7 +448,14 @@ int main(int argc, char** argv) {
   }
   std::cout << "soak: " << device.renderedBytes() / 1024 << " KiB played into the device and thrown away\n";
 
+  // The server sums up the phone's audio when the phone goes.
   phone.abort();
+  static const std::regex kAudioSummary("Audio session: [^\\n]*");
+  std::smatch summary;
+  std::string log;
+  for (int i = 0; i < 40 && !std::regex_search(log = user.logOf(server.pid()), summary, kAudioSummary); ++i)
+    base::PlatformThread::sleepMs(50);
+  if (!summary.empty()) std::cout << "soak: " << summary.str() << "\n";
   server.terminate();
   int code = 0;
   server.wait(10000, &code);
