@@ -376,9 +376,12 @@ int main(int argc, char** argv) {
       if (!phone.isConnected()) break;
       double ms = 0;
       const auto& message = frames[frameIndex++ % frames.size()];
+      // The watcher's own thread dates the change, so the turns may wait a
+      // little: a spinning turn would keep this thread, which also sends the
+      // phone's audio, runnable all the time and late on a loaded machine.
       if (soak::measureFrame(
               watcher, [&] { phone.sendMessage(component::kVideoComponentId, message); },
-              [&] { loop.runFor(0); }, &ms))
+              [&] { loop.runFor(1); }, &ms))
         frameMs.push_back(ms);
     }
     if (g_stopRequested) {
