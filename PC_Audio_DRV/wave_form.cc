@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "PC_Audio_DRV/trace.h"
+#include "PC_Audio_DRV/wave_service_protocol.h"
 #include "base/logging.h"
 
 namespace {
@@ -16,7 +17,6 @@ constexpr int kResamplerQuality = 10;
 constexpr unsigned kReturnPollMs = 100;
 // StopPlaying gives the device this long to hand its blocks back.
 constexpr unsigned kReturnPolls = 50;
-constexpr char16_t kVirtualDeviceMark[] = u"Lumora Wave";
 
 const RealDeviceInfo* findDevice(const base::string16& name, const std::vector<RealDeviceInfo>& devices) {
   for (const auto& device : devices)

@@ -21,5 +21,8 @@ constexpr char16_t kOutputDeviceValue[] = u"Output Device";
 // Device names are read into buffers of this many bytes, the terminating
 // zero included; a longer value is refused, never cut.
 constexpr size_t kDeviceNameMaxBytes = 1024;
+// A device whose name contains this is the phone's own virtual device: never
+// stored as a real device, never offered as one.
+constexpr char16_t kVirtualDeviceMark[] = u"Lumora Wave";
 
 #endif  // PC_AUDIO_DRV_WAVE_SERVICE_PROTOCOL_H_

@@ -2,15 +2,9 @@
 
 #include <cstring>
 
+#include "PC_Audio_DRV/wave_service_protocol.h"
+#include "WebcamWin/main_frame.h"
 #include "components/video/video_frame.h"
-
-namespace {
-
-constexpr char16_t kVirtualDeviceMark[] = u"Lumora Wave";
-constexpr uint32_t kCmdShow = 20001;
-constexpr uint32_t kCmdHide = 20007;
-
-}  // namespace
 
 base::string16 recordingTimeText(uint32_t t) {
   return base::utf8ToWide(
@@ -29,7 +23,9 @@ base::string16 withArgument(const base::string16& format, const base::string16& 
   return text;
 }
 
-uint32_t trayMenuEntryToRemove(bool windowVisible) { return windowVisible ? kCmdShow : kCmdHide; }
+uint32_t trayMenuEntryToRemove(bool windowVisible) {
+  return windowVisible ? CMainFrame::kCmdShow : CMainFrame::kCmdHide;
+}
 
 DeviceChoice chooseDevice(const std::vector<base::string16>& devices, const base::string16& stored,
                           const base::string16& systemDefault) {
@@ -63,8 +59,9 @@ bool previewRows(const component::VideoFrame& frame, std::vector<uint8_t>* pixel
     return false;
   }
   const size_t width = static_cast<size_t>(frame.width) * 3;
-  if (frame.stride < 0 || (frame.stride != 0 && static_cast<size_t>(frame.stride) < width)) return false;
-  const size_t source = frame.stride != 0 ? static_cast<size_t>(frame.stride) : width;
+  // A negative row length is shorter than any row too.
+  if (frame.rowBytes() < frame.width * 3) return false;
+  const size_t source = static_cast<size_t>(frame.rowBytes());
   const size_t height = static_cast<size_t>(frame.height);
   // The last row only needs its pixels, not its padding.
   if (frame.data.size() < source * (height - 1) + width) return false;

@@ -1,12 +1,11 @@
 #include "PC_Audio_DRV/defprobe/defprobe.h"
 
 #include "PC_Audio_DRV/wave_service.h"
+#include "PC_Audio_DRV/wave_service_protocol.h"
 #include "base/logging.h"
 #include "base/reg_key.h"
 
 namespace {
-
-constexpr char16_t kVirtualDeviceMark[] = u"Lumora Wave";
 
 bool store(base::RegRoot root, const DefaultDevice& recording, const DefaultDevice& playback) {
   base::RegKey key;

@@ -59,6 +59,17 @@ def ask_and_answer(s, words, button, tick):
         check(s.cmd("gone ask 10000") == "ok", "No closes the question")
 
 
+def yes_with_box_quits(s, words, setting, others, what):
+    """Answers the question holding `words` with Yes and the box ticked: the
+    program ends, `setting` is turned off and the `others` stay on."""
+    ask_and_answer(s, words, 6, tick=True)
+    s.server.wait(60)
+    check(s.wait_log("WM_DESTROY message", 5), "Yes to the %s question closes the program" % what)
+    check(s.reg_query(APP_KEY, setting) == "0x0", "the ticked box turns the %s question off" % what)
+    check(all(s.reg_query(APP_KEY, other) == "0x1" for other in others),
+          "the other questions stay on: %s" % ", ".join(others))
+
+
 def choose_devices(s, speakers, microphone):
     """On the settings dialog's audio page: chooses the entries holding
     `speakers` and `microphone`; returns the chosen names."""
@@ -231,12 +242,9 @@ def main_run(bin_dir, phonesim):
         ask_and_answer(s, "active connection", 7, tick=True)
         time.sleep(1)
         check(s.cmd("visible main") == "ok 1", "No keeps the program running")
-        ask_and_answer(s, "active connection", 6, tick=True)
-        s.server.wait(60)
-        check(s.wait_log("WM_DESTROY message", 5), "Yes closes the program")
-        check(s.reg_query(APP_KEY, "PromtOnExitIfConnected") == "0x0", "the ticked box turns the connection question off")
-        check(s.reg_query(APP_KEY, "PromptOnExit") == "0x1" and s.reg_query(APP_KEY, "PromtOnExitIfRecording") == "0x1",
-              "the other questions stay on, though their boxes were ticked with No")
+        # The other boxes were ticked too, but answered with No.
+        yes_with_box_quits(s, "active connection", "PromtOnExitIfConnected",
+                           ["PromptOnExit", "PromtOnExitIfRecording"], "connection")
     finally:
         s.stop()
 
@@ -298,12 +306,8 @@ def quiet_run(bin_dir, phonesim, tests_dir):
         check(s.reg_query(WAVE_KEY, "Output Device") == speakers and s.reg_query(WAVE_KEY, "Input Device") == microphone,
               "the chosen devices are written before the service is told")
 
-        ask_and_answer(s, "Recording is in process", 6, tick=True)
-        s.server.wait(60)
-        check(s.wait_log("WM_DESTROY message", 5), "Yes to the recording question closes the program")
-        check(s.reg_query(APP_KEY, "PromtOnExitIfRecording") == "0x0", "the ticked box turns the recording question off")
-        check(s.reg_query(APP_KEY, "PromtOnExitIfConnected") == "0x1" and s.reg_query(APP_KEY, "PromptOnExit") == "0x1",
-              "the connection and quit questions stay on")
+        yes_with_box_quits(s, "Recording is in process", "PromtOnExitIfRecording",
+                           ["PromtOnExitIfConnected", "PromptOnExit"], "recording")
         codes = [c for c in controls() if c != 200]
         check(codes[-1:] == [202], "the service gets its devices back at the end: %s" % codes)
         files = glob.glob(os.path.join(videos, "Video_*.avi"))
