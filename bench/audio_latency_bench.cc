@@ -5,7 +5,10 @@
 //
 // Figures (counters):
 //  - mouth_to_device_{median,p99}_ms: from the moment the phone's microphone
-//    took a sample to the moment the link wrote it into the device;
+//    took a sample to the moment the device reached it: the link's write of
+//    its block, plus the sample's place in the block at the device's pace
+//    (the link writes each block 25 ms before the device plays it; that
+//    lead is not counted);
 //  - underruns: play-out requests that found samples missing after the
 //    start, and starts: how often play-out (re)started (1 in steady flow);
 //  - pulled_back_ms: how much lag play-out took back because it had grown
@@ -15,9 +18,11 @@
 //    sample available to the moment its packet went to the phone.
 // Markers (2 ms bursts, once a second) are laid over the speech to find the
 // samples again. LUMORA_P6_SECONDS sets the length (60 s).
-// What to expect from the phone's side: the 100 ms of the start rule, the
-// 8 -> 48 kHz resampler's filter delay (16 ms at quality 10) and where the
-// newest packet fell between two 10 ms render ticks (0 ... 10 ms).
+// What to expect: play-out starts 100 ms behind the phone, counting the
+// decoder's and resampler's own delay and how long the newest packet has
+// waited, so the median is 100 ms plus what the sending loop here adds
+// (under 1 ms). iLBC markers spread by a few milliseconds around it: the
+// codec reshapes a 2 ms burst.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -69,10 +74,12 @@ class ProbeDevice : public component::WaveDevice {
 
   size_t write(const uint8_t* data, size_t bytes) override {
     const int64_t at = nowUs();
-    // The device has the sample once its block is written.
-    finder_.feed(reinterpret_cast<const int16_t*>(data), bytes / 2, [&](int64_t, size_t) {
+    // The device has the block's first sample once the block is written and
+    // plays the others after it at its own pace: a sample `i` samples into
+    // the block reaches the device that much later.
+    finder_.feed(reinterpret_cast<const int16_t*>(data), bytes / 2, [&](int64_t, size_t i) {
       std::lock_guard<std::mutex> lock(mutex_);
-      markersWritten_.push_back(at);
+      markersWritten_.push_back(at + static_cast<int64_t>(i) * 1000 / 48);
     });
     return bytes;
   }

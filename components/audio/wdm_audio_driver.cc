@@ -28,10 +28,15 @@ void RenderPacer::start(int64_t nowUs) {
 void RenderPacer::tick(int64_t nowUs) {
   int64_t ahead = deadline_ - nowUs;
   if (ahead < 0) {
-    // The thread fell behind: the device clock went on without us.
+    // The thread fell behind: the device clock went on without us. The
+    // device starts again half a block from now, so the ticks that follow
+    // fall halfway between two block boundaries (25 ms ahead) and one a
+    // little late or early still writes exactly one block; starting at
+    // `now` put every later tick on a boundary, where the scheduler's
+    // jitter flipped the lead between two and three blocks.
     position_ += -ahead * 48 / 1000;
-    deadline_ = nowUs;
-    ahead = 0;
+    deadline_ = nowUs + kRestartMarginUs;
+    ahead = kRestartMarginUs;
   }
   const int64_t blocks = kLeadBlocks - ahead / kBlockUs;
   if (blocks <= 0) return;

@@ -27,6 +27,8 @@ class RenderPacer {
   static constexpr int64_t kBlockUs = 10000;
   static constexpr int kLeadBlocks = 3;
   static constexpr int64_t kBlockSamples = 480;
+  // Where the device starts again after the thread fell behind.
+  static constexpr int64_t kRestartMarginUs = kBlockUs / 2;
 
   // `stop` (may be null) is checked before every block.
   RenderPacer(WaveDevice* device, AudioDriver* driver, AudioDriver::Delegate* delegate,

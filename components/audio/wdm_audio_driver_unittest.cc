@@ -131,6 +131,27 @@ TEST(RenderPacerTest, KeepsThreeBlocksAheadAndCatchesUpAfterAStall) {
   EXPECT_EQ(8u, delegate.renders.size());
 }
 
+TEST(RenderPacerTest, TicksThatWanderByAFewMillisecondsWriteOneBlockEach) {
+  // The timer's first tick comes a period after the start, past the first
+  // deadline; after that the ticks wander by the scheduler's jitter. Each
+  // must still write exactly one block: a lead flipping between two and
+  // three blocks makes the sound reach the device 10 ms early or late.
+  ScriptedDevice device;
+  RecordingDelegate delegate;
+  RenderPacer pacer(&device, nullptr, &delegate);
+  pacer.start(0);
+  pacer.tick(10000);
+  ASSERT_EQ(3u, delegate.renders.size());
+  EXPECT_EQ(432, delegate.renders[0].position);  // 9 ms fell behind
+  const int64_t jitterUs[] = {100, -100, 4000, 0, -4000, 300, 4900, -4900, 50, 2000};
+  for (int i = 0; i < 200; ++i) {
+    const size_t before = delegate.renders.size();
+    pacer.tick(10000 + int64_t{i + 1} * 10000 + jitterUs[i % 10]);
+    ASSERT_EQ(before + 1, delegate.renders.size()) << "tick " << i;
+    EXPECT_EQ(delegate.renders[before - 1].position + 480, delegate.renders[before].position);
+  }
+}
+
 TEST(RecordPacerTest, DrainsThenHandsOverBlocksByTheClock) {
   ScriptedDevice device;
   RecordingDelegate delegate;
