@@ -162,8 +162,10 @@ class DeviceEnd {
       const int64_t at = nowUs();
       rendered_ += static_cast<uint64_t>(got);
       const size_t have = carry + static_cast<size_t>(got);
+      // The device plays what one read brings at its own pace: a sample
+      // `i` samples into it comes that much after the first.
       finder.feed(reinterpret_cast<const int16_t*>(bytes.data()), have / 2,
-                  [&](int64_t, size_t) { toDevice_->found(at); });
+                  [&](int64_t, size_t i) { toDevice_->found(at + static_cast<int64_t>(i) * 1000 / 48); });
       carry = have % 2;
       if (carry) bytes[0] = bytes[have - 1];
     }

@@ -128,16 +128,18 @@ BOOL CALLBACK findBalloon(HWND hwnd, LPARAM data) {
 }
 
 // The balloon's title lives in its own process: the question and the
-// answer's buffer go there.
+// answer's buffer go there. Empty when it cannot be read (Wine under qemu
+// at times refuses the other process's memory): the title is then not
+// known, which readers take as such.
 std::string balloonTitle(HWND balloon) {
   DWORD pid = 0;
   ::GetWindowThreadProcessId(balloon, &pid);
   HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  if (!process) return "?";
+  if (!process) return "";
   constexpr UINT kChars = 128;
   const SIZE_T size = sizeof(TTGETTITLE) + kChars * sizeof(wchar_t);
   auto* remote = static_cast<uint8_t*>(::VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
-  std::string title = "?";
+  std::string title;
   if (remote) {
     TTGETTITLE ask = {};
     ask.dwSize = sizeof(ask);
