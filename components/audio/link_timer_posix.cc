@@ -37,9 +37,10 @@ class PosixTimer : public LinkTimer {
     if (!stop_->waitUntil(next_)) return false;
     next_ += kPeriod;
     // Like a periodic timer, ticks missed while the thread was away are
-    // not delivered in a burst.
+    // not delivered in a burst, and the ticks stay on their grid: moving
+    // it would move where the render side's ticks fall against its blocks.
     const auto now = std::chrono::steady_clock::now();
-    if (next_ < now) next_ = now + kPeriod;
+    if (next_ <= now) next_ += ((now - next_) / kPeriod + 1) * kPeriod;
     return true;
   }
 
