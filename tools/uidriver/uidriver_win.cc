@@ -128,9 +128,9 @@ BOOL CALLBACK findBalloon(HWND hwnd, LPARAM data) {
 }
 
 // The balloon's title lives in its own process: the question and the
-// answer's buffer go there. Empty when it cannot be read (Wine under qemu
-// at times refuses the other process's memory): the title is then not
-// known, which readers take as such.
+// answer's buffer go there. Empty when any step of that fails (seen once
+// under Wine on a fresh machine): the title is then not known, which
+// readers take as such.
 std::string balloonTitle(HWND balloon) {
   DWORD pid = 0;
   ::GetWindowThreadProcessId(balloon, &pid);
