@@ -74,12 +74,9 @@ class ProbeDevice : public component::WaveDevice {
 
   size_t write(const uint8_t* data, size_t bytes) override {
     const int64_t at = nowUs();
-    // The device has the block's first sample once the block is written and
-    // plays the others after it at its own pace: a sample `i` samples into
-    // the block reaches the device that much later.
     finder_.feed(reinterpret_cast<const int16_t*>(data), bytes / 2, [&](int64_t, size_t i) {
       std::lock_guard<std::mutex> lock(mutex_);
-      markersWritten_.push_back(at + static_cast<int64_t>(i) * 1000 / 48);
+      markersWritten_.push_back(soak::deviceTimeOf(at, bytes / 2, i));
     });
     return bytes;
   }

@@ -2,7 +2,16 @@
 
 #include <algorithm>
 
+#include "components/audio/wave_device.h"
+
 namespace soak {
+
+int64_t deviceTimeOf(int64_t atUs, size_t count, size_t i) {
+  constexpr size_t kBlockSamples = component::WaveDevice::kBlockBytes / 2;
+  constexpr int64_t kBlockUs = 10000;
+  const int64_t blocksAfter = static_cast<int64_t>((count - 1 - i) / kBlockSamples);
+  return atUs - blocksAfter * kBlockUs + static_cast<int64_t>(i % kBlockSamples) * kBlockUs / kBlockSamples;
+}
 
 std::vector<double> matchMarkers(const std::vector<int64_t>& made, const std::vector<int64_t>& found) {
   std::vector<double> out;

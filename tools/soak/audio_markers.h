@@ -39,6 +39,12 @@ class OnsetFinder {
   int64_t lastLoud_ = -1000000000;
 };
 
+// When the device reaches sample `i` of `count` samples (48 kHz) that came
+// from the link at `atUs`: the link writes a 10 ms block a tick, the newest
+// just before `atUs`, and the device plays each at its own pace. A sample is
+// dated by its block, counted back from the newest, and its place in it.
+int64_t deviceTimeOf(int64_t atUs, size_t count, size_t i);
+
 // Latencies (milliseconds) of the onsets `found` against the markers `made`
 // (both in microseconds, `made` ascending); onsets before any marker are
 // left out.

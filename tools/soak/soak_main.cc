@@ -63,7 +63,6 @@ using soak::Clock;
 constexpr double kPi = 3.14159265358979323846;
 constexpr char kPhoneId[] = "soak-phone";
 constexpr size_t kBlockBytes = 960;  // 10 ms at 48 kHz, 16-bit mono
-constexpr size_t kBlockSamples = kBlockBytes / 2;
 constexpr size_t kCaptureLeadBytes = 2 * kBlockBytes;
 
 // Ctrl-C or a TERM ends the run early: the rows so far are judged and the
@@ -163,14 +162,10 @@ class DeviceEnd {
       const int64_t at = nowUs();
       rendered_ += static_cast<uint64_t>(got);
       const size_t have = carry + static_cast<size_t>(got);
-      // The link writes a block a tick, and the device plays each at its
-      // own pace: a sample is dated by its block, counted back from the
-      // newest (written just before this read), and its place in it.
+      // A late read brings several blocks written a tick apart.
       const size_t count = have / 2;
-      finder.feed(reinterpret_cast<const int16_t*>(bytes.data()), count, [&](int64_t, size_t i) {
-        const int64_t blocksAfter = static_cast<int64_t>((count - 1 - i) / kBlockSamples);
-        toDevice_->found(at - blocksAfter * 10000 + static_cast<int64_t>(i % kBlockSamples) * 1000 / 48);
-      });
+      finder.feed(reinterpret_cast<const int16_t*>(bytes.data()), count,
+                  [&](int64_t, size_t i) { toDevice_->found(soak::deviceTimeOf(at, count, i)); });
       carry = have % 2;
       if (carry) bytes[0] = bytes[have - 1];
     }
