@@ -327,10 +327,15 @@ TEST_F(AudioComponentTest, MalformedPacketsAreCountedAndNeverDecoded) {
 TEST_F(AudioComponentTest, SelectingAgainStopsTheRunningThreadsFirst) {
   connect();
   transport::LogCapture log;
+  // The two threads log their start each on its own: wait for both.
+  auto begun = [&](size_t n) {
+    const std::string text = log.contents();
+    return countOf(text, "Decoding thread begin") == n && countOf(text, "Encoding thread begin") == n;
+  };
   select(kProfileLPCM);
-  ASSERT_TRUE(runUntil([&] { return countOf(log.contents(), "Encoding thread begin") == 1; }));
+  ASSERT_TRUE(runUntil([&] { return begun(1); }));
   select(kProfileILBC);
-  ASSERT_TRUE(runUntil([&] { return countOf(log.contents(), "Encoding thread begin") == 2; }));
+  ASSERT_TRUE(runUntil([&] { return begun(2); }));
   const std::string text = log.contents();
   EXPECT_EQ(2u, countOf(text, "Decoding thread begin"));
   EXPECT_EQ(1u, countOf(text, "Decoding thread end"));
