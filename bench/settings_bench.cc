@@ -2,7 +2,7 @@
 // whole access list rewritten), and one registry write on its own.
 #include <benchmark/benchmark.h>
 
-#include "WebcamWin/settings.h"
+#include "WebcamWin/settings/settings.h"
 #include "base/reg_key.h"
 #include "base/string_util.h"
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git file
+  build-essential cmake ninja-build pkg-config git file ccache
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev libspeexdsp-dev libcurl4-openssl-dev libturbojpeg0-dev

@@ -9,8 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "WebcamWin/shell_test_util.h"
-#include "WebcamWin/wavehost.h"
+#include "WebcamWin/testing/shell_test_util.h"
+#include "WebcamWin/suite/wavehost.h"
 #include "base/file_util.h"
 #include "base/test_util.h"
 

@@ -2,11 +2,11 @@
 
 #include <chrono>
 
-#include "WebcamWin/app_info.h"
-#include "WebcamWin/main_frame.h"
-#include "WebcamWin/shell.h"
-#include "WebcamWin/settings.h"
-#include "WebcamWin/ui_rules.h"
+#include "WebcamWin/app/app_info.h"
+#include "WebcamWin/controller/main_frame.h"
+#include "WebcamWin/platform/instance.h"
+#include "WebcamWin/settings/settings.h"
+#include "WebcamWin/controller/ui_rules.h"
 #include "base/logging.h"
 
 std::unique_ptr<FrameWindow> FrameWindow::make(CMainFrame* frame) {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "WebcamWin/console/terminal_input.h"
-#include "WebcamWin/frame_window.h"
+#include "WebcamWin/controller/frame_window.h"
 #include "base/message_loop.h"
 
 class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {

@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <thread>
 
-#include "WebcamWin/app_info.h"
-#include "WebcamWin/main_frame.h"
-#include "WebcamWin/settings.h"
-#include "WebcamWin/shell.h"
+#include "WebcamWin/app/app_info.h"
+#include "WebcamWin/controller/main_frame.h"
+#include "WebcamWin/settings/settings.h"
+#include "WebcamWin/platform/instance.h"
 #include "base/file_util.h"
 #include "base/logging.h"
 #include "base/platform_thread.h"

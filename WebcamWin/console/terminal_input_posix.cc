@@ -12,7 +12,7 @@
 
 #include "WebcamWin/console/terminal_input.h"
 #include "base/logging.h"
-#include "WebcamWin/stoppable_thread_posix.h"
+#include "WebcamWin/platform/stoppable_thread_posix.h"
 
 namespace {
 

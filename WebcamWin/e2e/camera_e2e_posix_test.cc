@@ -10,7 +10,7 @@
 #include <set>
 #include <thread>
 
-#include "WebcamWin/app_info.h"
+#include "WebcamWin/app/app_info.h"
 #include "WebcamWin/e2e/server_process.h"
 #include "base/file_util.h"
 #include "base/platform_thread.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "WebcamWin/app_info.h"
+#include "WebcamWin/app/app_info.h"
 #include "WebcamWin/e2e/server_process.h"
 #include "base/file_util.h"
 #include "base/platform_thread.h"

@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "WebcamWin/e2e/server_process.h"
-#include "WebcamWin/shell.h"
+#include "WebcamWin/platform/desktop.h"
 #include "base/file_util.h"
 #include "base/platform_thread.h"
 

@@ -1,7 +1,7 @@
 #include "WebcamWin/e2e/server_process.h"
 
-#include "WebcamWin/app_info.h"
-#include "WebcamWin/shell.h"
+#include "WebcamWin/app/app_info.h"
+#include "WebcamWin/platform/desktop.h"
 #include "base/file_util.h"
 #include "base/reg_key.h"
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "WebcamWin/e2e/server_process.h"
-#include "WebcamWin/app_info.h"
+#include "WebcamWin/app/app_info.h"
 #include "base/file_util.h"
 #include "base/platform_thread.h"
 #include "base/test_util.h"

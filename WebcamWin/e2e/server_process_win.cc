@@ -4,7 +4,7 @@
 // cleared before and after (only under Wine, never on a real user's system).
 #include <windows.h>
 
-#include "WebcamWin/app_info.h"
+#include "WebcamWin/app/app_info.h"
 #include "WebcamWin/e2e/server_process.h"
 #include "base/file_util.h"
 #include "base/reg_key.h"

@@ -8,7 +8,7 @@
 #include <regex>
 #include <sstream>
 
-#include "WebcamWin/app_info.h"
+#include "WebcamWin/app/app_info.h"
 #include "WebcamWin/e2e/server_process.h"
 #include "base/file_util.h"
 #include "base/platform_thread.h"

@@ -8,14 +8,14 @@
 #include <cstdio>
 #include <memory>
 
-#include "WebcamWin/app_info.h"
-#include "WebcamWin/main_frame.h"
-#include "WebcamWin/resource_library.h"
-#include "WebcamWin/settings.h"
-#include "WebcamWin/shell.h"
+#include "WebcamWin/app/app_info.h"
+#include "WebcamWin/controller/main_frame.h"
+#include "WebcamWin/platform/resource_library.h"
+#include "WebcamWin/settings/settings.h"
+#include "WebcamWin/platform/desktop.h"
 #include "WebcamWin/ui/skin_win.h"
-#include "WebcamWin/ui_rules.h"
-#include "WebcamWin/wavehost.h"
+#include "WebcamWin/controller/ui_rules.h"
+#include "WebcamWin/suite/wavehost.h"
 #include "base/logging.h"
 
 using skin::w;

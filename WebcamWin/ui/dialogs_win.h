@@ -20,7 +20,7 @@
 #include <functional>
 #include <vector>
 
-#include "WebcamWin/settings_dialog.h"
+#include "WebcamWin/settings/settings_dialog.h"
 #include "base/string_util.h"
 
 class CMainFrame;

@@ -8,16 +8,16 @@
 #include <memory>
 #include <string>
 
-#include "WebcamWin/app_info.h"
-#include "WebcamWin/frame_window.h"
-#include "WebcamWin/main_frame.h"
-#include "WebcamWin/resource_library.h"
-#include "WebcamWin/shell.h"
+#include "WebcamWin/app/app_info.h"
+#include "WebcamWin/controller/frame_window.h"
+#include "WebcamWin/controller/main_frame.h"
+#include "WebcamWin/platform/resource_library.h"
+#include "WebcamWin/platform/instance.h"
 #include "WebcamWin/ui/dialogs_win.h"
 #include "WebcamWin/ui/skin_win.h"
 #include "WebcamWin/ui/tray_icon_win.h"
 #include "WebcamWin/ui/webcam_view_win.h"
-#include "WebcamWin/ui_rules.h"
+#include "WebcamWin/controller/ui_rules.h"
 #include "base/logging.h"
 
 namespace {

@@ -14,7 +14,7 @@ using std::min;
 #include <map>
 #include <string>
 
-#include "WebcamWin/program_resource.h"
+#include "WebcamWin/platform/program_resource.h"
 #include "base/logging.h"
 
 namespace skin {

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "WebcamWin/resource_library.h"
-#include "WebcamWin/startup.h"
-#include "WebcamWin/ui_rules.h"
+#include "WebcamWin/platform/resource_library.h"
+#include "WebcamWin/app/startup.h"
+#include "WebcamWin/controller/ui_rules.h"
 #include "base/logging.h"
 
 using skin::w;

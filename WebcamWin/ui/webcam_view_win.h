@@ -18,7 +18,7 @@
 #include <mutex>
 #include <vector>
 
-#include "WebcamWin/main_frame.h"
+#include "WebcamWin/controller/main_frame.h"
 #include "WebcamWin/ui/skin_win.h"
 #include "components/video/video_component.h"
 

@@ -1,8 +1,6 @@
 // Snapshot: when the user or the phone asks, writes the latest finished
 // video frame as a JPEG file, decoded whole by the video component at that
-// moment (frames handed in without a component are copied as they come). Also the file-name
-// routine the snapshots and the recordings share:
-// <prefix>_YYYY-MM-DD_hh-mm-ss_<suffix>.<extension>.
+// moment (frames handed in without a component are copied as they come).
 //
 // Thread: the user-interface thread (frames and saves).
 #ifndef COMPONENTS_VIDEO_SNAPSHOT_H_
@@ -11,25 +9,10 @@
 #include <cstdint>
 
 #include "base/string_util.h"
+#include "components/media_file_name.h"
 #include "components/video/video_component.h"
 
 namespace component {
-
-struct LocalTime {
-  int32_t year = 0;
-  int32_t month = 0;  // 1-12
-  int32_t day = 0;
-  int32_t hour = 0;  // 0-23
-  int32_t minute = 0;
-  int32_t second = 0;
-};
-
-LocalTime currentLocalTime();
-
-// "Image" + "" + "jpg" at 2011-05-04 13:07:09 gives
-// "Image_2011-05-04_13-07-09.jpg"; empty parts leave out their separator.
-base::string16 mediaFileName(const base::string16& prefix, const base::string16& suffix,
-                             const base::string16& extension, const LocalTime& time);
 
 class Snapshot : public VideoComponent::Observer {
  public:

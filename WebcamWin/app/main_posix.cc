@@ -1,0 +1,19 @@
+// Linux entry of `server`: the arguments become one command line as Windows
+// hands it over, and the window is shown unless "minimize" says otherwise.
+#include <signal.h>
+
+#include "WebcamWin/app/app_info.h"
+#include "WebcamWin/app/last_chance.h"
+#include "WebcamWin/app/server_main.h"
+
+int main(int argc, char** argv) {
+  installLastChanceGuard();
+  // A closed terminal or pipe on the console must not end the program.
+  ::signal(SIGPIPE, SIG_IGN);
+  std::string commandLine;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) commandLine += ' ';
+    commandLine += argv[i];
+  }
+  return serverMain(base::utf8ToWide(commandLine), kShowNormal);
+}

@@ -1,0 +1,3 @@
+#include "WebcamWin/platform/platform_camera.h"
+
+std::unique_ptr<component::CameraSink> makePlatformCamera() { return nullptr; }
