@@ -5,13 +5,15 @@
 
 #include <cstdint>
 
+#include "WebcamWin/app/version.h"
+
 constexpr char16_t kProductName[] = u"Lumora ZuvIridar for iPhone";
 
 // Written to the `Version` setting and announced in the handshake.
-constexpr char kProgramVersion[] = "2.2.0.0";
-constexpr int kVersionMajor = 2;
-constexpr int kVersionMinor = 2;
-constexpr int kVersionPatch = 0;
+constexpr char kProgramVersion[] = QL_VERSION_TEXT;
+constexpr int kVersionMajor = QL_VERSION_MAJOR;
+constexpr int kVersionMinor = QL_VERSION_MINOR;
+constexpr int kVersionPatch = QL_VERSION_PATCH;
 constexpr uint32_t kApplicationId = 12000;
 
 // The single-instance mutex and the window class of the main window.

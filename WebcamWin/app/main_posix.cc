@@ -2,11 +2,20 @@
 // hands it over, and the window is shown unless "minimize" says otherwise.
 #include <signal.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "WebcamWin/app/app_info.h"
 #include "WebcamWin/app/last_chance.h"
 #include "WebcamWin/app/server_main.h"
 
 int main(int argc, char** argv) {
+  // Answered before anything else: package scripts and users ask it without
+  // wanting a log file, a settings key or a second instance.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s %s\n", base::wideToUtf8(kProductName).c_str(), kProgramVersion);
+    return 0;
+  }
   installLastChanceGuard();
   // A closed terminal or pipe on the console must not end the program.
   ::signal(SIGPIPE, SIG_IGN);
