@@ -51,6 +51,8 @@ file(CREATE_LINK ../lib/${QL_PACKAGE_NAME}/server ${CMAKE_BINARY_DIR}/packaging/
 install(FILES ${CMAKE_BINARY_DIR}/packaging/${QL_PACKAGE_NAME} DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/linux/${QL_PACKAGE_NAME}.desktop DESTINATION share/applications)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/linux/icons/ DESTINATION share/icons)
+# The package installs below /usr; the unit names the program there.
+set(QL_PACKAGE_PREFIX /usr)
 configure_file(${QL_PACKAGING_DIR}/linux/lumora-wave-service.service.in
   ${CMAKE_BINARY_DIR}/packaging/lumora-wave-service.service @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/lumora-wave-service.service DESTINATION lib/systemd/user)
@@ -59,27 +61,36 @@ set(QL_DOC share/doc/${QL_PACKAGE_NAME})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${QL_PACKAGING_DIR}/linux/copyright DESTINATION ${QL_DOC})
 install(FILES ${QL_PACKAGING_DIR}/linux/v4l2loopback.conf DESTINATION ${QL_DOC}/examples/modprobe.d
   RENAME ${QL_PACKAGE_NAME}.conf)
-# Debian wants the changelog compressed, without a time stamp in the gzip
-# header (so the package is the same however often it is made).
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-  COMMAND gzip -9 -n -c ${QL_PACKAGING_DIR}/linux/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-  DEPENDS ${QL_PACKAGING_DIR}/linux/changelog)
-add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+# Debian wants the changelog and the manual page compressed, without a time
+# stamp in the gzip header (so the package is the same however often it is
+# made).
+set(QL_GZIPPED)
+foreach(f changelog lumora-zuviridar.1)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/${f}.gz
+    COMMAND gzip -9 -n -c ${QL_PACKAGING_DIR}/linux/${f} > ${CMAKE_BINARY_DIR}/packaging/${f}.gz
+    DEPENDS ${QL_PACKAGING_DIR}/linux/${f})
+  list(APPEND QL_GZIPPED ${CMAKE_BINARY_DIR}/packaging/${f}.gz)
+endforeach()
+add_custom_target(package_gzipped ALL DEPENDS ${QL_GZIPPED})
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${QL_DOC})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/lumora-zuviridar.1.gz DESTINATION share/man/man1)
+# lang.so holds only texts: it needs no library, not even libc.
+install(FILES ${QL_PACKAGING_DIR}/linux/lintian-overrides DESTINATION share/lintian/overrides
+  RENAME ${QL_PACKAGE_NAME})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${QL_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR ${QL_PUBLISHER})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${QL_PACKAGE_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "phone as webcam and headset")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "phone as webcam and headset
- Lumora ZuvIridar turns a phone running the companion camera app into a
- webcam and a headset for this computer. The server finds and admits the
- phone on the local network, offers its video as a camera (PipeWire or a
- v4l2loopback device) and plays its audio into a virtual sound device;
- snapshots and recordings are saved in the user's folders.")
+# CPack indents the lines below the summary itself.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Lumora ZuvIridar turns a phone running the companion camera app into a
+webcam and a headset for this computer. The server finds and admits the
+phone on the local network, offers its video as a camera (PipeWire or a
+v4l2loopback device) and plays its audio into a virtual sound device;
+snapshots and recordings are saved in the user's folders.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QL_PUBLISHER} <support@lumora.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

@@ -36,7 +36,7 @@ for want in "$lib/server" "$lib/support" "$lib/wavehost" "$lib/defprobe" "$lib/l
     ./usr/share/icons/hicolor/48x48/apps/lumora-zuviridar.png \
     ./usr/lib/systemd/user/lumora-wave-service.service \
     ./usr/share/doc/lumora-zuviridar/copyright ./usr/share/doc/lumora-zuviridar/changelog.gz \
-    ./usr/share/doc/lumora-zuviridar/README.md \
+    ./usr/share/doc/lumora-zuviridar/README.md ./usr/share/man/man1/lumora-zuviridar.1.gz \
     ./usr/share/doc/lumora-zuviridar/examples/modprobe.d/lumora-zuviridar.conf; do
   grep -qxF "$want" "$scratch/contents" || fail "the package lacks $want"
 done
@@ -127,6 +127,8 @@ else
     [ -e /usr/lib/lumora-zuviridar ] && fail "dpkg -r left /usr/lib/lumora-zuviridar"
     [ -L /etc/systemd/user/default.target.wants/lumora-wave-service.service ] &&
       fail "dpkg -r left the wave service enabled"
+    # dpkg keeps the package's record until it is purged.
+    dpkg_waiting -P lumora-zuviridar || fail "dpkg -P"
   fi
 fi
 

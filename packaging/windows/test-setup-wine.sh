@@ -45,7 +45,7 @@ step "making the setup programs"
 "$here/make-setup.sh" "$build" "$version" "$scratch/setup.exe"
 cp -a "$source_prefix" "$WINEPREFIX"
 # One wineserver for the whole test: each program then starts quickly.
-wineserver -p
+wineserver -p </dev/null >/dev/null 2>&1
 wine wineboot </dev/null >/dev/null 2>&1 || true
 
 program_files=$(winepath -u 'C:\Program Files' 2>/dev/null)
@@ -65,6 +65,9 @@ step "checking the installation"
 for f in server.exe support.exe wavehost.exe defprobe.exe lang.dll uninstall.exe; do
   [ -f "$folder/$f" ] || fail "$f is not in the program folder"
 done
+# The About box shows the version resource: it must carry this version too.
+python3 -c 'import sys; sys.exit(sys.argv[2].encode("utf-16-le") not in open(sys.argv[1], "rb").read())' \
+  "$folder/server.exe" "$version" || fail "server.exe's version resource does not say $version"
 entry=$(reg_query "$uninstall_key")
 echo "$entry"
 grep -q 'DisplayName.*REG_SZ.*Lumora ZuvIridar for iPhone$' <<<"$entry" || fail "no uninstall entry by that name"
