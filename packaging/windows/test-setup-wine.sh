@@ -41,8 +41,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 step() { echo "--- $* ($SECONDS s)"; }
 
 step "making the setup programs"
-"$here/make-setup.sh" "$build" 1.0.0.0 "$scratch/old-setup.exe"
-"$here/make-setup.sh" "$build" "$version" "$scratch/setup.exe"
+"$here/make-setup.sh" "$build" 1.0.0.0 "$scratch/lumora-old.exe" "$version" "$scratch/lumora-new.exe"
 cp -a "$source_prefix" "$WINEPREFIX"
 # One wineserver for the whole test: each program then starts quickly.
 wineserver -p </dev/null >/dev/null 2>&1
@@ -55,11 +54,17 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumora Z
 service_key='HKLM\System\CurrentControlSet\Services\Lumora Wave Service'
 app_key='HKCU\Software\Quillon Labs\Lumora ZuvIridar for iPhone'
 shortcut_of() { find "$WINEPREFIX/drive_c" -name 'Lumora ZuvIridar for iPhone.lnk' 2>/dev/null; }
-reg_query() { { wine reg query "$1" 2>/dev/null || true; } | tr -d '\r'; }
+# The key's values, or nothing when it is missing (reg prints its error on
+# standard output).
+reg_query() {
+  local out
+  out=$(wine reg query "$1" 2>/dev/null) || return 0
+  printf '%s\n' "$out" | tr -d '\r'
+}
 
 step "installing an older version, then this one over it"
-wine "$scratch/old-setup.exe" /S || fail "the older setup program ended with $?"
-wine "$scratch/setup.exe" /S || fail "the setup program ended with $?"
+wine "$scratch/lumora-old.exe" /S || fail "the older setup program ended with $?"
+wine "$scratch/lumora-new.exe" /S || fail "the setup program ended with $?"
 
 step "checking the installation"
 for f in server.exe support.exe wavehost.exe defprobe.exe lang.dll uninstall.exe; do
@@ -94,10 +99,10 @@ done
 
 step "uninstalling"
 # The uninstaller copies itself away and returns at once; it is done when
-# it has deleted itself.
+# its last step, the uninstall entry, is gone.
 wine "$folder/uninstall.exe" /S || fail "the uninstaller ended with $?"
-for _ in $(seq 1 120); do
-  [ -e "$folder/uninstall.exe" ] || break
+for _ in $(seq 1 60); do
+  [ -z "$(reg_query "$uninstall_key")" ] && break
   sleep 1
 done
 # It closed the running server through its "exit" switch.
@@ -111,7 +116,7 @@ server_job=
 step "checking the removal"
 [ -e "$folder" ] && fail "the program folder is still there: $(ls -A "$folder")"
 [ -n "$(reg_query "$uninstall_key")" ] && fail "the uninstall entry is still there"
-[ -n "$(reg_query "$service_key")" ] && fail "the service is still registered"
+[ -n "$(reg_query "$service_key")" ] && fail "the service is still registered: $(wine sc query "Lumora Wave Service" 2>&1 | tr -d '\r')"
 [ -n "$(shortcut_of)" ] && fail "the shortcut is still there"
 grep -q 'Port.*REG_DWORD' <<<"$(reg_query "$app_key")" || fail "the user's settings were removed"
 logs="$(winepath -u 'C:\users')"
