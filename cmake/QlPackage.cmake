@@ -103,5 +103,5 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QL_PACKAGING_DIR}/linux/postinst ${QL_P
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
-add_test(NAME package_deb COMMAND ${QL_PACKAGING_DIR}/linux/test-deb.sh ${CMAKE_BINARY_DIR})
+add_test(NAME package_deb COMMAND ${QL_PACKAGING_DIR}/linux/test-deb.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
 set_tests_properties(package_deb PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
