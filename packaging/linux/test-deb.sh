@@ -13,8 +13,11 @@ done
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/deb-test.XXXXXX")
 server_pid=
+installed_here=
 cleanup() {
   [ -n "$server_pid" ] && kill -9 "$server_pid" 2>/dev/null
+  # A run cut short must not leave the package on the machine.
+  [ -n "$installed_here" ] && dpkg -P lumora-zuviridar >/dev/null 2>&1
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -91,6 +94,7 @@ else
       echo "$out"
       return 1
     }
+    installed_here=1
     dpkg_waiting -i "$deb" || fail "dpkg -i"
     [ "$(lumora-zuviridar --version)" = "Lumora ZuvIridar for iPhone $version" ] ||
       fail "lumora-zuviridar on PATH does not answer --version"
@@ -129,6 +133,7 @@ else
       fail "dpkg -r left the wave service enabled"
     # dpkg keeps the package's record until it is purged.
     dpkg_waiting -P lumora-zuviridar || fail "dpkg -P"
+    installed_here=
   fi
 fi
 
