@@ -269,6 +269,11 @@ std::ostream& operator<<(std::ostream& out, const transport::Error* error) {
 
 namespace base {
 
+namespace {
+// Past this many starts in one second the last name is shared.
+constexpr int kMaxSameSecondLogs = 99;
+}  // namespace
+
 string16 makeLogFileName(const string16& folder, int keep, const string16& prefix) {
   const string16 head = toLowerWide(prefix + u"-");
   const string16 tail = u".log";
@@ -294,9 +299,15 @@ string16 makeLogFileName(const string16& folder, int keep, const string16& prefi
     std::lock_guard<std::mutex> guard(s.stateMutex);
     t = s.clock ? s.clock() : internal::localNow();
   }
-  const std::string stamp = stringPrintf("-%04d.%02d.%02d-%02d.%02d.%02d.log", t.year,
-                                         t.month, t.day, t.hour, t.minute, t.second);
-  return joinPath(folder, prefix + asciiToWide(stamp));
+  const std::string stamp = stringPrintf("-%04d.%02d.%02d-%02d.%02d.%02d", t.year, t.month,
+                                         t.day, t.hour, t.minute, t.second);
+  const string16 stem = joinPath(folder, prefix + asciiToWide(stamp));
+  // A second start within the same second gets a name of its own: the file
+  // of the first may still be in use, and a new log replaces what it names.
+  string16 name = stem + tail;
+  for (int n = 2; pathExists(name) && n <= kMaxSameSecondLogs; ++n)
+    name = stem + asciiToWide(stringPrintf("-%d", n)) + tail;
+  return name;
 }
 
 }  // namespace base

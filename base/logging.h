@@ -60,7 +60,8 @@ void resetLoggingForTesting();
 
 // Log rotation at start-up: deletes the oldest "<prefix>-*.log" files of
 // `folder` until fewer than `keep` remain and returns the path of the new
-// file "<prefix>-YYYY.MM.DD-hh.mm.ss.log" in that folder.
+// file "<prefix>-YYYY.MM.DD-hh.mm.ss.log" in that folder ("...ss-2.log",
+// "-3" and so on when a start in the same second took that name).
 string16 makeLogFileName(const string16& folder, int keep,
                          const string16& prefix);
 

@@ -172,5 +172,23 @@ TEST_F(LoggingTest, RotationKeepsTen) {
   EXPECT_TRUE(pathExists(joinPath(dir_, u"Webcam-2026.01.03-10.00.00.log")));
 }
 
+// Two starts within one second: the second gets a file of its own, so its
+// new log (keep-existing 0) leaves the lines of the first alone.
+TEST_F(LoggingTest, StartsInTheSameSecondGetFilesOfTheirOwn) {
+  const string16 first = makeLogFileName(dir_, 10, u"Webcam");
+  ASSERT_TRUE(initLogging(first, kLogToFile, kLockInProcess, 0));
+  LOG(INFO) << "first start";
+  const string16 second = makeLogFileName(dir_, 10, u"Webcam");
+  EXPECT_EQ(joinPath(dir_, u"Webcam-2026.03.04-05.06.07-2.log"), second);
+  ASSERT_TRUE(initLogging(second, kLogToFile, kLockInProcess, 0));
+  LOG(INFO) << "second start";
+  resetLoggingForTesting();
+  std::string text;
+  ASSERT_TRUE(readFile(first, &text));
+  EXPECT_NE(std::string::npos, text.find("first start"));
+  EXPECT_EQ(std::string::npos, text.find("second start"));
+  EXPECT_EQ(joinPath(dir_, u"Webcam-2026.03.04-05.06.07-3.log"), makeLogFileName(dir_, 10, u"Webcam"));
+}
+
 }  // namespace
 }  // namespace base

@@ -56,6 +56,10 @@ bool isInterrupted(int32_t error) { return error == WSAEINTR; }
 SocketHandle socketListen(uint16_t port, bool loopbackOnly, int32_t* error) {
   const SOCKET s = newNonBlockingSocket(error);
   if (s == INVALID_SOCKET) return kInvalidSocket;
+  // A restart takes its port back while connections of the last run still
+  // linger on it.
+  const BOOL one = TRUE;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
   sockaddr_in addr;
   std::memset(&addr, 0, sizeof(addr));
   addr.sin_family = AF_INET;

@@ -353,6 +353,22 @@ TEST(AsyncSocketErrors, FactoriesGiveTheDocumentedCodesAndTexts) {
   EXPECT_FALSE(system->description.empty());
 }
 
+// The server side closes first, so its end of the connection lingers on the
+// port after everything is closed; a new listener (a restarted server with
+// a fixed port) still gets that port.
+TEST_F(AsyncSocketTest, APortWithALingeringConnectionCanBeListenedOnAgain) {
+  connectPair();
+  const uint16_t port = listener_->localPort();
+  serverSocket()->close();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return client_events_.has("did-close"); }));
+  client_.reset();
+  listener_->close();
+  AsyncSocket again;
+  std::unique_ptr<Error> error;
+  EXPECT_TRUE(again.listenOnPort(port, &error)) << (error ? error->description : std::string());
+  EXPECT_EQ(port, again.localPort());
+}
+
 TEST(AsyncSocketListen, ABusyPortIsReportedAsASystemError) {
   AsyncSocket first;
   ASSERT_TRUE(first.listenOnPort(0, nullptr));

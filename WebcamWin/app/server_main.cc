@@ -28,9 +28,9 @@ void startLogging() {
   const base::string16 folder = shell::logFolder();
   base::createDirectories(folder);
   const base::string16 file = base::makeLogFileName(folder, kLogFilesKept, kLogPrefix);
-  // Two starts within one second get the same name: the later one appends
-  // rather than wiping the log of the instance that is still running.
-  base::initLogging(file, base::kLogToFileAndDebugger, base::kLockInProcess, 1);
+  // Each start has a file of its own (a second start in the same second is
+  // named apart), so a leftover of that name is replaced.
+  base::initLogging(file, base::kLogToFileAndDebugger, base::kLockInProcess, 0);
   base::setLogItems(true, true);
 }
 

@@ -33,6 +33,9 @@ TEST(ResourceLibraryTest, HoldsTheProgramsStringTable) {
   // The effects dialog's hint.
   EXPECT_EQ(u"Use Add/Remove buttons to manage effects. Up/Down buttons to change effect order",
             library.string(50039));
+  // Quotes inside a text come through both compilers whole.
+  EXPECT_EQ(u"Unknown device is attempting to connect to \"Lumora ZuvIridar for iPhone\" on this computer.",
+            library.string(50011));
 }
 
 #ifdef _WIN32
@@ -64,6 +67,13 @@ TEST(ResourceLibraryTest, HoldsTheDialogsAndTheTrayMenu) {
     HWND dialog = ::CreateDialogParamW(module, MAKEINTRESOURCEW(t.id), nullptr, plainDialog, 0);
     ASSERT_NE(nullptr, dialog) << t.id;
     for (int control : t.controls) EXPECT_NE(nullptr, ::GetDlgItem(dialog, control)) << t.id << " " << control;
+    if (t.id == 1100) {
+      wchar_t label[64] = {};
+      ::GetDlgItemTextW(dialog, 1120, label, 64);
+      EXPECT_STREQ(L"Pictures directory:", label);
+      ::GetDlgItemTextW(dialog, 1122, label, 64);
+      EXPECT_STREQ(L"Videos directory:", label);
+    }
     ::DestroyWindow(dialog);
   }
   HMENU menu = ::LoadMenuW(module, MAKEINTRESOURCEW(20000));

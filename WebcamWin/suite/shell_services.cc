@@ -67,6 +67,11 @@ void ShellServices::keepAlive() {
   wave_.ping();
 }
 
+bool ShellServices::reloadWaveDevices() {
+  CWaveHost service;
+  return service.open() && service.openDevice();
+}
+
 void ShellServices::checkForUpdatesNow() { update_.check(window_.get(), /*userAsked=*/true); }
 
 bool ShellServices::openSupport() {

@@ -55,6 +55,12 @@ class ShellServices : private base::MessageWindow::Handler {
   // The window goes away: the bridge may run again, the timers stop.
   void onDestroy();
 
+  // New device names were stored (the settings dialog's OK): the service is
+  // told to read them again (code 203) through a client opened for this one
+  // request, so that a service installed or started since start() hears it
+  // too. False (logged) when the service is missing, stopped or refused.
+  bool reloadWaveDevices();
+
   // "Check for updates" (the About box; message 0xBC3).
   void checkForUpdatesNow();
   // "Support" (the About box): the hand-off on a worker thread. False when

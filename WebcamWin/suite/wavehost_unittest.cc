@@ -146,6 +146,25 @@ TEST_F(WaveHostTest, ServiceStartedDuringACallIsPausedByTheNextTick) {
   EXPECT_EQ(202u, service_.controls().back());
 }
 
+// The window's client found no service at start; a device change made
+// later still reaches the service once it is there and runs.
+TEST_F(WaveHostTest, DeviceChangeReachesAServiceInstalledAfterTheStart) {
+  base::MessageLoop loop;
+  ShellServices services(nullptr);
+  services.start();
+  ASSERT_FALSE(services.waveService().opened());
+  EXPECT_FALSE(services.reloadWaveDevices());
+
+  ASSERT_TRUE(service_.install());
+  EXPECT_FALSE(services.reloadWaveDevices());  // installed, not started
+  EXPECT_TRUE(log_.contains("Service is not running"));
+  ASSERT_TRUE(service_.start());
+  EXPECT_TRUE(services.reloadWaveDevices());
+  ASSERT_TRUE(service_.waitForControls(1, kWaitMs));
+  EXPECT_EQ(Codes{WAVE_SERVICE_OPEN_DEVICE}, service_.controls());
+  services.onDestroy();
+}
+
 TEST(WaveHostDevicesTest, ListsLeaveTheVirtualDeviceOut) {
   for (const auto& name : CWaveHost::inputDevices())
     EXPECT_EQ(base::string16::npos, name.find(u"Lumora Wave Audio Device"));

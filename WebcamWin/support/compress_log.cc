@@ -2,7 +2,6 @@
 
 #include "WebcamWin/support/jobs.h"
 #include "WebcamWin/support/support_platform.h"
-#include "base/file_util.h"
 #include "base/logging.h"
 
 namespace support {
@@ -36,7 +35,6 @@ HResult CCompressLog::execute(const StopEvent& stop) {
   gzFile gz = fd >= 0 ? gzdopen(fd, "wb6") : nullptr;
   if (!gz) {
     LOG(ERROR) << "CCompressLog::Execute can't start a gzip stream on " << packedPath;
-    base::deleteFile(packedPath);
     return kEFail;
   }
 
@@ -65,8 +63,10 @@ HResult CCompressLog::execute(const StopEvent& stop) {
     if (!failed(hr)) hr = kEFail;
   }
   if (!failed(hr) && stop.isSet()) hr = kEAbort;
+  // The file of a failed or stopped packing stays, like every packed log:
+  // what it holds is the part of the log read so far.
   if (failed(hr)) {
-    base::deleteFile(packedPath);  // nothing useful in a broken stream
+    LOG(INFO) << "CCompressLog::Execute left " << packedPath;
   } else {
     store_->insert(kKeyCompressedLog, packedPath);
     LOG(INFO) << "CCompressLog::Execute " << kKeyCompressedLog << " = " << packedPath;

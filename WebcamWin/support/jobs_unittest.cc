@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdlib>
+
 #include "WebcamWin/support/test_http_server.h"
 #include "base/file_util.h"
 #include "base/test_util.h"
@@ -33,6 +35,34 @@ std::string inflateGzip(const std::string& packed) {
   inflateEnd(&z);
   return rc == Z_STREAM_END ? out : "<corrupt>";
 }
+
+// Points the user's temporary folder at `folder` while it lives.
+class ScopedTempFolder {
+ public:
+  explicit ScopedTempFolder(const string16& folder) {
+    const char* old = std::getenv(kVariable);
+    if (old) saved_ = old;
+    hadValue_ = old != nullptr;
+    set(base::wideToUtf8(folder));
+  }
+  ~ScopedTempFolder() { set(hadValue_ ? saved_ : std::string()); }
+
+ private:
+#ifdef _WIN32
+  static constexpr const char* kVariable = "TMP";
+  // The C runtime passes it on to the system's environment block, where the
+  // temporary-path call reads it; an empty value removes it.
+  static void set(const std::string& value) { _putenv((std::string(kVariable) + "=" + value).c_str()); }
+#else
+  static constexpr const char* kVariable = "TMPDIR";
+  static void set(const std::string& value) {
+    if (value.empty()) ::unsetenv(kVariable);
+    else ::setenv(kVariable, value.c_str(), 1);
+  }
+#endif
+  std::string saved_;
+  bool hadValue_ = false;
+};
 
 class JobsTest : public ::testing::Test {
  protected:
@@ -106,13 +136,21 @@ TEST_F(JobsTest, CompressionFailures) {
   EXPECT_FALSE(store_.lookup(kKeyCompressedLog, nullptr));
 }
 
+// The packing stopped before its first block is aborted, and its file stays
+// in the temporary folder as every packed log does.
 TEST_F(JobsTest, CompressionStoppedBeforeTheFirstBlockIsAborted) {
+  const string16 temp = base::joinPath(folder_, u"temp");
+  ASSERT_TRUE(base::createDirectories(temp));
+  ScopedTempFolder scoped(temp);
   store_.insert(kKeyLog, writeLog(std::string(100000, 'x')));
   CCompressLog job(&store_);
   StopEvent stop;
   stop.set();
   EXPECT_EQ(kEAbort, job.execute(stop));
   EXPECT_FALSE(store_.lookup(kKeyCompressedLog, nullptr));
+  const std::vector<string16> left = base::listDirectory(temp);
+  ASSERT_EQ(1u, left.size());
+  EXPECT_EQ(u"zli", left[0].substr(0, 3));
 }
 
 TEST_F(JobsTest, FormAddressFromTheStore) {

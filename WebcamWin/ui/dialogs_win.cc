@@ -677,9 +677,7 @@ bool CDlgSettings::close(bool ok) {
   };
   CWaveHost::setInputDeviceName(chosenName(kIdMicrophone));
   CWaveHost::setOutputDeviceName(chosenName(kIdSpeakers));
-  if (frame_ && frame_->shellServices() && frame_->shellServices()->waveService().opened()) {
-    frame_->shellServices()->waveService().openDevice();
-  }
+  if (frame_ && frame_->shellServices()) frame_->shellServices()->reloadWaveDevices();
   return true;
 }
 
