@@ -175,13 +175,16 @@ int CodebookSize(int mem_len, int length) {
 }
 
 void FilterCodebookMemory(const float* mem, int mem_len, float* filtered) {
-  for (int p = 0; p < mem_len; ++p) {
-    float acc = 0.0f;
-    for (int j = 0; j < kCbFilterLen; ++j) {
-      const int k = p + 4 - j;
-      if (k >= 0 && k < mem_len) acc += kCodebookFilter[j] * mem[k];
-    }
-    filtered[p] = acc;
+  // Zero-padded copy so the taps need no bounds checks; taps outside the
+  // inner loop over samples, so it vectorises while every sample still sums
+  // its taps in the same order.
+  float padded[4 + kCbMemLen + 4] = {};
+  std::memcpy(padded + 4, mem, sizeof(float) * mem_len);
+  for (int p = 0; p < mem_len; ++p) filtered[p] = 0.0f;
+  for (int j = 0; j < kCbFilterLen; ++j) {
+    const float c = kCodebookFilter[j];
+    const float* src = padded + 8 - j;
+    for (int p = 0; p < mem_len; ++p) filtered[p] += c * src[p];
   }
 }
 
@@ -345,15 +348,22 @@ bool PolyToLsf(const float* poly, float* lsf) {
   }
   const double* polys[2] = {pd, qd};
 
+  // The search grid's cosines, computed once.
   constexpr int kGrid = 512;
-  constexpr double kPi = 3.14159265358979323846;
+  static const struct Grid {
+    double x[kGrid + 1];
+    Grid() {
+      constexpr double kPi = 3.14159265358979323846;
+      for (int j = 0; j <= kGrid; ++j) x[j] = Cos(kPi * j / kGrid);
+    }
+  } grid;
   int found = 0;
   int which = 0;
   double x_prev = 1.0;
   double f_prev = EvalSymmetric(polys[which], x_prev);
   int j = 1;
   while (j <= kGrid && found < kOrder) {
-    const double x_next = Cos(kPi * j / kGrid);
+    const double x_next = grid.x[j];
     const double f_next = EvalSymmetric(polys[which], x_next);
     if ((f_prev < 0.0) != (f_next < 0.0)) {
       double lo = x_prev, hi = x_next, f_lo = f_prev;
