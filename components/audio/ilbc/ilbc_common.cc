@@ -319,12 +319,17 @@ namespace {
 // Value at x = cos(w) of a symmetric degree-10 polynomial c, scaled by
 // e^{5jw}: c5 + 2 * sum c_k T_{5-k}(x).
 double EvalSymmetric(const double* c, double x) {
-  double t[6];
-  t[0] = 1.0;
-  t[1] = x;
-  for (int m = 2; m <= 5; ++m) t[m] = 2.0 * x * t[m - 1] - t[m - 2];
+  // Written out: as a loop the vectoriser makes it slower.
+  const double t2 = 2.0 * x * x - 1.0;
+  const double t3 = 2.0 * x * t2 - x;
+  const double t4 = 2.0 * x * t3 - t2;
+  const double t5 = 2.0 * x * t4 - t3;
   double sum = c[5];
-  for (int k = 0; k < 5; ++k) sum += 2.0 * c[k] * t[5 - k];
+  sum += 2.0 * c[0] * t5;
+  sum += 2.0 * c[1] * t4;
+  sum += 2.0 * c[2] * t3;
+  sum += 2.0 * c[3] * t2;
+  sum += 2.0 * c[4] * x;
   return sum;
 }
 
