@@ -426,6 +426,39 @@ void ZeroPole(const float* in, int length, const float* b, const float* a,
   }
 }
 
+void SlidingDots(const float* x, const float* y, int count, int length,
+                 float* out) {
+  for (int s = 0; s < count; ++s) out[s] = 0.0f;
+  for (int k = 0; k < length; ++k) {
+    const float xk = x[k];
+    const float* yk = y + k;
+    for (int s = 0; s < count; ++s) out[s] += xk * yk[s];
+  }
+}
+
+void SlidingEnergies(const float* y, int count, int length, float* out) {
+  for (int s = 0; s < count; ++s) out[s] = 0.0f;
+  for (int k = 0; k < length; ++k) {
+    const float* yk = y + k;
+    for (int s = 0; s < count; ++s) out[s] += yk[s] * yk[s];
+  }
+}
+
+void LagMeasures(const float* target, int first_lag, int count, int length,
+                 float* out) {
+  constexpr int kMaxLags = 128;
+  float cross[kMaxLags], energy[kMaxLags];
+  if (count > kMaxLags) count = kMaxLags;
+  const int last_lag = first_lag + count - 1;
+  SlidingDots(target, target - last_lag, count, length, cross);
+  SlidingEnergies(target - last_lag, count, length, energy);
+  for (int i = 0; i < count; ++i) {
+    const float c = cross[last_lag - first_lag - i];
+    const float e = energy[last_lag - first_lag - i];
+    out[i] = c > 0.0f && e > 0.0f ? c * c / e : 0.0f;
+  }
+}
+
 float LagMeasure(const float* target, const float* lagged, int length) {
   float cross = 0.0f, energy = 0.0f;
   for (int i = 0; i < length; ++i) {

@@ -180,27 +180,6 @@ void EncoderState::QuantizeState(const float* residual, const float* synth,
 
 namespace {
 
-// out[s] = sum over k of x[k] * y[s + k], for s < count. The sum over k is
-// the outer loop so the compiler vectorises across s; each output still adds
-// its products in order of k, exactly as a plain dot product would.
-void SlidingDots(const float* x, const float* y, int count, int length,
-                 float* out) {
-  for (int s = 0; s < count; ++s) out[s] = 0.0f;
-  for (int k = 0; k < length; ++k) {
-    const float xk = x[k];
-    const float* yk = y + k;
-    for (int s = 0; s < count; ++s) out[s] += xk * yk[s];
-  }
-}
-
-void SlidingEnergies(const float* y, int count, int length, float* out) {
-  for (int s = 0; s < count; ++s) out[s] = 0.0f;
-  for (int k = 0; k < length; ++k) {
-    const float* yk = y + k;
-    for (int s = 0; s < count; ++s) out[s] += yk[s] * yk[s];
-  }
-}
-
 // out[i] = sum over k of x[k][i] * y[k][i] for rows of kSubLen / 2 columns;
 // again each output sums in order of k.
 void ColumnDots(const float* x, const float* y, int count, int length,
