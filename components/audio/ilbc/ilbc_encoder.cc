@@ -376,16 +376,19 @@ void Encoder::Encode(const float* samples, uint8_t* frame) {
   std::memcpy(s.lsf_deq_old, lsf_deq, sizeof(lsf_deq));
 
   // Residual through the quantised filters.
+  // Taps in the outer loop so the samples vectorise; each sample still adds
+  // its taps in order.
+  float padded[kOrder + kBlockLen];
+  std::memcpy(padded, s.ana_mem, sizeof(s.ana_mem));
+  std::memcpy(padded + kOrder, data, sizeof(data));
   float residual[kBlockLen];
+  std::memcpy(residual, data, sizeof(data));
   for (int i = 0; i < kSubframes; ++i) {
-    for (int n = 0; n < kSubLen; ++n) {
-      const int t = i * kSubLen + n;
-      float acc = data[t];
-      for (int k = 1; k < kPolyLen; ++k) {
-        const float past = t - k >= 0 ? data[t - k] : s.ana_mem[kOrder + t - k];
-        acc += synth[i][k] * past;
-      }
-      residual[t] = acc;
+    float* out = residual + i * kSubLen;
+    const float* x = padded + kOrder + i * kSubLen;
+    for (int k = 1; k < kPolyLen; ++k) {
+      const float c = synth[i][k];
+      for (int n = 0; n < kSubLen; ++n) out[n] += c * x[n - k];
     }
   }
   std::memcpy(s.ana_mem, data + kBlockLen - kOrder, sizeof(s.ana_mem));
