@@ -192,7 +192,10 @@ TEST_F(LinuxCameraPictureTest, FramesAreFittedAndShownOnlyWhileAPhoneIsAccepted)
 
   // The same pictures as the decoder hands them over when it reduces them
   // to the wanted size land in the same rectangles, bars and all (the
-  // conversion writes straight into the rectangle then).
+  // conversion writes straight into the rectangle then). Pictures covering
+  // the whole camera go first, so no bar is left over from before.
+  camera_->OnVideoFrame(nullptr, makeTestCard(320, 240));
+  camera_->OnVideoFrame(nullptr, makeTestCard(320, 240));
   VideoFrame reduced = makeTestCard(180, 240);
   reduced.picture_width = 480;
   reduced.picture_height = 640;
