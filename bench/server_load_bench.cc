@@ -11,6 +11,7 @@
 //   scripts/with-private-pipewire.sh build/linux/bin/bench_server_load
 // LUMORA_LOAD_SECONDS sets the span (30 by default).
 #include <benchmark/benchmark.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -46,8 +48,8 @@ constexpr int kFramesPerSecond = 30;
 constexpr double kPi = 3.14159265358979323846;
 
 // User plus system time, and the resident high-water mark, of a process.
-double cpuSeconds(uint32_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+double cpuSeconds(uint32_t pid, const std::string& thread = "") {
+  std::ifstream in("/proc/" + std::to_string(pid) + (thread.empty() ? "" : "/task/" + thread) + "/stat");
   std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const size_t end = stat.rfind(')');
   if (end == std::string::npos) return 0;
@@ -62,6 +64,24 @@ double peakRssMb(uint32_t pid) {
   while (std::getline(in, line))
     if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024;
   return 0;
+}
+
+// CPU seconds per thread name ("main" for the first thread), summed.
+std::map<std::string, double> threadSeconds(uint32_t pid) {
+  std::map<std::string, double> out;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = ::opendir(tasks.c_str());
+  if (!dir) return out;
+  while (dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream comm(tasks + "/" + entry->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    if (std::to_string(pid) == entry->d_name) name = "main";
+    out[name] += cpuSeconds(pid, entry->d_name);
+  }
+  ::closedir(dir);
+  return out;
 }
 
 int waitForServer(PrivateUser& user, ServerProcess& server) {
@@ -198,18 +218,26 @@ void BM_ServerAtWork(benchmark::State& state) {
     return;
   }
   double cpuShare = 0, consumedPerSecond = 0, heardPerSecond = 0;
+  std::map<std::string, double> threadsBefore, threadShare;
   for (auto _ : state) {
     const double cpuBefore = cpuSeconds(server.pid());
+    threadsBefore = threadSeconds(server.pid());
     const uint64_t consumedBefore = consumed, heardBefore = heard;
     const Clock::time_point start = Clock::now();
     sendFor(std::chrono::seconds(seconds));
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     cpuShare = (cpuSeconds(server.pid()) - cpuBefore) / wall;
+    for (const auto& [name, after] : threadSeconds(server.pid()))
+      threadShare[name] = (after - threadsBefore[name]) / wall;
     consumedPerSecond = static_cast<double>(consumed - consumedBefore) / wall;
     heardPerSecond = static_cast<double>(heard - heardBefore) / wall;
   }
   if (std::getenv("LUMORA_LOAD_LOG")) std::fprintf(stderr, "%s\n", user.logOf(server.pid()).c_str());
   state.counters["cpu_pct"] = 100 * cpuShare;
+  // By thread: "main" decodes and fits the pictures, "lumora-camera" serves
+  // the PipeWire consumer, the rest are audio, network and recording.
+  for (const auto& [name, share] : threadShare)
+    if (share >= 0.001) state.counters["cpu_pct_" + name] = 100 * share;
   state.counters["peak_rss_mb"] = peakRssMb(server.pid());
   state.counters["consumer_fps"] = consumedPerSecond;
   // 8000 when the PC's sound reaches the phone without gaps.
