@@ -38,25 +38,20 @@
 #include "tools/phonesim/phone_connection.h"
 #include "tools/phonesim/session_messages.h"
 #include "tools/phonesim/video_sender.h"
+#include "bench/server_bench_util.h"
 #include "tools/vcamview/pipewire_view.h"
 
 namespace {
+
+using bench::cpuSeconds;
+using bench::waitForServer;
 
 using Clock = std::chrono::steady_clock;
 constexpr char kPhoneId[] = "bench-load-phone";
 constexpr int kFramesPerSecond = 30;
 constexpr double kPi = 3.14159265358979323846;
 
-// User plus system time, and the resident high-water mark, of a process.
-double cpuSeconds(uint32_t pid, const std::string& thread = "") {
-  std::ifstream in("/proc/" + std::to_string(pid) + (thread.empty() ? "" : "/task/" + thread) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t end = stat.rfind(')');
-  if (end == std::string::npos) return 0;
-  unsigned long utime = 0, stime = 0;
-  std::sscanf(stat.c_str() + end + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+// The resident high-water mark of a process.
 
 double peakRssMb(uint32_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -82,18 +77,6 @@ std::map<std::string, double> threadSeconds(uint32_t pid) {
   }
   ::closedir(dir);
   return out;
-}
-
-int waitForServer(PrivateUser& user, ServerProcess& server) {
-  static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-  for (int waited = 0; waited < 30000 && server.running(); waited += 50) {
-    std::smatch match;
-    const std::string log = user.logOf(server.pid());
-    if (std::regex_search(log, match, kListen) && log.find("PipeWire node \"lumora_camera\"") != std::string::npos)
-      return std::stoi(match[1]);
-    base::PlatformThread::sleepMs(50);
-  }
-  return 0;
 }
 
 // What PC programs play: a tone the simulated device hands the server at
@@ -139,7 +122,7 @@ void BM_ServerAtWork(benchmark::State& state) {
     state.SkipWithError("cannot start the server");
     return;
   }
-  const int port = waitForServer(user, server);
+  const int port = waitForServer(user, server, true);
 
   base::MessageLoop loop;
   phonesim::PhoneConnection phone;
@@ -205,21 +188,16 @@ void BM_ServerAtWork(benchmark::State& state) {
     sendFor(std::chrono::seconds(1));
   }
   const std::string log = user.logOf(server.pid());
-  if (recording && (log.find("Start recording. Frame: 1280x720") == std::string::npos ||
-                    log.find("could not open") != std::string::npos)) {
+  const bool started = !recording || (log.find("Start recording. Frame: 1280x720") != std::string::npos &&
+                                      log.find("could not open") == std::string::npos);
+  if (!started) {
     state.SkipWithError("the recording did not start");
-    std::fprintf(stderr, "%s\n", user.logOf(server.pid()).c_str());
-    stop = true;
-    phone.abort();
-    consumer.join();
-    server.terminate();
-    int code = 0;
-    server.wait(10000, &code);
-    return;
+    std::fprintf(stderr, "%s\n", log.c_str());
   }
   double cpuShare = 0, consumedPerSecond = 0, heardPerSecond = 0;
   std::map<std::string, double> threadsBefore, threadShare;
   for (auto _ : state) {
+    if (!started) break;
     const double cpuBefore = cpuSeconds(server.pid());
     threadsBefore = threadSeconds(server.pid());
     const uint64_t consumedBefore = consumed, heardBefore = heard;
