@@ -56,21 +56,8 @@ uint64_t fingerprint(const std::vector<uint8_t>& data) {
 void BM_PhoneToPipeWireConsumer(benchmark::State& state) {
   const bool camera = state.range(0) != 0;
   const std::string size = std::to_string(state.range(1)) + "x" + std::to_string(state.range(2));
-  if (!std::getenv("PIPEWIRE_RUNTIME_DIR") && camera) {
-    state.SkipWithError("run through scripts/with-private-pipewire.sh");
-    return;
-  }
   PrivateUser user;
-  if (!user.setUp()) {
-    state.SkipWithError("no private user");
-    return;
-  }
-  base::initializeSockets();
-  base::RegKey app;
-  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
-  app.writeValue(u"CameraSize", base::utf8ToWide(size));
-  app.writeValue(u"LinuxCamera", camera ? u"pipewire" : u"off");
-  user.allowPhone(kPhoneId, u"Bench phone");
+  if (!bench::prepareUser(state, user, size, camera, kPhoneId)) return;
 
   ServerProcess server;
   if (!server.start(ServerProcess::defaultProgram(), {}, base::joinPath(user.folder(), u"server.out"))) {

@@ -9,13 +9,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <string>
 
+#include <benchmark/benchmark.h>
+
+#include "WebcamWin/app/app_info.h"
 #include "WebcamWin/e2e/server_process.h"
 #include "base/platform_thread.h"
+#include "base/reg_key.h"
+#include "base/socket.h"
+#include "base/string_util.h"
 
 namespace bench {
 
@@ -43,6 +50,28 @@ inline int waitForServer(PrivateUser& user, ServerProcess& server, bool camera) 
     base::PlatformThread::sleepMs(50);
   }
   return 0;
+}
+
+// Sets up the private user the server will run as: the Linux camera at
+// `size` ("off" without one), the phone `phoneId` allowed. False, with the
+// benchmark skipped and the reason given, when that cannot be done.
+inline bool prepareUser(benchmark::State& state, PrivateUser& user, const std::string& size, bool camera,
+                        const char* phoneId) {
+  if (!std::getenv("PIPEWIRE_RUNTIME_DIR") && camera) {
+    state.SkipWithError("run through scripts/with-private-pipewire.sh");
+    return false;
+  }
+  if (!user.setUp()) {
+    state.SkipWithError("no private user");
+    return false;
+  }
+  base::initializeSockets();
+  base::RegKey app;
+  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
+  app.writeValue(u"CameraSize", base::utf8ToWide(size));
+  app.writeValue(u"LinuxCamera", camera ? u"pipewire" : u"off");
+  user.allowPhone(phoneId, u"Bench phone");
+  return true;
 }
 
 }  // namespace bench

@@ -94,21 +94,8 @@ void BM_ServerAtWork(benchmark::State& state) {
   const bool recording = state.range(0) != 0;
   const char* secondsText = std::getenv("LUMORA_LOAD_SECONDS");
   const int seconds = secondsText ? std::max(5, std::atoi(secondsText)) : 30;
-  if (!std::getenv("PIPEWIRE_RUNTIME_DIR")) {
-    state.SkipWithError("run through scripts/with-private-pipewire.sh");
-    return;
-  }
   PrivateUser user;
-  if (!user.setUp()) {
-    state.SkipWithError("no private user");
-    return;
-  }
-  base::initializeSockets();
-  base::RegKey app;
-  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
-  app.writeValue(u"CameraSize", u"1280x720");
-  app.writeValue(u"LinuxCamera", u"pipewire");
-  user.allowPhone(kPhoneId, u"Bench phone");
+  if (!bench::prepareUser(state, user, "1280x720", true, kPhoneId)) return;
   const std::string device = base::wideToUtf8(base::joinPath(user.folder(), u"device"));
   base::createDirectories(base::joinPath(user.folder(), u"device"));
   if (!writeCaptureTone(device, seconds + 30)) {
