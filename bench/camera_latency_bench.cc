@@ -34,39 +34,18 @@
 #include "components/component_message.h"
 #include "tools/phonesim/phone_connection.h"
 #include "tools/phonesim/video_sender.h"
+#include "bench/server_bench_util.h"
 #include "tools/vcamview/pipewire_view.h"
 
 namespace {
+
+using bench::cpuSeconds;
+using bench::waitForServer;
 
 using Clock = std::chrono::steady_clock;
 constexpr char kPhoneId[] = "bench-camera-phone";
 constexpr int kPhoneFramesPerSecond = 10;
 constexpr int kFrames = 100;
-
-// User plus system time of a process, in seconds.
-double cpuSeconds(uint32_t pid) {
-  std::string stat;
-  if (!base::readFile(base::utf8ToWide("/proc/" + std::to_string(pid) + "/stat"), &stat)) return 0;
-  const size_t end = stat.rfind(')');
-  if (end == std::string::npos) return 0;
-  unsigned long utime = 0, stime = 0;
-  // Fields 14 and 15 after the name.
-  std::sscanf(stat.c_str() + end + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-int waitForServer(PrivateUser& user, ServerProcess& server, bool camera) {
-  static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-  for (int waited = 0; waited < 30000; waited += 50) {
-    std::smatch match;
-    const std::string log = user.logOf(server.pid());
-    if (std::regex_search(log, match, kListen) &&
-        (!camera || log.find("PipeWire node \"lumora_camera\"") != std::string::npos))
-      return std::stoi(match[1]);
-    base::PlatformThread::sleepMs(50);
-  }
-  return 0;
-}
 
 uint64_t fingerprint(const std::vector<uint8_t>& data) {
   uint64_t hash = 1469598103934665603ULL;
@@ -77,21 +56,8 @@ uint64_t fingerprint(const std::vector<uint8_t>& data) {
 void BM_PhoneToPipeWireConsumer(benchmark::State& state) {
   const bool camera = state.range(0) != 0;
   const std::string size = std::to_string(state.range(1)) + "x" + std::to_string(state.range(2));
-  if (!std::getenv("PIPEWIRE_RUNTIME_DIR") && camera) {
-    state.SkipWithError("run through scripts/with-private-pipewire.sh");
-    return;
-  }
   PrivateUser user;
-  if (!user.setUp()) {
-    state.SkipWithError("no private user");
-    return;
-  }
-  base::initializeSockets();
-  base::RegKey app;
-  app.create(base::RegRoot::kCurrentUser, kAppRegistryKey);
-  app.writeValue(u"CameraSize", base::utf8ToWide(size));
-  app.writeValue(u"LinuxCamera", camera ? u"pipewire" : u"off");
-  user.allowPhone(kPhoneId, u"Bench phone");
+  if (!bench::prepareUser(state, user, size, camera, kPhoneId)) return;
 
   ServerProcess server;
   if (!server.start(ServerProcess::defaultProgram(), {}, base::joinPath(user.folder(), u"server.out"))) {

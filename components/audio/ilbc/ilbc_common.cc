@@ -175,13 +175,16 @@ int CodebookSize(int mem_len, int length) {
 }
 
 void FilterCodebookMemory(const float* mem, int mem_len, float* filtered) {
-  for (int p = 0; p < mem_len; ++p) {
-    float acc = 0.0f;
-    for (int j = 0; j < kCbFilterLen; ++j) {
-      const int k = p + 4 - j;
-      if (k >= 0 && k < mem_len) acc += kCodebookFilter[j] * mem[k];
-    }
-    filtered[p] = acc;
+  // Zero-padded copy so the taps need no bounds checks; taps outside the
+  // inner loop over samples, so it vectorises while every sample still sums
+  // its taps in the same order.
+  float padded[4 + kCbMemLen + 4] = {};
+  std::memcpy(padded + 4, mem, sizeof(float) * mem_len);
+  for (int p = 0; p < mem_len; ++p) filtered[p] = 0.0f;
+  for (int j = 0; j < kCbFilterLen; ++j) {
+    const float c = kCodebookFilter[j];
+    const float* src = padded + 8 - j;
+    for (int p = 0; p < mem_len; ++p) filtered[p] += c * src[p];
   }
 }
 
@@ -316,12 +319,17 @@ namespace {
 // Value at x = cos(w) of a symmetric degree-10 polynomial c, scaled by
 // e^{5jw}: c5 + 2 * sum c_k T_{5-k}(x).
 double EvalSymmetric(const double* c, double x) {
-  double t[6];
-  t[0] = 1.0;
-  t[1] = x;
-  for (int m = 2; m <= 5; ++m) t[m] = 2.0 * x * t[m - 1] - t[m - 2];
+  // Written out: as a loop the vectoriser makes it slower.
+  const double t2 = 2.0 * x * x - 1.0;
+  const double t3 = 2.0 * x * t2 - x;
+  const double t4 = 2.0 * x * t3 - t2;
+  const double t5 = 2.0 * x * t4 - t3;
   double sum = c[5];
-  for (int k = 0; k < 5; ++k) sum += 2.0 * c[k] * t[5 - k];
+  sum += 2.0 * c[0] * t5;
+  sum += 2.0 * c[1] * t4;
+  sum += 2.0 * c[2] * t3;
+  sum += 2.0 * c[3] * t2;
+  sum += 2.0 * c[4] * x;
   return sum;
 }
 
@@ -345,15 +353,22 @@ bool PolyToLsf(const float* poly, float* lsf) {
   }
   const double* polys[2] = {pd, qd};
 
+  // The search grid's cosines, computed once.
   constexpr int kGrid = 512;
-  constexpr double kPi = 3.14159265358979323846;
+  static const struct Grid {
+    double x[kGrid + 1];
+    Grid() {
+      constexpr double kPi = 3.14159265358979323846;
+      for (int j = 0; j <= kGrid; ++j) x[j] = Cos(kPi * j / kGrid);
+    }
+  } grid;
   int found = 0;
   int which = 0;
   double x_prev = 1.0;
   double f_prev = EvalSymmetric(polys[which], x_prev);
   int j = 1;
   while (j <= kGrid && found < kOrder) {
-    const double x_next = Cos(kPi * j / kGrid);
+    const double x_next = grid.x[j];
     const double f_next = EvalSymmetric(polys[which], x_next);
     if ((f_prev < 0.0) != (f_next < 0.0)) {
       double lo = x_prev, hi = x_next, f_lo = f_prev;
@@ -408,6 +423,39 @@ void ZeroPole(const float* in, int length, const float* b, const float* a,
     for (int k = 0; k < kPolyLen && k <= n; ++k) acc += b[k] * in[n - k];
     for (int k = 1; k < kPolyLen && k <= n; ++k) acc -= a[k] * out[n - k];
     out[n] = acc;
+  }
+}
+
+void SlidingDots(const float* x, const float* y, int count, int length,
+                 float* out) {
+  for (int s = 0; s < count; ++s) out[s] = 0.0f;
+  for (int k = 0; k < length; ++k) {
+    const float xk = x[k];
+    const float* yk = y + k;
+    for (int s = 0; s < count; ++s) out[s] += xk * yk[s];
+  }
+}
+
+void SlidingEnergies(const float* y, int count, int length, float* out) {
+  for (int s = 0; s < count; ++s) out[s] = 0.0f;
+  for (int k = 0; k < length; ++k) {
+    const float* yk = y + k;
+    for (int s = 0; s < count; ++s) out[s] += yk[s] * yk[s];
+  }
+}
+
+void LagMeasures(const float* target, int first_lag, int count, int length,
+                 float* out) {
+  constexpr int kMaxLags = 128;
+  float cross[kMaxLags], energy[kMaxLags];
+  if (count > kMaxLags) count = kMaxLags;
+  const int last_lag = first_lag + count - 1;
+  SlidingDots(target, target - last_lag, count, length, cross);
+  SlidingEnergies(target - last_lag, count, length, energy);
+  for (int i = 0; i < count; ++i) {
+    const float c = cross[last_lag - first_lag - i];
+    const float e = energy[last_lag - first_lag - i];
+    out[i] = c > 0.0f && e > 0.0f ? c * c / e : 0.0f;
   }
 }
 

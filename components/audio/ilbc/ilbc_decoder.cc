@@ -263,12 +263,13 @@ int DecoderState::Enhance(const float* in, float* out) {
   }
   for (int b = 0; b < 2; ++b) {
     const float* target = ds + 60 + 40 * b;
+    float measures[50];
+    LagMeasures(target, 10, 50, 40, measures);
     int best_lag = 10;
-    float best = LagMeasure(target, target - 10, 40);
+    float best = measures[0];
     for (int lag = 11; lag < 60; ++lag) {
-      const float m = LagMeasure(target, target - lag, 40);
-      if (m > best) {
-        best = m;
+      if (measures[lag - 10] > best) {
+        best = measures[lag - 10];
         best_lag = lag;
       }
     }
@@ -401,12 +402,7 @@ void DecoderState::Refine(float estimate, int centre, float* position,
       std::max(first, std::min(rounded + kEnhSlop, kEnhBufLen - kEnhBlock - 1));
   const int count = last - first + 1;
   float corr[2 * kEnhSlop + 1];
-  for (int i = 0; i < count; ++i) {
-    float acc = 0.0f;
-    for (int k = 0; k < kEnhBlock; ++k)
-      acc += enh_buf[first + i + k] * enh_buf[centre + k];
-    corr[i] = acc;
-  }
+  SlidingDots(enh_buf + centre, enh_buf + first, count, kEnhBlock, corr);
   auto corr_at = [&](int i) { return i >= 0 && i < count ? corr[i] : 0.0f; };
   int best_i = 0, best_f = 0;
   float best = corr[0];
@@ -428,12 +424,22 @@ void DecoderState::Refine(float estimate, int centre, float* position,
   }
   const int base = first + best_i;
   *position = float(base) + 0.25f * float(best_f);
+  const float* taps = kQuarterSampleFilters + 7 * best_f;
+  if (base - 3 >= 0 && base + kEnhBlock + 3 <= kEnhBufLen) {
+    // All taps inside the buffer: taps outside so the samples vectorise,
+    // each sample still summing its taps in order.
+    for (int k = 0; k < kEnhBlock; ++k) seg[k] = 0.0f;
+    for (int m = 0; m < 7; ++m) {
+      const float* src = enh_buf + base + 3 - m;
+      for (int k = 0; k < kEnhBlock; ++k) seg[k] += taps[m] * src[k];
+    }
+    return;
+  }
   for (int k = 0; k < kEnhBlock; ++k) {
     float acc = 0.0f;
     for (int m = 0; m < 7; ++m) {
       const int p = base + k + 3 - m;
-      if (p >= 0 && p < kEnhBufLen)
-        acc += kQuarterSampleFilters[7 * best_f + m] * enh_buf[p];
+      if (p >= 0 && p < kEnhBufLen) acc += taps[m] * enh_buf[p];
     }
     seg[k] = acc;
   }
@@ -454,12 +460,13 @@ void DecoderState::Output(const float* residual,
       AllPole(data + i * kSubLen, kSubLen, poly[i - 1]);
   } else {
     // Pitch of the frame's end, kept for a loss of the next frame.
+    float measures[80];
+    LagMeasures(residual + 100, 20, 80, 60, measures);
     int best_lag = 20;
-    float best = LagMeasure(residual + 100, residual + 80, 60);
+    float best = measures[0];
     for (int lag = 21; lag < 100; ++lag) {
-      const float m = LagMeasure(residual + 100, residual + 100 - lag, 60);
-      if (m > best) {
-        best = m;
+      if (measures[lag - 20] > best) {
+        best = measures[lag - 20];
         best_lag = lag;
       }
     }

@@ -61,9 +61,11 @@ struct EncoderState {
   float lsf_old[kOrder];
   float lsf_deq_old[kOrder];
   float ana_mem[kOrder];
-  // Scratch of the codebook search (too big for a small stack).
-  float vectors[kCbMaxSize][kSubLen];
-  float energies[kCbMaxSize];
+  // Scratch of the codebook search, per codebook half: the energy of the
+  // window starting at each position, and the stretched vectors.
+  float window_energy[2][kCbMemLen];
+  float stretched_by_sample[2][kSubLen][kSubLen / 2];
+  float stretched_energy[2][kSubLen / 2];
 
   void Reset();
   void Analyse(const float* data, float* lsf);
@@ -93,12 +95,14 @@ void EncoderState::Analyse(const float* data, float* lsf) {
               sizeof(history));
   for (int i = 0; i < kAnalysisLen; ++i) buf[i] *= kLpcWindow[i];
 
-  double r[kPolyLen];
-  for (int lag = 0; lag < kPolyLen; ++lag) {
-    double acc = 0.0;
-    for (int i = lag; i < kAnalysisLen; ++i) acc += double(buf[i]) * buf[i - lag];
-    r[lag] = acc * kLpcLagWindow[lag];
+  // Lags in the inner loop: the sums run side by side instead of one long
+  // dependent chain each, and every lag still adds in order of i.
+  double r[kPolyLen] = {};
+  for (int i = 0; i < kAnalysisLen; ++i) {
+    const int lags = i < kOrder ? i + 1 : kPolyLen;
+    for (int lag = 0; lag < lags; ++lag) r[lag] += double(buf[i]) * buf[i - lag];
   }
+  for (int lag = 0; lag < kPolyLen; ++lag) r[lag] *= kLpcLagWindow[lag];
 
   // Levinson-Durbin; a silent or degenerate frame gives the flat filter.
   double a[kPolyLen] = {1.0};
@@ -174,7 +178,27 @@ void EncoderState::QuantizeState(const float* residual, const float* synth,
   }
 }
 
-// Three-stage search of the adaptive codebook in the weighted domain.
+namespace {
+
+// out[i] = sum over k of x[k][i] * y[k][i] for rows of kSubLen / 2 columns;
+// again each output sums in order of k.
+void ColumnDots(const float* x, const float* y, int count, int length,
+                float* out) {
+  constexpr int kColumns = kSubLen / 2;
+  for (int i = 0; i < count; ++i) out[i] = 0.0f;
+  for (int k = 0; k < length; ++k) {
+    const float* xk = x + k * kColumns;
+    const float* yk = y + k * kColumns;
+    for (int i = 0; i < count; ++i) out[i] += xk[i] * yk[i];
+  }
+}
+
+}  // namespace
+
+// Three-stage search of the adaptive codebook in the weighted domain. The
+// vectors of a lag range are windows of one buffer, so their energies and
+// correlations come from sliding dot products over that buffer; only the
+// stretched vectors are built.
 void EncoderState::Search(const float* target, const float* mem, int mem_len,
                           int length, int block, const float* weight, int* cb,
                           int* gain) {
@@ -191,54 +215,89 @@ void EncoderState::Search(const float* target, const float* mem, int mem_len,
   const int size = CodebookSize(mem_len, length);
   const int plain = mem_len - length + 1;
   const int half = size / 2;
-  auto searched = [&](int index, int stage) {
-    const int j = index < half ? index : index - half;
-    return j < kSearchRange[block][stage] || j >= plain;
-  };
-  for (int i = 0; i < size; ++i) {
-    energies[i] = 0.0f;
-    if (!searched(i, 0)) continue;
-    CodebookVector(wmem, filtered, mem_len, length, i, vectors[i]);
-    float e = 0.0f;
-    for (int k = 0; k < length; ++k) e += vectors[i][k] * vectors[i][k];
-    energies[i] = e;
+  const float* sources[2] = {wmem, filtered};
+
+  // Per half: the energy of the window at each start position (index j
+  // starts at mem_len - length - j), then the stretched vectors, kept
+  // sample-major so their sums vectorise across vectors too.
+  const int stretched = half - plain;
+  for (int h = 0; h < 2; ++h) {
+    SlidingEnergies(sources[h], plain, length, window_energy[h]);
+    float v[kSubLen];
+    for (int i = 0; i < stretched; ++i) {
+      CodebookVector(wmem, filtered, mem_len, length, h * half + plain + i, v);
+      for (int k = 0; k < length; ++k) stretched_by_sample[h][k][i] = v[k];
+    }
+    ColumnDots(stretched_by_sample[h][0], stretched_by_sample[h][0], stretched,
+               length, stretched_energy[h]);
   }
+  float best_vector[kSubLen];
+  auto vector_of = [&](int index) -> const float* {
+    const int h = index < half ? 0 : 1;
+    const int j = index - h * half;
+    if (j < plain) return sources[h] + (mem_len - length - j);
+    CodebookVector(wmem, filtered, mem_len, length, index, best_vector);
+    return best_vector;
+  };
 
   float target_energy = 0.0f;
   for (int k = 0; k < length; ++k) target_energy += goal[k] * goal[k];
   float quantized[kStages];
   float previous = 1.0f;
   float rebuilt[kSubLen] = {};
+  float cross[kCbMemLen];
   for (int s = 0; s < kStages; ++s) {
     int best = 0;
     float best_measure = -1.0f;
     float best_gain = 0.0f;
-    for (int i = 0; i < size; ++i) {
-      if (!searched(i, s) || energies[i] <= 0.0f) continue;
-      float cross = 0.0f;
-      for (int k = 0; k < length; ++k) cross += goal[k] * vectors[i][k];
-      if (s == 0 && cross <= 0.0f) continue;  // first gain is positive
-      const float g = cross / energies[i];
-      if (std::fabs(g) >= kMaxSearchGain) continue;
-      const float measure = cross * cross / energies[i];
+    auto consider = [&](int index, float c, float e) {
+      if (e <= 0.0f) return;
+      if (s == 0 && c <= 0.0f) return;  // first gain is positive
+      // Clearly below the best so far: skip the divisions. The margin is far
+      // above rounding, so this never changes which vector wins.
+      if (c * c < best_measure * e * 0.999f) return;
+      const float g = c / e;
+      if (std::fabs(g) >= kMaxSearchGain) return;
+      const float measure = c * c / e;
       if (measure > best_measure) {
         best_measure = measure;
-        best = i;
+        best = index;
         best_gain = g;
       }
+    };
+    // The goal broadcast per sample for the column sums.
+    float goal_by_sample[kSubLen][kSubLen / 2];
+    for (int k = 0; k < length; ++k)
+      for (int i = 0; i < stretched; ++i) goal_by_sample[k][i] = goal[k];
+    const int range = kSearchRange[block][s];
+    for (int h = 0; h < 2; ++h) {
+      // Lags j < range start at mem_len - length - range + 1 and onwards.
+      const int first = mem_len - length - range + 1;
+      SlidingDots(goal, sources[h] + first, range, length, cross);
+      for (int j = 0; j < range; ++j) {
+        const int start = mem_len - length - j;
+        consider(h * half + j, cross[start - first],
+                 window_energy[h][start]);
+      }
+      float stretched_cross[kSubLen / 2];
+      ColumnDots(goal_by_sample[0], stretched_by_sample[h][0], stretched, length,
+                 stretched_cross);
+      for (int i = 0; i < stretched; ++i)
+        consider(h * half + plain + i, stretched_cross[i],
+                 stretched_energy[h][i]);
     }
     cb[s] = best;
     gain[s] = QuantizeGain(best_gain, s, previous);
     quantized[s] = DecodeGain(s, gain[s], previous);
     previous = quantized[s];
     if (best_measure >= 0.0f) {
+      const float* v = vector_of(best);
       for (int k = 0; k < length; ++k) {
-        goal[k] -= quantized[s] * vectors[best][k];
-        rebuilt[k] += quantized[s] * vectors[best][k];
+        goal[k] -= quantized[s] * v[k];
+        rebuilt[k] += quantized[s] * v[k];
       }
     }
   }
-
   // Analysis by synthesis loses energy; raise the first gain while the
   // rebuilt vector stays below the target's energy and the gain below twice
   // the chosen one.
@@ -317,16 +376,19 @@ void Encoder::Encode(const float* samples, uint8_t* frame) {
   std::memcpy(s.lsf_deq_old, lsf_deq, sizeof(lsf_deq));
 
   // Residual through the quantised filters.
+  // Taps in the outer loop so the samples vectorise; each sample still adds
+  // its taps in order.
+  float padded[kOrder + kBlockLen];
+  std::memcpy(padded, s.ana_mem, sizeof(s.ana_mem));
+  std::memcpy(padded + kOrder, data, sizeof(data));
   float residual[kBlockLen];
+  std::memcpy(residual, data, sizeof(data));
   for (int i = 0; i < kSubframes; ++i) {
-    for (int n = 0; n < kSubLen; ++n) {
-      const int t = i * kSubLen + n;
-      float acc = data[t];
-      for (int k = 1; k < kPolyLen; ++k) {
-        const float past = t - k >= 0 ? data[t - k] : s.ana_mem[kOrder + t - k];
-        acc += synth[i][k] * past;
-      }
-      residual[t] = acc;
+    float* out = residual + i * kSubLen;
+    const float* x = padded + kOrder + i * kSubLen;
+    for (int k = 1; k < kPolyLen; ++k) {
+      const float c = synth[i][k];
+      for (int n = 0; n < kSubLen; ++n) out[n] += c * x[n - k];
     }
   }
   std::memcpy(s.ana_mem, data + kBlockLen - kOrder, sizeof(s.ana_mem));

@@ -87,6 +87,18 @@ void ZeroPole(const float* in, int length, const float* b, const float* a,
 // Normalised cross-correlation used for lag searches: corr^2 / energy of
 // the lagged vector when the correlation is positive, else 0.
 float LagMeasure(const float* target, const float* lagged, int length);
+// The same for lags first_lag .. first_lag + count - 1 (count <= 128) of
+// `target` against the samples before it: out[i] is lag first_lag + i.
+void LagMeasures(const float* target, int first_lag, int count, int length,
+                 float* out);
+
+// out[s] = sum over k < length of x[k] * y[s + k], for s < count (and the
+// energies y[s + k]^2). The sum over k is the outer loop, so the compiler
+// vectorises across s while each output still adds its products in order of
+// k, exactly as a plain dot product would.
+void SlidingDots(const float* x, const float* y, int count, int length,
+                 float* out);
+void SlidingEnergies(const float* y, int count, int length, float* out);
 
 // Deterministic math from + - * / and sqrt only, so every build agrees.
 double Cos(double x);

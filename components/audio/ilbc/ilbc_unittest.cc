@@ -157,6 +157,22 @@ TEST(IlbcMathTest, DeterministicFunctionsMatchTheLibrary) {
   }
 }
 
+// The batched lag search must be the one-lag-at-a-time measure to the bit
+// (it steers the decoder's choices), including silent and negative stretches.
+TEST(IlbcMathTest, BatchedLagMeasuresEqualSingleOnes) {
+  const std::vector<int16_t> speech = testing::SpeechLikeSignal(2, 3);
+  std::vector<float> x(speech.begin(), speech.end());
+  for (int i = 40; i < 60; ++i) x[i] = 0.0f;        // silence among the lags
+  for (int i = 200; i < 240; ++i) x[i] = -x[i - 100];  // anti-correlated copy
+  const int target = 240, first = 10, count = 90, length = 60;
+  float batched[90];
+  internal::LagMeasures(x.data() + target, first, count, length, batched);
+  for (int i = 0; i < count; ++i) {
+    const float single = internal::LagMeasure(x.data() + target, x.data() + target - first - i, length);
+    ASSERT_EQ(single, batched[i]) << "lag " << first + i;
+  }
+}
+
 TEST(IlbcLsfTest, PolynomialAndLsfConvertBothWays) {
   // Every LSF codebook combination's polynomial gives its LSFs back.
   for (int i = 0; i < 64; i += 3) {

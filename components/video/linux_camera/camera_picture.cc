@@ -196,19 +196,103 @@ bool looksLikeWaitingCard(const uint8_t* bgr, int32_t width, int32_t height) {
          near(at(width / 2, l.phoneTop + l.phoneHeight / 3), kFieldColour);
 }
 
+namespace {
+
+// Black in the camera's I420 (video range), over rows [top, bottom) and
+// within them the columns outside [left, right).
+void blackenI420(uint8_t* i420, int32_t width, int32_t height, int32_t top, int32_t bottom, int32_t left,
+                 int32_t right) {
+  uint8_t* data[4];
+  int lines[4];
+  planes(CameraFormat::kI420, width, height, i420, data, lines);
+  auto band = [&](int plane, int32_t shift, uint8_t value) {
+    const int32_t w = width >> shift, h = height >> shift;
+    const int32_t t = top >> shift, b = bottom >> shift, l = left >> shift, r = right >> shift;
+    for (int32_t y = 0; y < h; ++y) {
+      uint8_t* row = data[plane] + static_cast<ptrdiff_t>(y) * lines[plane];
+      if (y < t || y >= b) {
+        std::memset(row, value, static_cast<size_t>(w));
+      } else {
+        std::memset(row, value, static_cast<size_t>(l));
+        std::memset(row + r, value, static_cast<size_t>(w - r));
+      }
+    }
+  };
+  band(0, 0, 16);
+  band(1, 1, 128);
+  band(2, 1, 128);
+}
+
+}  // namespace
+
+PictureFitter::PictureFitter() = default;
+
+PictureFitter::~PictureFitter() { sws_freeContext(context_); }
+
+bool PictureFitter::convertInto(const uint8_t* bgr, int32_t rowBytes, int32_t sourceWidth, int32_t sourceHeight,
+                                const FitRect& rect, int32_t width, int32_t height, uint8_t* i420) {
+  if (!context_ || sourceWidth != sourceWidth_ || sourceHeight != sourceHeight_) {
+    sws_freeContext(context_);
+    context_ = sws_getContext(sourceWidth, sourceHeight, AV_PIX_FMT_BGR24, sourceWidth, sourceHeight,
+                              AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    sourceWidth_ = sourceWidth;
+    sourceHeight_ = sourceHeight;
+    if (!context_) {
+      LOG(ERROR) << "Can't convert pictures of " << sourceWidth << "x" << sourceHeight << " to I420";
+      return false;
+    }
+  }
+  uint8_t* dst[4];
+  int dstLines[4];
+  planes(CameraFormat::kI420, width, height, i420, dst, dstLines);
+  // The rectangle is even in every coordinate, so the chroma planes start
+  // at half of it.
+  dst[0] += static_cast<ptrdiff_t>(rect.y) * dstLines[0] + rect.x;
+  dst[1] += static_cast<ptrdiff_t>(rect.y / 2) * dstLines[1] + rect.x / 2;
+  dst[2] += static_cast<ptrdiff_t>(rect.y / 2) * dstLines[2] + rect.x / 2;
+  const uint8_t* src[4] = {bgr, nullptr, nullptr, nullptr};
+  const int srcLines[4] = {rowBytes, 0, 0, 0};
+  if (sws_scale(context_, src, srcLines, 0, sourceHeight, dst, dstLines) != rect.height) return false;
+  if (rect.width != width || rect.height != height)
+    blackenI420(i420, width, height, rect.y, rect.y + rect.height, rect.x, rect.x + rect.width);
+  return true;
+}
+
+bool PictureFitter::fit(const VideoFrame& frame, int32_t width, int32_t height, uint8_t* i420) {
+  if (!checkRawFrame(frame)) return false;
+  const FitRect rect = fitRectangle(frame.pictureWidth(), frame.pictureHeight(), width, height, kFitInside);
+  const bool even = rect.x % 2 == 0 && rect.y % 2 == 0 && rect.width % 2 == 0 && rect.height % 2 == 0;
+  if (even && rect.x >= 0 && rect.y >= 0 && rect.width == frame.width && rect.height == frame.height &&
+      rect.x + rect.width <= width && rect.y + rect.height <= height) {
+    return convertInto(frame.data.data(), frame.rowBytes(), frame.width, frame.height, rect, width, height, i420);
+  }
+  // Another size: the 24-bit fit, then the conversion of the whole canvas.
+  if (!scaler_) scaler_ = std::make_unique<VideoScaler>(kFitInside);
+  canvas_.resize(static_cast<size_t>(width) * height * 3);
+  if (!scaler_->Scale(frame, width, height, canvas_.data())) return false;
+  return convert(canvas_.data(), width, height, i420);
+}
+
+bool PictureFitter::convert(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* i420) {
+  return convertInto(bgr, width * 3, width, height, FitRect{0, 0, width, height}, width, height, i420);
+}
+
 PictureFormatter::PictureFormatter() = default;
 
 PictureFormatter::~PictureFormatter() { sws_freeContext(context_); }
 
-bool PictureFormatter::format(const uint8_t* bgr, int32_t width, int32_t height, CameraFormat format,
+bool PictureFormatter::format(const uint8_t* i420, int32_t width, int32_t height, CameraFormat format,
                               uint8_t* out) {
-  if (format == CameraFormat::kBGR) {
-    std::memcpy(out, bgr, cameraFrameBytes(format, width, height));
+  if (format == CameraFormat::kI420) {
+    std::memcpy(out, i420, cameraFrameBytes(format, width, height));
     return true;
   }
   if (!context_ || width != width_ || height != height_ || format != format_) {
     sws_freeContext(context_);
-    context_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, avFormat(format), SWS_BILINEAR,
+    // Same size: libswscale's unscaled paths (a repack for YUY2, its
+    // vectorised YUV to RGB for 24 bits). Point sampling keeps YUY2 on the
+    // repack, each chroma row used for the two picture rows it covers.
+    context_ = sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, avFormat(format), SWS_POINT,
                               nullptr, nullptr, nullptr);
     width_ = width;
     height_ = height;
@@ -218,8 +302,9 @@ bool PictureFormatter::format(const uint8_t* bgr, int32_t width, int32_t height,
       return false;
     }
   }
-  const uint8_t* src[4] = {bgr, nullptr, nullptr, nullptr};
-  const int srcLines[4] = {width * 3, 0, 0, 0};
+  uint8_t* src[4];
+  int srcLines[4];
+  planes(CameraFormat::kI420, width, height, const_cast<uint8_t*>(i420), src, srcLines);
   uint8_t* dst[4];
   int dstLines[4];
   planes(format, width, height, out, dst, dstLines);

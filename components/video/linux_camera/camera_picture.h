@@ -9,8 +9,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "components/video/video_converter.h"
+#include "components/video/video_frame.h"
+#include "components/video/video_geometry.h"
 
 struct SwsContext;
 
@@ -41,8 +46,39 @@ void drawWaitingCard(int32_t width, int32_t height, uint8_t* bgr);
 // the field's colour at the corners and the phone's outline in the middle.
 bool looksLikeWaitingCard(const uint8_t* bgr, int32_t width, int32_t height);
 
-// Turns the camera's 24-bit canvas (width * 3 bytes a row) into one of the
-// formats, packed (I420: the Y plane, then U, then V).
+// The camera keeps its picture in I420 at its own size: the format most
+// consumers take, and one the other formats come from cheaply (a chroma
+// repack for YUY2, libswscale's fast path for 24 bits).
+
+// Brings a phone picture (24-bit) into the camera's I420 picture, fitted
+// inside with black bars. When the picture already has its fitted size (the
+// decoder reduced it) that is one libswscale pass straight into the
+// rectangle; otherwise the picture is fitted in 24 bits first.
+class PictureFitter {
+ public:
+  PictureFitter();
+  ~PictureFitter();
+  PictureFitter(const PictureFitter&) = delete;
+  PictureFitter& operator=(const PictureFitter&) = delete;
+
+  // `i420` holds cameraFrameBytes(kI420, width, height).
+  bool fit(const VideoFrame& frame, int32_t width, int32_t height, uint8_t* i420);
+  // A 24-bit picture of the camera's own size (the waiting card).
+  bool convert(const uint8_t* bgr, int32_t width, int32_t height, uint8_t* i420);
+
+ private:
+  bool convertInto(const uint8_t* bgr, int32_t rowBytes, int32_t sourceWidth, int32_t sourceHeight,
+                   const FitRect& rect, int32_t width, int32_t height, uint8_t* i420);
+
+  SwsContext* context_ = nullptr;
+  int32_t sourceWidth_ = 0;
+  int32_t sourceHeight_ = 0;
+  std::unique_ptr<VideoScaler> scaler_;
+  std::vector<uint8_t> canvas_;  // the 24-bit fit when one is needed
+};
+
+// Turns the camera's I420 picture into one of the formats, packed (I420:
+// the Y plane, then U, then V).
 class PictureFormatter {
  public:
   PictureFormatter();
@@ -51,7 +87,7 @@ class PictureFormatter {
   PictureFormatter& operator=(const PictureFormatter&) = delete;
 
   // `out` holds cameraFrameBytes(format, width, height).
-  bool format(const uint8_t* bgr, int32_t width, int32_t height, CameraFormat format, uint8_t* out);
+  bool format(const uint8_t* i420, int32_t width, int32_t height, CameraFormat format, uint8_t* out);
 
  private:
   SwsContext* context_ = nullptr;

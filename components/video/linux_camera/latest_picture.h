@@ -1,4 +1,4 @@
-// The camera's latest picture at the camera's size, 24-bit: written by the
+// The camera's latest picture at the camera's size, in I420: written by the
 // thread that receives the phone's frames, read by the outputs' threads at
 // their own pace (each reads the same picture again until a new one comes).
 //
@@ -22,13 +22,14 @@ class LatestPicture {
   int32_t height() const { return height_; }
 
   // Fills a spare buffer outside the lock, then makes it the latest.
-  // `draw` gets width * height * 3 bytes; false from it keeps the old one.
-  bool update(const std::function<bool(uint8_t* bgr)>& draw);
+  // `draw` gets cameraFrameBytes(kI420, width, height) bytes; false from it
+  // keeps the old one.
+  bool update(const std::function<bool(uint8_t* i420)>& draw);
   // Back to the waiting card.
   void showWaitingCard();
   // Calls `use` with the latest picture, under the lock (keep it short).
   // `serial` grows with every new picture.
-  void read(const std::function<void(const uint8_t* bgr, uint64_t serial, int64_t timestampUs)>& use) const;
+  void read(const std::function<void(const uint8_t* i420, uint64_t serial, int64_t timestampUs)>& use) const;
   // The frame time of the phone picture shown (0 for the card), for the
   // latency figures.
   void setTimestamp(int64_t timestampUs) { pendingTimestampUs_ = timestampUs; }

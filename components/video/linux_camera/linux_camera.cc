@@ -32,7 +32,7 @@ LinuxCameraOptions linuxCameraOptions(const std::string& size, const std::string
 }
 
 LinuxCamera::LinuxCamera(const LinuxCameraOptions& options, std::unique_ptr<V4l2Device> device)
-    : options_(options), picture_(options.width, options.height), scaler_(kFitInside) {
+    : options_(options), picture_(options.width, options.height) {
   if (options_.pipewire) pipewire_ = std::make_unique<PipeWireCamera>(&picture_, options_.nodeName);
   if (options_.v4l2)
     v4l2_ = std::make_unique<V4l2Output>(&picture_, device ? std::move(device) : V4l2Device::makeReal(),
@@ -62,7 +62,7 @@ void LinuxCamera::OnVideoFrame(VideoComponent*, const VideoFrame& frame) {
   // a frame that was on its way when the phone left off the camera.
   if (!accepted_ || (!pipewireRunning_ && !v4l2Running_)) return;
   picture_.setTimestamp(frame.timestamp);
-  picture_.update([&](uint8_t* bgr) { return scaler_.Scale(frame, picture_.width(), picture_.height(), bgr); });
+  picture_.update([&](uint8_t* i420) { return fitter_.fit(frame, picture_.width(), picture_.height(), i420); });
 }
 
 void LinuxCamera::WantedPictureSize(int32_t width, int32_t height, int32_t* wantedWidth, int32_t* wantedHeight) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "components/video/camera_sink.h"
+#include "components/video/linux_camera/camera_picture.h"
 #include "components/video/linux_camera/latest_picture.h"
 #include "components/video/linux_camera/pipewire_camera.h"
 #include "components/video/linux_camera/v4l2_output.h"
@@ -63,7 +64,7 @@ class LinuxCamera : public CameraSink {
  private:
   const LinuxCameraOptions options_;
   LatestPicture picture_;
-  VideoScaler scaler_;
+  PictureFitter fitter_;
   bool accepted_ = false;
   std::unique_ptr<PipeWireCamera> pipewire_;
   std::unique_ptr<V4l2Output> v4l2_;

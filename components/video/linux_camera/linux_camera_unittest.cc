@@ -56,14 +56,19 @@ TEST(CameraPicture, EveryFormatCarriesTheCardAndTheWaitingCard) {
   drawWaitingCard(w, h, waiting.data());
   ASSERT_TRUE(looksLikeWaitingCard(waiting.data(), w, h));
   EXPECT_FALSE(looksLikeWaitingCard(card.data.data(), w, h));
+  PictureFitter fitter;
+  std::vector<uint8_t> cardI420(cameraFrameBytes(CameraFormat::kI420, w, h));
+  std::vector<uint8_t> waitingI420(cardI420.size());
+  ASSERT_TRUE(fitter.fit(card, w, h, cardI420.data()));
+  ASSERT_TRUE(fitter.convert(waiting.data(), w, h, waitingI420.data()));
   PictureFormatter formatter;
   for (CameraFormat format : {CameraFormat::kI420, CameraFormat::kYUY2, CameraFormat::kBGR}) {
     std::vector<uint8_t> out(cameraFrameBytes(format, w, h));
     std::vector<uint8_t> back;
-    ASSERT_TRUE(formatter.format(card.data.data(), w, h, format, out.data()));
+    ASSERT_TRUE(formatter.format(cardI420.data(), w, h, format, out.data()));
     ASSERT_TRUE(cameraPictureToBGR(out.data(), format, w, h, &back));
     EXPECT_TRUE(readCard(back.data(), w * 3, FitRect{0, 0, w, h}).upright()) << cameraFormatName(format);
-    ASSERT_TRUE(formatter.format(waiting.data(), w, h, format, out.data()));
+    ASSERT_TRUE(formatter.format(waitingI420.data(), w, h, format, out.data()));
     ASSERT_TRUE(cameraPictureToBGR(out.data(), format, w, h, &back));
     EXPECT_TRUE(looksLikeWaitingCard(back.data(), w, h)) << cameraFormatName(format);
   }
@@ -80,8 +85,8 @@ class LinuxCameraPictureTest : public ::testing::Test {
   }
   std::vector<uint8_t> latest() {
     std::vector<uint8_t> copy;
-    camera_->picture()->read([&](const uint8_t* bgr, uint64_t, int64_t) {
-      copy.assign(bgr, bgr + static_cast<size_t>(options_.width) * options_.height * 3);
+    camera_->picture()->read([&](const uint8_t* i420, uint64_t, int64_t) {
+      EXPECT_TRUE(cameraPictureToBGR(i420, CameraFormat::kI420, options_.width, options_.height, &copy));
     });
     return copy;
   }
@@ -184,6 +189,29 @@ TEST_F(LinuxCameraPictureTest, FramesAreFittedAndShownOnlyWhileAPhoneIsAccepted)
   shown = latest();
   EXPECT_TRUE(readCard(shown.data(), 320 * 3, fitRectangle(640, 360, 320, 240, kFitInside)).upright());
   EXPECT_EQ(CardColor::kBlack, colorAt(shown.data(), 320 * 3, 160, 5));
+
+  // The same pictures as the decoder hands them over when it reduces them
+  // to the wanted size land in the same rectangles, bars and all (the
+  // conversion writes straight into the rectangle then). Pictures covering
+  // the whole camera go first, so no bar is left over from before.
+  camera_->OnVideoFrame(nullptr, makeTestCard(320, 240));
+  camera_->OnVideoFrame(nullptr, makeTestCard(320, 240));
+  VideoFrame reduced = makeTestCard(180, 240);
+  reduced.picture_width = 480;
+  reduced.picture_height = 640;
+  camera_->OnVideoFrame(nullptr, reduced);
+  shown = latest();
+  EXPECT_TRUE(readCard(shown.data(), 320 * 3, rect).upright());
+  EXPECT_EQ(CardColor::kBlack, colorAt(shown.data(), 320 * 3, 10, 120));
+  EXPECT_EQ(CardColor::kBlack, colorAt(shown.data(), 320 * 3, 310, 120));
+  reduced = makeTestCard(320, 180);
+  reduced.picture_width = 640;
+  reduced.picture_height = 360;
+  camera_->OnVideoFrame(nullptr, reduced);
+  shown = latest();
+  EXPECT_TRUE(readCard(shown.data(), 320 * 3, fitRectangle(640, 360, 320, 240, kFitInside)).upright());
+  EXPECT_EQ(CardColor::kBlack, colorAt(shown.data(), 320 * 3, 160, 5));
+  EXPECT_EQ(CardColor::kBlack, colorAt(shown.data(), 320 * 3, 160, 234));
 
   // A broken frame keeps the last picture.
   VideoFrame broken = makeTestCard(64, 48);

@@ -114,8 +114,8 @@ void onProcess(void* data) {
   const size_t bytes = cameraFrameBytes(impl->format, width, height);
   bool filled = false;
   if (impl->negotiated && plane.data && plane.maxsize >= bytes) {
-    impl->picture->read([&](const uint8_t* bgr, uint64_t, int64_t) {
-      filled = impl->formatter.format(bgr, width, height, impl->format, static_cast<uint8_t*>(plane.data));
+    impl->picture->read([&](const uint8_t* i420, uint64_t, int64_t) {
+      filled = impl->formatter.format(i420, width, height, impl->format, static_cast<uint8_t*>(plane.data));
     });
   }
   plane.chunk->offset = 0;

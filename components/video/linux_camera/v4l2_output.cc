@@ -105,8 +105,8 @@ void V4l2Output::Stop() {
 
 bool V4l2Output::WriteFrame() {
   bool formatted = false;
-  picture_->read([&](const uint8_t* bgr, uint64_t, int64_t) {
-    formatted = formatter_.format(bgr, picture_->width(), picture_->height(), CameraFormat::kYUY2, frame_.data());
+  picture_->read([&](const uint8_t* i420, uint64_t, int64_t) {
+    formatted = formatter_.format(i420, picture_->width(), picture_->height(), CameraFormat::kYUY2, frame_.data());
   });
   if (!formatted) return false;
   const ssize_t written = device_->write(frame_.data(), frame_.size());
