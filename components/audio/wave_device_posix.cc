@@ -139,7 +139,14 @@ class PulseWaveDevice : public WaveDevice {
       ++droppedBlocks_;
       return 0;
     }
-    if (pa_stream_write(playback_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) return 0;
+    // More room than the target means the sink ran dry and read on past
+    // what we wrote (it never stops for an underrun). Audio written behind
+    // its read position is thrown away unheard, and a writer that keeps
+    // exact pace, like the bridge's microphone, never catches up again: the
+    // block goes where the sink reads next.
+    const bool behind = room != static_cast<size_t>(-1) && room > target;
+    if (pa_stream_write(playback_, data, bytes, nullptr, 0, behind ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE) < 0)
+      return 0;
     return bytes;
   }
 
