@@ -219,6 +219,17 @@ TEST_F(WavehostE2eTest, DefprobeNamesAndStoresTheDefaults) {
   key.readValue(kOutputDeviceValue, &out);
   EXPECT_EQ(u"Monitor of Mic Feed", in);
   EXPECT_EQ(u"Test Speakers", out);
+
+  // No sound server: a clear message, and the stored names stay.
+  ASSERT_EQ(0, wave_test::runCommand("kill \"$(cat '" + folder_ + "/pulse/pid')\"", &output));
+  pulseStarted_ = false;
+  for (int i = 0; i < 100 && wave_test::runCommand("pactl info >/dev/null 2>&1", &output) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(1, wave_test::runCommand(std::string("'") + DEFPROBE_PROGRAM + "'", &output));
+  EXPECT_NE(std::string::npos, output.find("No sound server answers")) << output;
+  ASSERT_EQ(base::kRegOk, key.open(base::RegRoot::kCurrentUser, kWaveServiceKey));
+  key.readValue(kInputDeviceValue, &in);
+  EXPECT_EQ(u"Monitor of Mic Feed", in);
 }
 
 TEST_F(WavehostE2eTest, BridgesBothWaysPausesAndTheWatchdogRestarts) {
