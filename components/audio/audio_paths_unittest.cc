@@ -455,6 +455,40 @@ TEST_F(PlayoutPullBackTest, JitterOfPacketsAndDeviceTicksIsNotPulledBack) {
   EXPECT_EQ(0u, playout_.underruns());
 }
 
+// A phone whose sample clock runs 500 ppm fast or slow against the device:
+// over two minutes play-out follows it by changing speed a little either
+// way, never runs dry or restarts, and stays near 100 ms behind.
+TEST_F(PlayoutPullBackTest, FollowsAPhoneClock500ppmFastOrSlow) {
+  for (const int ppm : {500, -500}) {
+    SCOPED_TRACE(ppm);
+    ring_.Setup();
+    playout_.reset();
+    ringEnd_ = 0;
+    heard_.clear();
+    startSteady();
+    const uint64_t starts = playout_.starts(), underruns = playout_.underruns();
+    double owed = 0;
+    uint64_t lowest = UINT64_MAX, highest = 0;
+    for (int i = 0; i < 12000; ++i) {
+      owed += kBlock * (1 + ppm / 1e6);
+      const auto count = static_cast<size_t>(owed);
+      owed -= static_cast<double>(count);
+      arrive(count);
+      ask();
+      now_ += kTickUs;
+      const uint64_t behind = ringEnd_ - playout_.readPosition();
+      lowest = std::min(lowest, behind);
+      highest = std::max(highest, behind);
+    }
+    EXPECT_EQ(starts, playout_.starts());
+    EXPECT_EQ(underruns, playout_.underruns());
+    // 100 ms ± 10 ms, counted as lag() counts it.
+    EXPECT_GE(lowest + kBlock, 4800u - 480u);
+    EXPECT_LE(highest + kBlock, 4800u + 480u);
+    EXPECT_GT(ppm > 0 ? playout_.pulledBack() : playout_.heldBack(), 0u);
+  }
+}
+
 // The 200 ms rule stays the backstop, also while a pull-back is under way.
 TEST_F(PlayoutPullBackTest, MoreThan200msBehindStillResynchronises) {
   startSteady();
