@@ -489,6 +489,31 @@ TEST_F(PlayoutPullBackTest, FollowsAPhoneClock500ppmFastOrSlow) {
   }
 }
 
+// The phone's packets stop for 5 s (not long enough to lose the connection)
+// and then come in one burst, of which the decoding thread keeps the newest
+// three: the tone is heard again within a second, 100 ms behind, and stays
+// there with no further restarts.
+TEST_F(PlayoutPullBackTest, AFiveSecondStallThenABurstIsHeardAgainAt100ms) {
+  startSteady();
+  for (int i = 0; i < 100; ++i) tick();
+  const uint64_t starts = playout_.starts();
+  for (int i = 0; i < 500; ++i, now_ += kTickUs) ask();
+  EXPECT_FALSE(playout_.playing());
+  ringEnd_ += 500 * kBlock - 3 * 960;  // what shedding dropped
+  const size_t burstAt = heard_.size();
+  for (int i = 0; i < 100; ++i) {
+    if (i == 0) arrive(3 * 960 - kBlock);
+    tick();
+  }
+  size_t first = 0;
+  while (burstAt + first < heard_.size() && std::abs(heard_[burstAt + first]) < 1000) ++first;
+  EXPECT_LT(first, 48000u) << "not heard within a second of the burst";
+  for (int i = 0; i < 900; ++i) tick();
+  EXPECT_NEAR(4800.0, double(lag()), 480.0);
+  EXPECT_EQ(starts + 1, playout_.starts());
+  EXPECT_TRUE(playout_.playing());
+}
+
 // The 200 ms rule stays the backstop, also while a pull-back is under way.
 TEST_F(PlayoutPullBackTest, MoreThan200msBehindStillResynchronises) {
   startSteady();
