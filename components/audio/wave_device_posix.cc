@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +52,9 @@ constexpr uint32_t kPlaybackBufferBytes = 3840;  // 40 ms
 constexpr size_t kMaxQueuedBytes = 9600;  // 100 ms
 // What the link has read from the monitor but not yet taken, at most.
 constexpr size_t kMaxPendingBytes = 48000 * 2;
+// Writes in a row that found the sink reading ahead of them before the
+// next one is put where it reads (100 ms of blocks).
+constexpr int kBehindWritesToJump = 10;
 // Pauses between reconnection attempts: the first, doubled up to the last.
 constexpr auto kFirstRetry = std::chrono::milliseconds(1000);
 constexpr auto kLongestRetry = std::chrono::milliseconds(5000);
@@ -69,15 +73,19 @@ class PulseWaveDevice : public WaveDevice {
   ~PulseWaveDevice() override {
     stopWatcher();
     close();
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<std::shared_mutex> guard(mutex_);
     disconnect();
   }
 
   bool prepare() override {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<std::shared_mutex> guard(mutex_);
     wantDevices_ = true;
     if (!connect(false)) {
-      // A session whose sound server comes up after us: keep trying.
+      // A session whose sound server comes up after us: keep trying, and
+      // make then whichever of the devices is missing.
+      made_ = {MadeDevice{kSinkName, false, "module-null-sink", kSinkArgs, PA_INVALID_INDEX},
+               MadeDevice{kFeedSinkName, false, "module-null-sink", kFeedSinkArgs, PA_INVALID_INDEX},
+               MadeDevice{kSourceName, true, "module-remap-source", kSourceArgs, PA_INVALID_INDEX}};
       lost(false);
       return false;
     }
@@ -90,12 +98,13 @@ class PulseWaveDevice : public WaveDevice {
   }
 
   void release() override {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<std::shared_mutex> guard(mutex_);
     wantDevices_ = false;
     if (context_ && !lost_) {
       Lock lock(loop_);
       // The source first: it depends on the feed sink's monitor.
       for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+        if (it->index == PA_INVALID_INDEX) continue;
         pa_operation* op = pa_context_unload_module(context_, it->index, &PulseWaveDevice::onSuccess, this);
         waitFor(op);
       }
@@ -104,7 +113,7 @@ class PulseWaveDevice : public WaveDevice {
   }
 
   bool open() override {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<std::shared_mutex> guard(mutex_);
     if (open_) return true;
     if (lost_ || !connect(false)) return false;
     if (!openStreams(false)) return false;
@@ -114,7 +123,7 @@ class PulseWaveDevice : public WaveDevice {
   }
 
   void close() override {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<std::shared_mutex> guard(mutex_);
     if (!open_) return;
     open_ = false;
     closeStreams();
@@ -124,7 +133,7 @@ class PulseWaveDevice : public WaveDevice {
 
   size_t write(const uint8_t* data, size_t bytes) override {
     // The device threads never wait for a reconnection in progress.
-    std::unique_lock<std::mutex> guard(mutex_, std::try_to_lock);
+    std::shared_lock<std::shared_mutex> guard(mutex_, std::try_to_lock);
     if (!guard.owns_lock() || !open_ || lost_ || !playback_) return 0;
     Lock lock(loop_);
     if (pa_stream_get_state(playback_) != PA_STREAM_READY) return 0;
@@ -142,16 +151,20 @@ class PulseWaveDevice : public WaveDevice {
     // More room than the target means the sink ran dry and read on past
     // what we wrote (it never stops for an underrun). Audio written behind
     // its read position is thrown away unheard, and a writer that keeps
-    // exact pace, like the bridge's microphone, never catches up again: the
-    // block goes where the sink reads next.
-    const bool behind = room != static_cast<size_t>(-1) && room > target;
+    // exact pace, like the bridge's microphone, never catches up again:
+    // once that has lasted a while (a writer that is ahead catches up by
+    // itself within a block or two), the block goes where the sink reads
+    // next.
+    behindWrites_ = room != static_cast<size_t>(-1) && room > target ? behindWrites_ + 1 : 0;
+    const bool behind = behindWrites_ >= kBehindWritesToJump;
+    if (behind) behindWrites_ = 0;
     if (pa_stream_write(playback_, data, bytes, nullptr, 0, behind ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE) < 0)
       return 0;
     return bytes;
   }
 
   size_t read(uint8_t* data, size_t bytes) override {
-    std::unique_lock<std::mutex> guard(mutex_, std::try_to_lock);
+    std::shared_lock<std::shared_mutex> guard(mutex_, std::try_to_lock);
     if (!guard.owns_lock() || !open_ || lost_ || !record_) return 0;
     Lock lock(loop_);
     while (pending_.size() < bytes && pa_stream_get_state(record_) == PA_STREAM_READY &&
@@ -201,7 +214,7 @@ class PulseWaveDevice : public WaveDevice {
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
       if (!quiet)
         LOG(WARNING) << "No connection to PulseAudio (" << pa_strerror(pa_context_errno(context_))
-                     << "); the server runs without PC audio";
+                     << "); the server runs without PC audio until it answers";
       return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
@@ -214,7 +227,7 @@ class PulseWaveDevice : public WaveDevice {
       if (!PA_CONTEXT_IS_GOOD(state) || std::chrono::steady_clock::now() > deadline) {
         if (!quiet)
           LOG(WARNING) << "No connection to PulseAudio (" << pa_strerror(pa_context_errno(context_))
-                       << "); the server runs without PC audio";
+                       << "); the server runs without PC audio until it answers";
         return false;
       }
       pa_threaded_mainloop_wait(loop_);
@@ -379,7 +392,7 @@ class PulseWaveDevice : public WaveDevice {
   // One attempt, from the watcher: a fresh connection, the devices made
   // here, the streams if the link is open.
   bool reconnect() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<std::shared_mutex> guard(mutex_);
     disconnect();
     if (!connect(true)) {
       disconnect();
@@ -434,9 +447,10 @@ class PulseWaveDevice : public WaveDevice {
     pa_threaded_mainloop_signal(device->loop_, 0);
   }
 
-  // Guards the connection against the watcher's swap; the device threads
-  // only try it.
-  std::mutex mutex_;
+  // Guards the connection against the watcher's swap: held exclusively by
+  // the owner's calls and the watcher; the two device threads only try it
+  // shared, so they never wait for a reconnection nor turn each other away.
+  std::shared_mutex mutex_;
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* playback_ = nullptr;
@@ -448,6 +462,7 @@ class PulseWaveDevice : public WaveDevice {
   std::vector<uint8_t> pending_;
   std::vector<MadeDevice> made_;
   uint64_t droppedBlocks_ = 0;
+  int behindWrites_ = 0;
   bool found_ = false;
   uint32_t loadedIndex_ = PA_INVALID_INDEX;
 
