@@ -3,9 +3,14 @@
 // served by its own thread: the output thread writes queued blocks (the
 // server's pacing makes the write wait) and hands each back when taken; the
 // input thread reads one 960-byte block at a time into the next queued one.
+// A stream that fails (the sound server went away) is made again by its
+// thread after a pause that grows from one to five seconds; the loss and the
+// return are logged once each, and output blocks are handed back unplayed
+// meanwhile so the bridge never waits on a dead server.
 #include <pulse/pulseaudio.h>
 #include <pulse/simple.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -36,6 +41,10 @@ std::vector<RealDeviceInfo> list(pulse::DeviceKind kind) {
   return devices;
 }
 
+// Pauses between attempts to make a failed stream again.
+constexpr auto kFirstRetry = std::chrono::milliseconds(1000);
+constexpr auto kLongestRetry = std::chrono::milliseconds(5000);
+
 pa_simple* openStream(pa_stream_direction_t direction, const RealDeviceInfo* device, uint32_t rate, size_t blockBytes,
                       int* error) {
   pa_sample_spec spec = {};
@@ -54,17 +63,76 @@ pa_simple* openStream(pa_stream_direction_t direction, const RealDeviceInfo* dev
                        error);
 }
 
+// One direction's stream and how to make it again. Used by its own thread
+// only, apart from open and close.
+class Stream {
+ public:
+  bool open(pa_stream_direction_t direction, const RealDeviceInfo* device, uint32_t rate, size_t blockBytes,
+            int* error) {
+    direction_ = direction;
+    hasDevice_ = device != nullptr;
+    if (device) device_ = *device;
+    rate_ = rate;
+    blockBytes_ = blockBytes;
+    stream_ = openStream(direction, device, rate, blockBytes, error);
+    return stream_ != nullptr;
+  }
+  pa_simple* get() const { return stream_; }
+  explicit operator bool() const { return stream_ != nullptr; }
+  void close() {
+    if (stream_) pa_simple_free(stream_);
+    stream_ = nullptr;
+  }
+  // The stream failed: drop it; logged the first time only.
+  void lost(int error) {
+    if (!stream_) return;
+    LOG(WARNING) << "PulseAudio " << what() << " stream lost (" << pa_strerror(error) << "); trying to make it again";
+    close();
+    pause_ = kFirstRetry;
+    next_ = std::chrono::steady_clock::now() + pause_;
+  }
+  // Waits for the next attempt's time (or until `wake`) and tries once;
+  // true once the stream is back. `lock` is released while waiting and
+  // connecting.
+  template <typename Wake>
+  bool retry(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Wake wake) {
+    if (cv.wait_until(lock, next_, wake)) return false;
+    pause_ = std::min(pause_ * 2, std::chrono::duration_cast<std::chrono::milliseconds>(kLongestRetry));
+    next_ = std::chrono::steady_clock::now() + pause_;
+    lock.unlock();
+    int error = 0;
+    pa_simple* stream = openStream(direction_, hasDevice_ ? &device_ : nullptr, rate_, blockBytes_, &error);
+    lock.lock();
+    if (!stream) return false;
+    stream_ = stream;
+    LOG(INFO) << "PulseAudio " << what() << " stream is back";
+    return true;
+  }
+
+ private:
+  const char* what() const { return direction_ == PA_STREAM_PLAYBACK ? "playback" : "recording"; }
+
+  pa_simple* stream_ = nullptr;
+  pa_stream_direction_t direction_ = PA_STREAM_PLAYBACK;
+  bool hasDevice_ = false;
+  RealDeviceInfo device_;
+  uint32_t rate_ = 0;
+  size_t blockBytes_ = 0;
+  std::chrono::milliseconds pause_ = kFirstRetry;
+  std::chrono::steady_clock::time_point next_;
+};
+
 class PulseWaveOut : public WaveOutPort {
  public:
   ~PulseWaveOut() override { close(); }
 
   bool open(const RealDeviceInfo* device, uint32_t rate, Client* client, uint8_t* const* blocks, unsigned count,
             size_t, int* error) override {
-    stream_ = openStream(PA_STREAM_PLAYBACK, device, rate, 0, error);
-    if (!stream_) return false;
+    if (!stream_.open(PA_STREAM_PLAYBACK, device, rate, 0, error)) return false;
     client_ = client;
     blocks_.assign(blocks, blocks + count);
     sizes_.assign(count, 0);
+    opened_ = true;
     stopping_ = false;
     thread_ = std::thread([this] { serve(); });
     return true;
@@ -72,7 +140,7 @@ class PulseWaveOut : public WaveOutPort {
 
   bool write(unsigned index, size_t bytes, int* error) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!stream_ || index >= blocks_.size()) {
+    if (!opened_ || index >= blocks_.size()) {
       *error = PA_ERR_INVALID;
       return false;
     }
@@ -92,7 +160,7 @@ class PulseWaveOut : public WaveOutPort {
   }
 
   void close() override {
-    if (!stream_) return;
+    if (!opened_) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
@@ -100,14 +168,25 @@ class PulseWaveOut : public WaveOutPort {
     }
     if (thread_.joinable()) thread_.join();
     reset();
-    pa_simple_free(stream_);
-    stream_ = nullptr;
+    stream_.close();
+    opened_ = false;
   }
 
  private:
   void serve() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+      if (!stream_) {
+        // Nothing can play: what the bridge queued goes back unplayed.
+        std::deque<unsigned> dropped;
+        dropped.swap(queue_);
+        lock.unlock();
+        for (unsigned index : dropped) client_->onBlockDone(index);
+        lock.lock();
+        stream_.retry(lock, cv_, [this] { return stopping_ || !queue_.empty(); });
+        if (stopping_) return;
+        continue;
+      }
       cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (stopping_) return;
       const unsigned index = queue_.front();
@@ -115,14 +194,15 @@ class PulseWaveOut : public WaveOutPort {
       const size_t bytes = sizes_[index];
       lock.unlock();
       int error = 0;
-      if (pa_simple_write(stream_, blocks_[index], bytes, &error) < 0)
-        LOG(WARNING) << "PulseAudio write failed: " << pa_strerror(error);
+      const bool ok = pa_simple_write(stream_.get(), blocks_[index], bytes, &error) >= 0;
       client_->onBlockDone(index);
       lock.lock();
+      if (!ok) stream_.lost(error);
     }
   }
 
-  pa_simple* stream_ = nullptr;
+  Stream stream_;
+  bool opened_ = false;
   Client* client_ = nullptr;
   std::vector<uint8_t*> blocks_;
   std::vector<size_t> sizes_;
@@ -139,8 +219,8 @@ class PulseWaveIn : public WaveInPort {
 
   bool open(const RealDeviceInfo* device, uint32_t rate, Client* client, uint8_t* const* blocks, unsigned count,
             size_t blockBytes, int* error) override {
-    stream_ = openStream(PA_STREAM_RECORD, device, rate, blockBytes, error);
-    if (!stream_) return false;
+    if (!stream_.open(PA_STREAM_RECORD, device, rate, blockBytes, error)) return false;
+    opened_ = true;
     client_ = client;
     blockBytes_ = blockBytes;
     blocks_.assign(blocks, blocks + count);
@@ -157,7 +237,7 @@ class PulseWaveIn : public WaveInPort {
   }
 
   bool start() override {
-    if (!stream_ || thread_.joinable()) return stream_ != nullptr;
+    if (!opened_ || thread_.joinable()) return opened_;
     stopping_ = false;
     thread_ = std::thread([this] { serve(); });
     return true;
@@ -174,8 +254,8 @@ class PulseWaveIn : public WaveInPort {
 
   void close() override {
     stop();
-    if (stream_) pa_simple_free(stream_);
-    stream_ = nullptr;
+    stream_.close();
+    opened_ = false;
     queue_.clear();
   }
 
@@ -183,6 +263,11 @@ class PulseWaveIn : public WaveInPort {
   void serve() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+      if (!stream_) {
+        stream_.retry(lock, cv_, [this] { return stopping_; });
+        if (stopping_) return;
+        continue;
+      }
       cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (stopping_) return;
       const unsigned index = queue_.front();
@@ -191,12 +276,11 @@ class PulseWaveIn : public WaveInPort {
       int error = 0;
       // The source runs on the server's clock, so a read returns within a
       // block's time and the stop is seen promptly.
-      const bool ok = pa_simple_read(stream_, blocks_[index], blockBytes_, &error) >= 0;
+      const bool ok = pa_simple_read(stream_.get(), blocks_[index], blockBytes_, &error) >= 0;
       lock.lock();
       if (!ok) {
-        LOG(WARNING) << "PulseAudio read failed: " << pa_strerror(error);
         queue_.push_front(index);
-        cv_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stopping_; });
+        stream_.lost(error);
         continue;
       }
       if (stopping_) {
@@ -209,7 +293,8 @@ class PulseWaveIn : public WaveInPort {
     }
   }
 
-  pa_simple* stream_ = nullptr;
+  Stream stream_;
+  bool opened_ = false;
   Client* client_ = nullptr;
   size_t blockBytes_ = 0;
   std::vector<uint8_t*> blocks_;

@@ -140,11 +140,13 @@ class WavehostE2eTest : public ::testing::Test {
     ::setenv(name.c_str(), value.c_str(), 1);
   }
   // What the speakers played during the next `ms`.
-  std::vector<int16_t> speakers(int ms) {
+  std::vector<int16_t> speakers(int ms) { return recorded("test_speakers.monitor", ms); }
+  // What PulseAudio's `source` carried during the next `ms`.
+  std::vector<int16_t> recorded(const std::string& source, int ms) {
     const std::string file = folder_ + "/monitor.raw";
     std::string output;
-    wave_test::runCommand("timeout " + std::to_string(ms / 1000.0) +
-                              " parec --device=test_speakers.monitor --raw --format=s16le --rate=48000 --channels=1 "
+    wave_test::runCommand("timeout " + std::to_string(ms / 1000.0) + " parec --device=" + source +
+                              " --raw --format=s16le --rate=48000 --channels=1 "
                               "--latency-msec=20 > '" + file + "' 2>/dev/null",
                           &output);
     auto samples = readSamples(file);
@@ -217,6 +219,17 @@ TEST_F(WavehostE2eTest, DefprobeNamesAndStoresTheDefaults) {
   key.readValue(kOutputDeviceValue, &out);
   EXPECT_EQ(u"Monitor of Mic Feed", in);
   EXPECT_EQ(u"Test Speakers", out);
+
+  // No sound server: a clear message, and the stored names stay.
+  ASSERT_EQ(0, wave_test::runCommand("kill \"$(cat '" + folder_ + "/pulse/pid')\"", &output));
+  pulseStarted_ = false;
+  for (int i = 0; i < 100 && wave_test::runCommand("pactl info >/dev/null 2>&1", &output) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(1, wave_test::runCommand(std::string("'") + DEFPROBE_PROGRAM + "'", &output));
+  EXPECT_NE(std::string::npos, output.find("No sound server answers")) << output;
+  ASSERT_EQ(base::kRegOk, key.open(base::RegRoot::kCurrentUser, kWaveServiceKey));
+  key.readValue(kInputDeviceValue, &in);
+  EXPECT_EQ(u"Monitor of Mic Feed", in);
 }
 
 TEST_F(WavehostE2eTest, BridgesBothWaysPausesAndTheWatchdogRestarts) {
@@ -261,6 +274,77 @@ TEST_F(WavehostE2eTest, BridgesBothWaysPausesAndTheWatchdogRestarts) {
   std::ifstream trace(folder_ + "/trace.log");
   std::string text((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
   EXPECT_NE(std::string::npos, text.find("Ping not recieved. Try start service"));
+}
+
+// The server's real PulseAudio devices on the virtual side (made here as
+// the server makes them): the real microphone reaches "lumora_wave_mic",
+// "lumora_wave" reaches the real speakers, and both come back after the
+// sound server is killed and started again under the running bridge.
+class WavehostRealDevicesTest : public WavehostE2eTest {
+ protected:
+  void makeVirtualDevices() {
+    std::string output;
+    ASSERT_EQ(0, wave_test::runCommand(
+                     "pactl load-module module-null-sink sink_name=lumora_wave rate=48000 channels=1 >/dev/null && "
+                     "pactl load-module module-null-sink sink_name=lumora_wave_mic_feed rate=48000 channels=1 "
+                     ">/dev/null && pactl load-module module-remap-source source_name=lumora_wave_mic "
+                     "master=lumora_wave_mic_feed.monitor channels=1 channel_map=mono >/dev/null",
+                     &output));
+  }
+  // A tone into the real microphone and one into the virtual loudspeaker,
+  // as a PC program would play it.
+  void playTones() {
+    endProcess(feeder_);
+    endProcess(player_);
+    feeder_ = spawn({"pacat", "--device=mic_feed", "--raw", "--format=s16le", "--rate=48000", "--channels=1",
+                     folder_ + "/mic.raw"});
+    player_ = spawn({"pacat", "--device=lumora_wave", "--raw", "--format=s16le", "--rate=48000", "--channels=1",
+                     folder_ + "/sim/capture.raw"});
+  }
+  // Polls until both directions carry their tone (each recording takes a
+  // second, so a loaded machine only makes this slower).
+  bool bothWays(int tries) {
+    for (int i = 0; i < tries; ++i) {
+      const auto out = recorded("test_speakers.monitor", 1000);
+      const auto in = recorded("lumora_wave_mic", 1000);
+      std::fprintf(stderr, "speakers rms %.0f share %.2f, lumora_wave_mic rms %.0f share %.2f\n", rms(out),
+                   toneShare(out, kPlaybackTone), rms(in), toneShare(in, kMicTone));
+      if (rms(out) > 1000 && toneShare(out, kPlaybackTone) > 0.5 && rms(in) > 1000 && toneShare(in, kMicTone) > 0.5)
+        return true;
+    }
+    return false;
+  }
+  void TearDown() override {
+    endProcess(player_);
+    WavehostE2eTest::TearDown();
+  }
+
+  pid_t player_ = -1;
+};
+
+TEST_F(WavehostRealDevicesTest, BridgesBothWaysAndAgainAfterTheSoundServerRestarts) {
+  if (IsSkipped()) return;
+  ::unsetenv("LUMORA_AUDIO_DEVICE");
+  makeVirtualDevices();
+  std::string output;
+  ASSERT_EQ(0, wave_test::runCommand(std::string("'") + DEFPROBE_PROGRAM + "'", &output));
+  playTones();
+  daemon_ = spawn({WAVEHOST_PROGRAM, "run"});
+  ASSERT_GT(daemon_, 0);
+  for (int i = 0; i < 250 && wave_test::request(socket_, "state").empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ("ok 4", wave_test::request(socket_, "state"));
+  EXPECT_TRUE(bothWays(10));
+
+  const std::string pulse = folder_ + "/pulse";
+  ASSERT_EQ(0, wave_test::runCommand("kill \"$(cat '" + pulse + "/pid')\"", &output));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(0, wave_test::runCommand(std::string(LUMORA_SOURCE_DIR) + "/scripts/start-private-pulse.sh '" + pulse + "'",
+                                     &output));
+  makeVirtualDevices();
+  playTones();
+  EXPECT_TRUE(bothWays(15)) << "the bridge did not come back after the sound server restarted";
+  EXPECT_EQ("ok 4", wave_test::request(socket_, "state"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Linux: PulseAudio's default source and sink, by description. Without a
-// running server nothing is found (no server is started for us).
+// running server nothing is found (no server is started for us) and the
+// probe says so rather than storing empty names.
 #include "PC_Audio_DRV/defprobe/defprobe.h"
 #include "components/audio/pulse_listing_posix.h"
 
@@ -8,6 +9,7 @@ namespace {
 DefaultDevice probe(pulse::DeviceKind kind) {
   DefaultDevice found;
   const pulse::Listing listing = pulse::listDevices(kind, "Lumora defprobe");
+  found.noAnswer = !listing.complete;
   for (const pulse::Device& device : listing.devices) {
     if (device.name == listing.defaultName) {
       found.found = true;

@@ -23,7 +23,15 @@ bool store(base::RegRoot root, const DefaultDevice& recording, const DefaultDevi
 
 }  // namespace
 
+const char kNoSoundServerMessage[] =
+    "No sound server answers; the stored devices are left as they are. Run defprobe again once sound works.\n";
+
 int runDefProbe(const DefaultDevice& recording, const DefaultDevice& playback, std::string* console) {
+  if (recording.noAnswer || playback.noAnswer) {
+    LOG(WARNING) << "defprobe: no sound server answers; nothing stored";
+    *console += kNoSoundServerMessage;
+    return 1;
+  }
   if (recording.found) *console += "In Device Name: " + base::wideToUtf8(recording.name) + "\n";
   if (playback.found) *console += "Out Device Name: " + base::wideToUtf8(playback.name) + "\n";
   if (!store(base::RegRoot::kLocalMachine, recording, playback)) return -1;

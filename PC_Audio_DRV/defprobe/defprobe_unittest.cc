@@ -70,4 +70,21 @@ TEST_F(DefProbeTest, NoDevicesPrintsNothingAndStoresEmptyNames) {
   EXPECT_TRUE(present);
 }
 
+// No sound server (a session whose sound service is restarting): the user's
+// stored choice stays, and the output says why instead of being empty.
+TEST_F(DefProbeTest, NoSoundServerStoresNothingAndSaysSo) {
+  seed(base::RegRoot::kLocalMachine);
+  seed(base::RegRoot::kCurrentUser);
+  DefaultDevice unanswered;
+  unanswered.noAnswer = true;
+  std::string console;
+  EXPECT_EQ(1, runDefProbe(unanswered, unanswered, &console));
+  EXPECT_EQ(kNoSoundServerMessage, console);
+  for (auto root : {base::RegRoot::kLocalMachine, base::RegRoot::kCurrentUser}) {
+    bool present = false;
+    EXPECT_EQ(u"Old Mic", value(root, kInputDeviceValue, &present));
+    EXPECT_EQ(u"Old Speakers", value(root, kOutputDeviceValue, &present));
+  }
+}
+
 }  // namespace

@@ -199,3 +199,52 @@ TEST_F(CameraE2ETest, TheAcceptedPhonesCardInEveryFormatAtThirtyFramesASecond) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+// PipeWire that comes up after the server (a session whose services start
+// after an autostarted program) and that restarts under it: the node is
+// published each time the daemon is there, and consumers get pictures.
+TEST_F(CameraE2ETest, PublishedWhenPipeWireComesLateAndAfterARestart) {
+  ASSERT_TRUE(storeSettings(false));
+  const std::string dir = std::getenv("LUMORA_TEST_PIPEWIRE_DIR");
+  const std::string start = std::string(LUMORA_SOURCE_DIR) + "/scripts/start-private-pipewire.sh '" + dir + "'";
+  const std::string stop = std::string(LUMORA_SOURCE_DIR) + "/scripts/stop-private-pipewire.sh '" + dir + "'";
+  const std::string node = "PipeWire node \"lumora_camera\"";
+  auto waitForLog = [&](const std::string& text, size_t count) {
+    for (uint32_t waited = 0; waited < kStartTimeoutMs && server_.running(); waited += kPollMs) {
+      if (occurrences(user_.logOf(server_.pid()), text) >= count) return true;
+      base::PlatformThread::sleepMs(kPollMs);
+    }
+    return false;
+  };
+  auto consumerGetsTheCard = [&](const std::string& name) {
+    const std::string raw = file(name);
+    if (std::system(consumer(component::CameraFormat::kBGR, 3, raw).c_str()) != 0) return false;
+    const auto pictures = readPictures(raw, component::CameraFormat::kBGR);
+    return pictures.size() == 3 && component::looksLikeWaitingCard(pictures.back().data(), kWidth, kHeight);
+  };
+
+  ASSERT_EQ(0, std::system(stop.c_str()));
+  ASSERT_TRUE(server_.start(ServerProcess::defaultProgram(), {}, base::joinPath(user_.folder(), u"server.out")));
+  ASSERT_TRUE(waitForLog("once one does", 1)) << user_.logOf(server_.pid());
+  ASSERT_EQ(0, std::system(start.c_str()));
+  ASSERT_TRUE(waitForLog(node, 1)) << user_.logOf(server_.pid());
+  EXPECT_TRUE(consumerGetsTheCard("late.raw"));
+
+  ASSERT_EQ(0, std::system(stop.c_str()));
+  ASSERT_TRUE(waitForLog("PipeWire daemon went away", 1)) << user_.logOf(server_.pid());
+  ASSERT_EQ(0, std::system(start.c_str()));
+  ASSERT_TRUE(waitForLog(node, 2)) << user_.logOf(server_.pid());
+  EXPECT_TRUE(consumerGetsTheCard("restarted.raw"));
+  EXPECT_EQ(1u, occurrences(user_.logOf(server_.pid()), "PipeWire daemon went away"));
+  server_.terminate();
+}
+
+}  // namespace

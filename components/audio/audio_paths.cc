@@ -118,7 +118,7 @@ uint64_t AudioPlayout::lagNow(uint64_t end, int64_t nowUs) const {
 }
 
 void AudioPlayout::judgeLag(uint64_t lag, size_t samples) {
-  if (pullBackLeft_ > 0) return;  // the window starts afresh after a pull-back
+  if (pullBackLeft_ != 0) return;  // the window starts afresh after a pull-back
   windowLags_[windowBlocks_++] = static_cast<uint32_t>(std::min<uint64_t>(lag, UINT32_MAX));
   windowSamples_ += samples;
   if (windowSamples_ < kPullBackWindowSamples && windowBlocks_ < windowLags_.size()) return;
@@ -129,20 +129,24 @@ void AudioPlayout::judgeLag(uint64_t lag, size_t samples) {
   const uint64_t typical = *middle;
   const uint64_t target = startLag();
   if (typical > target + kPullBackMarginSamples) {
-    pullBackLeft_ = typical - target;
+    pullBackLeft_ = static_cast<int64_t>(typical - target);
+    pullBackCredit_ = 0;
+  } else if (typical + kPullBackMarginSamples < target) {
+    // The phone's clock runs slower than the device's: play a little slower
+    // rather than run dry and restart.
+    pullBackLeft_ = -static_cast<int64_t>(target - typical);
     pullBackCredit_ = 0;
   }
   windowBlocks_ = 0;
   windowSamples_ = 0;
 }
 
-bool AudioPlayout::readFaster(int16_t* out, size_t samples, size_t extra) {
-  // Output sample i is taken at ring offset i * (samples + extra) / samples:
-  // the step between output samples is the same within a request and across
-  // its boundary with the next, so the speed-up bends a waveform by 0.6 %
+bool AudioPlayout::readStretched(int16_t* out, size_t samples, size_t span) {
+  // Output sample i is taken at ring offset i * span / samples: the step
+  // between output samples is the same within a request and across its
+  // boundary with the next, so the change of speed bends a waveform by 0.6 %
   // instead of cutting it. The phone's sound is 8 kHz audio at 48 kHz, six
   // times oversampled, where linear interpolation is close to exact.
-  const size_t span = samples + extra;
   if (ring_->Read(scratch_.data(), span + 1, readPosition_) != SampleRing::kDone) return false;
   for (size_t i = 0; i < samples; ++i) {
     const uint64_t x = uint64_t{i} * span;
@@ -207,22 +211,26 @@ void AudioPlayout::render(int16_t* out, size_t samples, int64_t position, int64_
   // A lag that stays beyond the start lag (play-out restarted while the
   // phone's packets were late, or the phone's clock runs fast) is taken
   // back a little with every request instead of staying in the latency
-  // until the 200 ms rule.
+  // until the 200 ms rule; one that stays below it (the phone's clock runs
+  // slow) is given back the same way before the ring runs dry.
   judgeLag(lagNow(end, nowUs), samples);
-  size_t extra = 0;
-  if (pullBackLeft_ > 0 && samples <= kMaxPullBackRequest) {
+  int64_t extra = 0;  // consumed beyond the samples played (negative: short of them)
+  if (pullBackLeft_ != 0 && samples <= kMaxPullBackRequest) {
     pullBackCredit_ += samples;
-    extra = static_cast<size_t>(std::min<uint64_t>(pullBackCredit_ / kPullBackEvery, pullBackLeft_));
+    const uint64_t left = static_cast<uint64_t>(pullBackLeft_ > 0 ? pullBackLeft_ : -pullBackLeft_);
+    const auto due = static_cast<int64_t>(std::min<uint64_t>(pullBackCredit_ / kPullBackEvery, left));
     pullBackCredit_ %= kPullBackEvery;
+    extra = pullBackLeft_ > 0 ? due : -due;
     // Only from samples in hand: an interpolation toward missing samples
     // would be heard.
-    if (readPosition_ < begin || readPosition_ + samples + extra + 1 > end || samples + extra + 1 > scratch_.size())
-      extra = 0;
+    const uint64_t span = static_cast<uint64_t>(static_cast<int64_t>(samples) + extra);
+    if (readPosition_ < begin || readPosition_ + span + 1 > end || span + 1 > scratch_.size()) extra = 0;
   }
-  if (extra > 0 && readFaster(out, samples, extra)) {
-    readPosition_ += samples + extra;
+  if (extra != 0 && readStretched(out, samples, static_cast<size_t>(static_cast<int64_t>(samples) + extra))) {
+    readPosition_ += static_cast<uint64_t>(static_cast<int64_t>(samples) + extra);
     pullBackLeft_ -= extra;
-    pulledBack_.fetch_add(extra, std::memory_order_relaxed);
+    if (extra > 0) pulledBack_.fetch_add(static_cast<uint64_t>(extra), std::memory_order_relaxed);
+    else heldBack_.fetch_add(static_cast<uint64_t>(-extra), std::memory_order_relaxed);
     anchor_ = position + static_cast<int64_t>(samples);
     return;
   }

@@ -96,15 +96,18 @@ class AudioPlayout {
   // longest packet).
   static constexpr uint64_t kMaxArrivalWaitSamples = 1920;
 
-  // A lag that has grown past the start lag by more than this (10 ms) ...
-  static constexpr uint64_t kPullBackMarginSamples = 480;
+  // A lag that has grown past the start lag, or shrunk below it, by more
+  // than this (8 ms, so that a drift the window needs to see stays
+  // inside 10 ms) ...
+  static constexpr uint64_t kPullBackMarginSamples = 384;
   // ... for the median block of a window this long (1 s of the device's
   // blocks; late packets and late device ticks move single blocks) ...
   static constexpr uint64_t kPullBackWindowSamples = 48000;
   static constexpr size_t kPullBackWindowBlocks = 128;
   // ... is taken back by reading one sample more in every this many played
-  // (0.625 % faster, 40 ms taken back in 6.4 s), interpolated so that the
-  // sound stays continuous.
+  // (0.625 % faster, 40 ms taken back in 6.4 s), or given back by reading
+  // one sample fewer (0.625 % slower: a phone whose clock runs slow),
+  // interpolated so that the sound stays continuous.
   static constexpr uint64_t kPullBackEvery = 160;
 
   explicit AudioPlayout(SampleRing* ring) : ring_(ring) {}
@@ -137,8 +140,10 @@ class AudioPlayout {
   // missing (the ring ran dry or fell too far behind).
   uint64_t starts() const { return starts_.load(std::memory_order_relaxed); }
   uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
-  // Samples skipped by pull-backs so far.
+  // Samples skipped by pull-backs so far, and samples stretched over by
+  // slowing down.
   uint64_t pulledBack() const { return pulledBack_.load(std::memory_order_relaxed); }
+  uint64_t heldBack() const { return heldBack_.load(std::memory_order_relaxed); }
 
  private:
   static constexpr int64_t kNoTime = INT64_MIN;
@@ -153,9 +158,9 @@ class AudioPlayout {
   // Adds one request's lag to the window; at the window's end decides on a
   // pull-back.
   void judgeLag(uint64_t lag, size_t samples);
-  // Reads `samples` samples' worth of time while consuming `samples + extra`
-  // from `readPosition_`, by linear interpolation. False: nothing was read.
-  bool readFaster(int16_t* out, size_t samples, size_t extra);
+  // Reads `samples` samples' worth of time while consuming `span` from
+  // `readPosition_`, by linear interpolation. False: nothing was read.
+  bool readStretched(int16_t* out, size_t samples, size_t span);
 
   SampleRing* ring_;
   bool playing_ = false;
@@ -165,7 +170,8 @@ class AudioPlayout {
   std::array<uint32_t, kPullBackWindowBlocks> windowLags_{};
   size_t windowBlocks_ = 0;
   uint64_t windowSamples_ = 0;
-  uint64_t pullBackLeft_ = 0;
+  // Samples still to skip (positive) or to stretch over (negative).
+  int64_t pullBackLeft_ = 0;
   uint64_t pullBackCredit_ = 0;
   std::array<int16_t, kMaxPullBackRequest + kMaxPullBackRequest / kPullBackEvery + 2> scratch_{};
 
@@ -177,6 +183,7 @@ class AudioPlayout {
   std::atomic<uint64_t> starts_{0};
   std::atomic<uint64_t> underruns_{0};
   std::atomic<uint64_t> pulledBack_{0};
+  std::atomic<uint64_t> heldBack_{0};
 };
 
 class AudioEncodePath {

@@ -455,6 +455,65 @@ TEST_F(PlayoutPullBackTest, JitterOfPacketsAndDeviceTicksIsNotPulledBack) {
   EXPECT_EQ(0u, playout_.underruns());
 }
 
+// A phone whose sample clock runs 500 ppm fast or slow against the device:
+// over two minutes play-out follows it by changing speed a little either
+// way, never runs dry or restarts, and stays near 100 ms behind.
+TEST_F(PlayoutPullBackTest, FollowsAPhoneClock500ppmFastOrSlow) {
+  for (const int ppm : {500, -500}) {
+    SCOPED_TRACE(ppm);
+    ring_.Setup();
+    playout_.reset();
+    ringEnd_ = 0;
+    heard_.clear();
+    startSteady();
+    const uint64_t starts = playout_.starts(), underruns = playout_.underruns();
+    double owed = 0;
+    uint64_t lowest = UINT64_MAX, highest = 0;
+    for (int i = 0; i < 12000; ++i) {
+      owed += kBlock * (1 + ppm / 1e6);
+      const auto count = static_cast<size_t>(owed);
+      owed -= static_cast<double>(count);
+      arrive(count);
+      ask();
+      now_ += kTickUs;
+      const uint64_t behind = ringEnd_ - playout_.readPosition();
+      lowest = std::min(lowest, behind);
+      highest = std::max(highest, behind);
+    }
+    EXPECT_EQ(starts, playout_.starts());
+    EXPECT_EQ(underruns, playout_.underruns());
+    // 100 ms ± 10 ms, counted as lag() counts it.
+    EXPECT_GE(lowest + kBlock, 4800u - 480u);
+    EXPECT_LE(highest + kBlock, 4800u + 480u);
+    EXPECT_GT(ppm > 0 ? playout_.pulledBack() : playout_.heldBack(), 0u);
+  }
+}
+
+// The phone's packets stop for 5 s (not long enough to lose the connection)
+// and then come in one burst, of which the decoding thread keeps the newest
+// three: the tone is heard again within a second, 100 ms behind, and stays
+// there with no further restarts.
+TEST_F(PlayoutPullBackTest, AFiveSecondStallThenABurstIsHeardAgainAt100ms) {
+  startSteady();
+  for (int i = 0; i < 100; ++i) tick();
+  const uint64_t starts = playout_.starts();
+  for (int i = 0; i < 500; ++i, now_ += kTickUs) ask();
+  EXPECT_FALSE(playout_.playing());
+  ringEnd_ += 500 * kBlock - 3 * 960;  // what shedding dropped
+  const size_t burstAt = heard_.size();
+  for (int i = 0; i < 100; ++i) {
+    if (i == 0) arrive(3 * 960 - kBlock);
+    tick();
+  }
+  size_t first = 0;
+  while (burstAt + first < heard_.size() && std::abs(heard_[burstAt + first]) < 1000) ++first;
+  EXPECT_LT(first, 48000u) << "not heard within a second of the burst";
+  for (int i = 0; i < 900; ++i) tick();
+  EXPECT_NEAR(4800.0, double(lag()), 480.0);
+  EXPECT_EQ(starts + 1, playout_.starts());
+  EXPECT_TRUE(playout_.playing());
+}
+
 // The 200 ms rule stays the backstop, also while a pull-back is under way.
 TEST_F(PlayoutPullBackTest, MoreThan200msBehindStillResynchronises) {
   startSteady();

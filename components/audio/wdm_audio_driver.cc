@@ -113,8 +113,10 @@ WDMAudioDriver::~WDMAudioDriver() {
 }
 
 bool WDMAudioDriver::Prepare() {
-  prepared_ = device_->prepare();
-  return prepared_;
+  // Released at the end even when it failed: a device whose sound server
+  // came later makes its devices then, and they go with us.
+  prepared_ = true;
+  return device_->prepare();
 }
 
 void WDMAudioDriver::Release() {

@@ -171,14 +171,21 @@ void PhoneAudio::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t) {
 void PhoneAudio::sendDue() {
   // Packet k holds what the microphone took during [20k, 20k + 20) ms and
   // leaves when it is complete.
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+  // A phone clock `clockPpm` fast takes 20 ms of samples in that much less
+  // of the PC's time.
+  const double elapsedMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count() *
+      (1.0 + options_.clockPpm / 1e6);
   const size_t total = options_.microphone ? SIZE_MAX : samples_.size() / kPacketSamples;
   int16_t live[kPacketSamples];
-  while (sent_ < total && static_cast<int64_t>(sent_ + 1) * 20 <= elapsed) {
+  while (sent_ < total && static_cast<double>(sent_ + 1) * 20 <= elapsedMs) {
     const int16_t* pcm = live;
     if (options_.microphone)
-      options_.microphone(sent_, start_ + std::chrono::milliseconds(20 * static_cast<int64_t>(sent_)), live);
+      options_.microphone(sent_,
+                          start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                       std::chrono::duration<double, std::milli>(20.0 * static_cast<double>(sent_) /
+                                                                                 (1.0 + options_.clockPpm / 1e6))),
+                          live);
     else
       pcm = samples_.data() + sent_ * kPacketSamples;
     const uint8_t* payload = reinterpret_cast<const uint8_t*>(pcm);

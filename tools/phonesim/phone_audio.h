@@ -44,6 +44,9 @@ struct AudioOptions {
   std::string recordFile;
   // First "Timestamp" sent.
   int64_t firstTimestamp = 0;
+  // How far the phone's sample clock is off the PC's, in parts per million
+  // (positive: it runs fast and its packets come that much more often).
+  int32_t clockPpm = 0;
   // An endless microphone instead of a file or a tone: fills each 20 ms
   // packet when it is due; `takenAt` is when its first sample was taken.
   std::function<void(uint64_t packet, std::chrono::steady_clock::time_point takenAt, int16_t* pcm)> microphone;

@@ -313,6 +313,13 @@ TEST(PhoneSimAudio, ArgumentsChooseWhatToSendAndHowLongToStay) {
   EXPECT_EQ(50, options.lingerMs);
   EXPECT_FALSE(phonesim::parseArguments({"--port", "5", "--tone", "0"}, &options, &error));
   EXPECT_FALSE(phonesim::parseArguments({"--port", "5", "--tone", "9000"}, &options, &error));
+  // A phone clock off the PC's, either way.
+  ASSERT_TRUE(phonesim::parseArguments({"--port", "5", "--tone", "440", "--clock-ppm", "-500"}, &options, &error));
+  EXPECT_EQ(-500, options.audio.clockPpm);
+  ASSERT_TRUE(phonesim::parseArguments({"--port", "5", "--tone", "440", "--clock-ppm", "250"}, &options, &error));
+  EXPECT_EQ(250, options.audio.clockPpm);
+  for (const char* bad : {"--5", "-", "100001", "1.5"})
+    EXPECT_FALSE(phonesim::parseArguments({"--port", "5", "--clock-ppm", bad}, &options, &error)) << bad;
 }
 
 TEST(PhoneSimAudio, WavFilesRoundTripAndStereoIsMixedDown) {

@@ -382,6 +382,7 @@ const char* usageText() {
          "  --profile ID         audio profile to select: ilbc-20ms | lpcm-20ms-8kHz (default)\n"
          "  --record-audio FILE  keep what the PC sends, decoded to 8 kHz, as a WAV file\n"
          "  --first-timestamp N  \"Timestamp\" of the first audio packet (0)\n"
+         "  --clock-ppm N        the phone's sample clock runs N ppm fast (negative: slow)\n"
          "                       with audio to send and no --linger: linger until it is sent\n"
          "  with --stay also:    auth | action N\n"
          "exit code: 0 answered (and accepted), 2 farewell received, 3 rejected,\n"
@@ -593,6 +594,15 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
       if (!value(&o.audio.profile)) return false;
     } else if (name == "--record-audio") {
       if (!value(&o.audio.recordFile)) return false;
+    } else if (name == "--clock-ppm") {
+      std::string v;
+      if (!value(&v)) return false;
+      const bool negative = !v.empty() && v[0] == '-';
+      if (!parseNumber(negative ? v.substr(1) : v, 100000, &n)) {
+        *error = name + ": not a number from -100000 to 100000: " + v;
+        return false;
+      }
+      o.audio.clockPpm = negative ? -static_cast<int32_t>(n) : static_cast<int32_t>(n);
     } else if (name == "--first-timestamp") {
       if (!number(uint64_t{1} << 60, &n)) return false;
       o.audio.firstTimestamp = static_cast<int64_t>(n);

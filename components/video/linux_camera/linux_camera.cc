@@ -46,7 +46,8 @@ bool LinuxCamera::Start() {
     LOG(INFO) << "Linux camera: off (LinuxCamera setting)";
     return false;
   }
-  if (pipewire_ && !pipewireRunning_) pipewireRunning_ = pipewire_->Start();
+  // A PipeWire that is not there yet gets the node once it comes.
+  if (pipewire_ && !pipewireRunning_) pipewireRunning_ = pipewire_->Start() || pipewire_->waiting();
   if (v4l2_ && !v4l2Running_) v4l2Running_ = v4l2_->Start();
   return pipewireRunning_ || v4l2Running_;
 }

@@ -5,10 +5,15 @@
 #include <spa/pod/builder.h>
 #include <spa/utils/result.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 #include "base/logging.h"
 #include "components/video/linux_camera/camera_picture.h"
@@ -34,6 +39,14 @@ struct PipeWireCamera::Impl {
   uint64_t sequence = 0;
   PictureFormatter formatter;
   std::atomic<uint64_t> sent{0};
+
+  // The watcher: publishes the node once a daemon answers, and again after
+  // the daemon went away and came back.
+  std::thread watcher;
+  std::mutex watchMutex;
+  std::condition_variable watchCv;
+  bool quit = false;
+  bool lost = false;  // the node is not published and should be
 
   void startTimer(bool on) {
     timespec value{}, interval{};
@@ -139,8 +152,15 @@ void onTimer(void* data, uint64_t) {
   if (impl->streaming) pw_stream_trigger_process(impl->stream);
 }
 
+void daemonLost(Impl& impl);
+
 void onCoreError(void* data, uint32_t id, int, int res, const char* message) {
   auto* impl = static_cast<Impl*>(data);
+  // EPIPE: the connection broke, the daemon is gone (stopped or crashed).
+  if (id == PW_ID_CORE && res == -EPIPE) {
+    daemonLost(*impl);
+    return;
+  }
   // The daemon went away or refused us: said once, the server runs on.
   if (id == PW_ID_CORE && !impl->coreErrorLogged) {
     impl->coreErrorLogged = true;
@@ -178,10 +198,15 @@ PipeWireCamera::PipeWireCamera(LatestPicture* picture, const std::string& nodeNa
 
 PipeWireCamera::~PipeWireCamera() { Stop(); }
 
-bool PipeWireCamera::Start() {
-  if (impl_->loop) return true;
+namespace {
+
+void teardown(Impl& impl);
+
+// Connects and publishes the node. `quiet`: a retry of the watcher, which
+// has said already that no daemon answers.
+bool publish(Impl& impl, bool quiet) {
   pw_init(nullptr, nullptr);
-  Impl& impl = *impl_;
+  impl.coreErrorLogged = quiet;
   impl.loop = pw_thread_loop_new("lumora-camera", nullptr);
   if (!impl.loop) {
     LOG(WARNING) << "Linux camera: can't make PipeWire's loop";
@@ -190,12 +215,12 @@ bool PipeWireCamera::Start() {
   impl.context = pw_context_new(pw_thread_loop_get_loop(impl.loop), nullptr, 0);
   if (!impl.context) {
     LOG(WARNING) << "Linux camera: can't make a PipeWire context";
-    Stop();
+    teardown(impl);
     return false;
   }
   if (pw_thread_loop_start(impl.loop) < 0) {
     LOG(WARNING) << "Linux camera: can't start PipeWire's loop";
-    Stop();
+    teardown(impl);
     return false;
   }
   pw_thread_loop_lock(impl.loop);
@@ -204,10 +229,11 @@ bool PipeWireCamera::Start() {
     const int error = errno;
     pw_thread_loop_unlock(impl.loop);
     // EHOSTDOWN: nothing listens on the socket, the usual case.
-    LOG(WARNING) << "Linux camera: no PipeWire daemon answers"
-                 << (error != EHOSTDOWN ? " (" + std::string(std::strerror(error)) + ")" : std::string())
-                 << "; the camera is not published through PipeWire";
-    Stop();
+    if (!quiet)
+      LOG(WARNING) << "Linux camera: no PipeWire daemon answers"
+                   << (error != EHOSTDOWN ? " (" + std::string(std::strerror(error)) + ")" : std::string())
+                   << "; the camera is published through PipeWire once one does";
+    teardown(impl);
     return false;
   }
   pw_core_add_listener(impl.core, &impl.coreListener, &kCoreEvents, &impl);
@@ -219,7 +245,7 @@ bool PipeWireCamera::Start() {
   if (!impl.stream) {
     pw_thread_loop_unlock(impl.loop);
     LOG(WARNING) << "Linux camera: can't make the PipeWire stream";
-    Stop();
+    teardown(impl);
     return false;
   }
   pw_stream_add_listener(impl.stream, &impl.streamListener, &kStreamEvents, &impl);
@@ -246,8 +272,8 @@ bool PipeWireCamera::Start() {
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params, 3);
   pw_thread_loop_unlock(impl.loop);
   if (rc < 0) {
-    LOG(WARNING) << "Linux camera: can't publish the PipeWire node (" << spa_strerror(rc) << ")";
-    Stop();
+    if (!quiet) LOG(WARNING) << "Linux camera: can't publish the PipeWire node (" << spa_strerror(rc) << ")";
+    teardown(impl);
     return false;
   }
   LOG(INFO) << "Linux camera: PipeWire node \"" << impl.nodeName << "\" at " << impl.picture->width() << "x"
@@ -255,8 +281,7 @@ bool PipeWireCamera::Start() {
   return true;
 }
 
-void PipeWireCamera::Stop() {
-  Impl& impl = *impl_;
+void teardown(Impl& impl) {
   if (!impl.loop) return;
   pw_thread_loop_lock(impl.loop);
   if (impl.timer) pw_loop_destroy_source(pw_thread_loop_get_loop(impl.loop), impl.timer);
@@ -275,6 +300,68 @@ void PipeWireCamera::Stop() {
   impl.context = nullptr;
   pw_thread_loop_destroy(impl.loop);
   impl.loop = nullptr;
+}
+
+constexpr auto kFirstRetry = std::chrono::milliseconds(1000);
+constexpr auto kLongestRetry = std::chrono::milliseconds(5000);
+
+// The watcher's thread: whenever the node should be there and is not, tries
+// again after a pause that grows from one second to five.
+void watch(Impl& impl) {
+  std::unique_lock<std::mutex> lock(impl.watchMutex);
+  for (;;) {
+    impl.watchCv.wait(lock, [&] { return impl.quit || impl.lost; });
+    if (impl.quit) return;
+    auto pause = kFirstRetry;
+    while (impl.lost) {
+      if (impl.watchCv.wait_for(lock, pause, [&] { return impl.quit; })) return;
+      pause = std::min(pause * 2, kLongestRetry);
+      lock.unlock();
+      teardown(impl);
+      const bool published = publish(impl, true);
+      lock.lock();
+      if (published) impl.lost = false;
+    }
+  }
+}
+
+// From the loop thread: the daemon is gone; the watcher takes over.
+void daemonLost(Impl& impl) {
+  std::lock_guard<std::mutex> lock(impl.watchMutex);
+  if (impl.lost || impl.quit) return;
+  LOG(WARNING) << "Linux camera: the PipeWire daemon went away; the camera is published again when it is back";
+  impl.lost = true;
+  impl.watchCv.notify_all();
+}
+
+}  // namespace
+
+bool PipeWireCamera::Start() {
+  Impl& impl = *impl_;
+  if (impl.watcher.joinable()) return true;
+  const bool published = publish(impl, false);
+  impl.quit = false;
+  impl.lost = !published;
+  impl.watcher = std::thread([&impl] { watch(impl); });
+  return published;
+}
+
+void PipeWireCamera::Stop() {
+  Impl& impl = *impl_;
+  if (impl.watcher.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(impl.watchMutex);
+      impl.quit = true;
+      impl.watchCv.notify_all();
+    }
+    impl.watcher.join();
+  }
+  teardown(impl);
+}
+
+bool PipeWireCamera::waiting() const {
+  std::lock_guard<std::mutex> lock(impl_->watchMutex);
+  return impl_->watcher.joinable() && impl_->lost;
 }
 
 uint64_t PipeWireCamera::framesSent() const { return impl_->sent.load(std::memory_order_relaxed); }

@@ -5,7 +5,7 @@
 // 30 times a second whether or not the phone sends.
 //
 // Thread: Start() and Stop() on one thread; the stream runs on PipeWire's
-// own loop thread.
+// own loop thread, reconnecting on a watcher thread of its own.
 #ifndef COMPONENTS_VIDEO_LINUX_CAMERA_PIPEWIRE_CAMERA_H_
 #define COMPONENTS_VIDEO_LINUX_CAMERA_PIPEWIRE_CAMERA_H_
 
@@ -30,9 +30,14 @@ class PipeWireCamera {
   PipeWireCamera& operator=(const PipeWireCamera&) = delete;
 
   // Connects to the PipeWire daemon and publishes the node. False, with one
-  // log line saying why, when no daemon answers.
+  // log line saying why, when no daemon answers; either way a watcher
+  // thread publishes the node once a daemon answers, and again whenever the
+  // daemon went away and came back (a session whose services start after
+  // us, a restart). Stop() ends the watcher and withdraws the node.
   bool Start();
   void Stop();
+  // Started, and waiting for a daemon to publish to.
+  bool waiting() const;
 
   // Frames handed to consumers so far (any thread).
   uint64_t framesSent() const;
