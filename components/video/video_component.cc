@@ -98,6 +98,7 @@ void VideoComponent::onClientDidConnect(transport::Transport* transport) {
   peerUsesDictionaries_ =
       bearer && !bearer->clientVersion().parts().empty() &&
       bearer->clientVersion() >= transport::Version::fromString("2.0");
+  capabilityAnswers_.reset();
 }
 
 void VideoComponent::onMessage(transport::Transport*, uint32_t, const std::vector<uint8_t>& payload) {
@@ -116,6 +117,7 @@ void VideoComponent::onMessage(transport::Transport*, uint32_t, const std::vecto
 
 void VideoComponent::onSourceInfo(base::PickleIterator* iter) {
   LOG(INFO) << "Received source info";
+  if (!capabilityAnswers_.take()) return;
   sourceInfo_.reset();
   if (!peerUsesDictionaries_) {
     LOG(INFO) << "Sending capabilities... (old format)";
