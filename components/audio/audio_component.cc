@@ -53,8 +53,8 @@ void AudioComponent::onMessage(transport::Transport*, uint32_t, const std::vecto
 }
 
 void AudioComponent::onSourceInfo() {
+  if (!capabilityAnswers_.take()) return;  // first: no log line per ignored ask
   LOG(INFO) << "Received source info";
-  if (!capabilityAnswers_.take()) return;
   LOG(INFO) << "Sending capabilities...";
   sendCapabilities();
 }

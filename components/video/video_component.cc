@@ -116,8 +116,9 @@ void VideoComponent::onMessage(transport::Transport*, uint32_t, const std::vecto
 }
 
 void VideoComponent::onSourceInfo(base::PickleIterator* iter) {
-  LOG(INFO) << "Received source info";
+  // Checked first: a peer asking in a loop must not flood the log either.
   if (!capabilityAnswers_.take()) return;
+  LOG(INFO) << "Received source info";
   sourceInfo_.reset();
   if (!peerUsesDictionaries_) {
     LOG(INFO) << "Sending capabilities... (old format)";
