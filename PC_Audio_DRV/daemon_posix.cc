@@ -84,15 +84,9 @@ bool readRequest(int fd, std::string* line) {
       LOG(WARNING) << "A control connection ended before its request line";
       return false;
     }
-    line->append(buffer, static_cast<size_t>(n));
-    const size_t end = line->find('\n');
-    if (end != std::string::npos) {
-      line->resize(end);
-      if (!line->empty() && line->back() == '\r') line->pop_back();
-      if (line->size() > kMaxRequestBytes) break;
-      return true;
-    }
-    if (line->size() > kMaxRequestBytes) break;
+    const RequestLine state = appendRequestBytes(line, buffer, static_cast<size_t>(n));
+    if (state == RequestLine::kComplete) return true;
+    if (state == RequestLine::kTooLong) break;
   }
   LOG(WARNING) << "A control request longer than " << kMaxRequestBytes << " bytes; dropped";
   return false;
@@ -110,24 +104,10 @@ void serveConnection(int fd, CWaveService* service) {
     sendLine(fd, "error bad request");
     return;
   }
-  static const struct {
-    const char* word;
-    uint32_t code;
-  } kRequests[] = {
-      {"ping", WAVE_SERVICE_PING},
-      {"pause", WAVE_SERVICE_PAUSE},
-      {"continue", WAVE_SERVICE_CONTINUE},
-      {"reload", WAVE_SERVICE_OPEN_DEVICE},
-      {"state", 0},
-  };
-  for (const auto& known : kRequests) {
-    if (request != known.word) continue;
-    if (known.code) service->CtrlHandler(known.code);
-    sendLine(fd, "ok " + std::to_string(service->currentState()));
-    return;
-  }
-  LOG(WARNING) << "Unknown control request (" << request.size() << " bytes); refused";
-  sendLine(fd, "error unknown request");
+  sendLine(fd, answerControlRequest(request, [service](uint32_t code) {
+             if (code) service->CtrlHandler(code);
+             return service->currentState();
+           }));
 }
 
 // True when a daemon answers on `path`.

@@ -10,10 +10,10 @@
 
 #include <string>
 
+#include "PC_Audio_DRV/control_line.h"
+
 class BridgeFactory;
 class UserDeviceNames;
-
-constexpr size_t kMaxRequestBytes = 256;
 
 std::string waveSocketPath();
 std::string waveUnitPath();  // empty when neither XDG_CONFIG_HOME nor HOME is set

@@ -8,6 +8,17 @@ namespace {
 constexpr char kTraceSource[] = "Service";
 }  // namespace
 
+bool isConsoleShell(const base::string16& exeName, uint32_t processSession, uint32_t consoleSession) {
+  static const char kShell[] = "explorer.exe";
+  if (processSession != consoleSession || exeName.size() != sizeof(kShell) - 1) return false;
+  for (size_t i = 0; i < exeName.size(); ++i) {
+    char16_t c = exeName[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (c != static_cast<char16_t>(kShell[i])) return false;
+  }
+  return true;
+}
+
 bool readDeviceName(const base::RegKey& key, const char16_t* value, base::string16* name) {
   uint32_t type = 0;
   std::string data;

@@ -43,6 +43,11 @@ class UserDeviceNames {
 // Windows: the shell's token, impersonation, the user's hive. Linux: the
 // daemon runs as the user and reads its own key.
 std::unique_ptr<UserDeviceNames> createUserDeviceNames();
+// Windows: whether a process is the shell of the user at the console, whose
+// token code 203 borrows. Only that exact name (any case) in the active
+// console session counts: "myexplorer.exe" or another session's shell would
+// read another user's choice.
+bool isConsoleShell(const base::string16& exeName, uint32_t processSession, uint32_t consoleSession);
 
 struct WaveServiceEnv {
   BridgeFactory* bridge = nullptr;

@@ -7,6 +7,7 @@
 
 #include "PC_Audio_DRV/trace.h"
 #include "base/reg_key.h"
+#include "base/string_util.h"
 
 namespace {
 
@@ -156,6 +157,19 @@ class WaveServiceTest : public ::testing::Test {
   unsigned slept_ = 0;
   int priorityRaised_ = 0;
 };
+
+TEST(ConsoleShell, OnlyExplorerByItsExactNameInTheConsoleSession) {
+  EXPECT_TRUE(isConsoleShell(u"explorer.exe", 1, 1));
+  EXPECT_TRUE(isConsoleShell(u"EXPLORER.EXE", 2, 2));
+  EXPECT_TRUE(isConsoleShell(u"Explorer.exe", 2, 2));
+  // Names that merely contain it, or differ by a letter.
+  for (const char16_t* name : {u"myexplorer.exe", u"explorer.exe.exe", u"explorer.ex", u"explorer.exf", u"explorer",
+                               u"", u"xplorer.exe"})
+    EXPECT_FALSE(isConsoleShell(name, 1, 1)) << base::wideToUtf8(name);
+  // Another session's shell (a second user, or session 0 services).
+  EXPECT_FALSE(isConsoleShell(u"explorer.exe", 0, 1));
+  EXPECT_FALSE(isConsoleShell(u"explorer.exe", 3, 1));
+}
 
 TEST_F(WaveServiceTest, StartupReportsRunningAndRaisesPriority) {
   ASSERT_TRUE(service_->startService(0, nullptr));

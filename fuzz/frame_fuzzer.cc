@@ -155,5 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(expected == fake->writes.size());
   check(farewell == (fake->disconnectsAfterWriting > 0));
   check(!bearer.handshakePassed() || expected >= 1);
+  // A bearer whose decoder gave up has closed its connection.
+  check(bearer.decoder()->stopped() == (fake->disconnects > 0));
   return 0;
 }

@@ -13,8 +13,10 @@
 
 #include "base/pickle.h"
 #include "base/values.h"
+#include "components/audio/ilbc/ilbc.h"
 #include "transport/handshake.h"
 #include "transport/message_frame.h"
+#include "transport/transport_test_support.h"
 
 namespace {
 
@@ -134,6 +136,60 @@ int main(int argc, char** argv) {
                     rawStream(1, {{transport::kMessageHandshake, clientHandshake(12000, 2, 0, true)},
                                   {transport::kMessageHandshake, clientHandshake(12000, 2, 0, true)}}));
   }
+
+  // False frame starts after a handshake: what a hostile peer sends to make
+  // the PC scan the same bytes again and again.
+  {
+    Bytes stream = rawStream(3, {{transport::kMessageHandshake, clientHandshake(12000, 2, 0, true)}});
+    const Bytes headers = transport::falseFrameHeaders(64, 1024);
+    stream.insert(stream.end(), headers.begin(), headers.end());
+    ok &= writeSeed(root, "fuzz_frames", "raw_false_headers", stream);
+    Bytes before = {0x01, 5};
+    const Bytes early = transport::falseFrameHeaders(8, 100);
+    before.insert(before.end(), early.begin(), early.end());
+    ok &= writeSeed(root, "fuzz_frames", "raw_false_headers_before_handshake", before);
+  }
+
+  // The wave service's control lines: the first byte is the chunking.
+  for (const char* request : {"ping\n", "pause\r\n", "continue\n", "reload\n", "state\n", "bogus\n"}) {
+    Bytes seed = {17};
+    seed.insert(seed.end(), request, request + std::char_traits<char>::length(request));
+    std::string name = request;
+    name = name.substr(0, name.find_first_of("\r\n"));
+    ok &= writeSeed(root, "fuzz_wave_control", name, seed);
+  }
+  {
+    Bytes seed = {1};
+    seed.insert(seed.end(), 300, 'a');
+    seed.push_back('\n');
+    ok &= writeSeed(root, "fuzz_wave_control", "too_long", seed);
+  }
+
+  // iLBC: a .lbc file of a second of a tone, and bare frames with losses.
+  {
+    ilbc::Encoder encoder;
+    const char header[] = "#!iLBC20\n";
+    Bytes file = {0x01};
+    file.insert(file.end(), header, header + sizeof(header) - 1);
+    Bytes bare = {0x0E};
+    for (int f = 0; f < 10; ++f) {
+      float samples[ilbc::kFrameSamples];
+      for (size_t i = 0; i < ilbc::kFrameSamples; ++i)
+        samples[i] = 8000.0f * static_cast<float>(((f * ilbc::kFrameSamples + i) % 40) < 20 ? 1 : -1);
+      uint8_t frame[ilbc::kFrameBytes];
+      encoder.Encode(samples, frame);
+      file.insert(file.end(), frame, frame + ilbc::kFrameBytes);
+      bare.insert(bare.end(), frame, frame + ilbc::kFrameBytes);
+    }
+    ok &= writeSeed(root, "fuzz_ilbc", "square_wave.lbc", file);
+    ok &= writeSeed(root, "fuzz_ilbc", "bare_frames_with_losses", bare);
+  }
+
+  // Update answers: a plain version, one after a byte-order mark with a
+  // revision, and a page that is not one.
+  for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+           {"plain", "2.3.1"}, {"bom_revision", "\xEF\xBB\xBF 2.2.0.15\r\n"}, {"html", "<html>2.3</html>"}})
+    ok &= writeSeed(root, "fuzz_update_answer", name, Bytes(text.begin(), text.end()));
 
   return ok ? 0 : 1;
 }

@@ -114,6 +114,7 @@ bool AsyncSocket::adopt(base::SocketHandle handle) {
     return false;
   }
   socket_ = handle;
+  maxQueuedWriteBytes_ = kMaxQueuedWriteBytes;
   if (!base::socketSetKeepAlive(handle, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes))
     LOG(WARNING) << "Keepalive could not be turned on; a vanished peer goes unnoticed";
   if (!window_->selectSocket(handle, kMsgSocketEvent, base::kFdRead | base::kFdWrite | base::kFdClose)) {
@@ -135,6 +136,19 @@ void AsyncSocket::read(int32_t timeoutMs, uint32_t tag) {
 
 void AsyncSocket::write(std::vector<uint8_t> bytes, int32_t timeoutMs, uint32_t tag) {
   if (closed_ || bytes.empty() || (flags_ & kNoMoreRequests)) return;
+  if (maxQueuedWriteBytes_ && bytes.size() > maxQueuedWriteBytes_ - std::min(queuedWriteBytes_, maxQueuedWriteBytes_)) {
+    // The peer takes far less than it is sent (or asks and never reads):
+    // free the backlog now and close from the loop, since the writer is
+    // still on the stack and may be in the middle of its own work.
+    LOG(WARNING) << "Connection to " << peerAddress() << ":" << peerPort() << " closed: "
+                 << queuedWriteBytes_ << " bytes wait to be sent and " << bytes.size()
+                 << " more would pass the limit of " << maxQueuedWriteBytes_;
+    flags_ |= kNoMoreRequests;
+    dropWrites();
+    window_->post(kMsgWriteQueueFull);
+    return;
+  }
+  queuedWriteBytes_ += bytes.size();
   auto request = std::make_unique<WriteRequest>();
   request->bytes = std::move(bytes);
   request->timeoutMs = timeoutMs;
@@ -156,9 +170,8 @@ void AsyncSocket::close() {
   window_->killTimer(kReadTimerId);
   window_->killTimer(kWriteTimerId);
   currentRead_.reset();
-  currentWrite_.reset();
   readQueue_.clear();
-  writeQueue_.clear();
+  dropWrites();
   flags_ &= ~(kReadServicePosted | kWriteServicePosted);
   holding_.clear();
   closed_ = true;  // from here on the window's messages are ignored
@@ -181,6 +194,13 @@ void AsyncSocket::close() {
   // The window stays until the object is destroyed: the delegate may delete
   // the socket from inside the report above, and the window's handler may be
   // running right now.
+}
+
+void AsyncSocket::dropWrites() {
+  window_->killTimer(kWriteTimerId);
+  currentWrite_.reset();
+  writeQueue_.clear();
+  queuedWriteBytes_ = 0;
 }
 
 void AsyncSocket::discardUnreadInput() {
@@ -229,6 +249,9 @@ void AsyncSocket::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lpara
       break;
     case kMsgServiceWrites:
       serviceWriteQueue();
+      break;
+    case kMsgWriteQueueFull:
+      closeWithError(createWriteQueueFullError());
       break;
     case base::kMsgTimer:
       if (wparam == kReadTimerId) readTimedOut();
@@ -433,6 +456,7 @@ void AsyncSocket::sendBytes() {
   }
   if (request.done == request.bytes.size()) {
     std::unique_ptr<WriteRequest> done = std::move(currentWrite_);
+    queuedWriteBytes_ -= done->bytes.size();
     window_->killTimer(kWriteTimerId);
     const std::weak_ptr<char> alive(alive_);
     if (delegate_) {
@@ -489,6 +513,7 @@ void AsyncSocket::writeTimedOut() {
   }
   // Zero: give up this write and go on with the next one.
   window_->killTimer(kWriteTimerId);
+  queuedWriteBytes_ -= currentWrite_->bytes.size();
   currentWrite_.reset();
   serviceWriteQueue();
 }

@@ -28,6 +28,7 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   static constexpr uint32_t kMsgSocketEvent = base::kMsgUser;
   static constexpr uint32_t kMsgServiceReads = base::kMsgUser + 1;
   static constexpr uint32_t kMsgServiceWrites = base::kMsgUser + 2;
+  static constexpr uint32_t kMsgWriteQueueFull = base::kMsgUser + 3;
 
   static constexpr uintptr_t kReadTimerId = 1;
   static constexpr uintptr_t kWriteTimerId = 2;
@@ -40,6 +41,10 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   // One read request delivers at most this much; the rest follows with the
   // next request. Keeps a fast peer from growing a single read without end.
   static constexpr size_t kMaxReadBytes = 64 * 1024;
+  // Accepted connections hold at most this much unsent output. The PC sends
+  // a phone audio (about 16 KB/s) and small answers; a peer that asks and
+  // never reads would otherwise grow the queue without end.
+  static constexpr size_t kMaxQueuedWriteBytes = 4 * 1024 * 1024;
   // A plain close first drops at most this much input nobody will read.
   static constexpr size_t kMaxDiscardBytes = 256 * 1024;
 
@@ -90,6 +95,11 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   void write(std::vector<uint8_t> bytes, int32_t timeoutMs, uint32_t tag) override;
   void close() override;
   void closeAfterWriting() override;
+  // Past `bytes` of unsent output a write is refused and the socket closes
+  // (soon, never inside write()) with the write-queue-full error; 0 means no
+  // limit. Accepted connections start with kMaxQueuedWriteBytes.
+  void setMaxQueuedWriteBytes(size_t bytes) { maxQueuedWriteBytes_ = bytes; }
+  size_t queuedWriteBytes() const { return queuedWriteBytes_; }
 
   std::string peerAddress() const override;
   uint16_t peerPort() const override;
@@ -140,6 +150,7 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   void closeWithError(std::unique_ptr<Error> error);
   void discardUnreadInput();
   void postOnce(uint32_t flag, uint32_t msg);
+  void dropWrites();
 
   Delegate* delegate_;
   uint32_t userValue_ = 0;
@@ -154,6 +165,8 @@ class AsyncSocket : public AsyncSocketBase, private base::MessageWindow::Handler
   std::unique_ptr<ReadRequest> currentRead_;
   std::deque<std::unique_ptr<WriteRequest>> writeQueue_;
   std::unique_ptr<WriteRequest> currentWrite_;
+  size_t queuedWriteBytes_ = 0;  // in the write queue and the write in progress
+  size_t maxQueuedWriteBytes_ = 0;
   std::vector<uint8_t> holding_;
   // Expires when the socket is destroyed, so code that called out to the
   // delegate can tell whether it still may touch the socket.

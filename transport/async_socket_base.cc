@@ -48,6 +48,10 @@ std::unique_ptr<Error> AsyncSocketBase::createWriteTimeoutError() const {
   return socketError(kWriteTimeoutError, "Write operation timed out");
 }
 
+std::unique_ptr<Error> AsyncSocketBase::createWriteQueueFullError() const {
+  return socketError(kWriteQueueFullError, "Too many bytes waiting to be sent");
+}
+
 std::unique_ptr<Error> AsyncSocketBase::createSystemError(int32_t code) {
   return std::make_unique<Error>(Error::kSystem, code, base::wideToUtf8(base::systemErrorText(code)));
 }

@@ -22,6 +22,7 @@ enum SocketErrorCode : int32_t {
   kReadMaxLengthError = 3,
   kReadTimeoutError = 4,
   kWriteTimeoutError = 5,
+  kWriteQueueFullError = 6,
 };
 
 class AsyncSocketBase {
@@ -94,6 +95,7 @@ class AsyncSocketBase {
   virtual std::unique_ptr<Error> createReadMaxLengthError() const;
   virtual std::unique_ptr<Error> createReadTimeoutError() const;
   virtual std::unique_ptr<Error> createWriteTimeoutError() const;
+  virtual std::unique_ptr<Error> createWriteQueueFullError() const;
 
   // A system (socket) error: the code and the system's text for it.
   static std::unique_ptr<Error> createSystemError(int32_t code);

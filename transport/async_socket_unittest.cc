@@ -189,6 +189,7 @@ TEST_F(AsyncSocketTest, WriteTimeoutAbandonsOnZeroAndClosesOnNegative) {
   client_->write({0}, -1, 0);
   ASSERT_TRUE(runUntil(&loop_, [&] { return server_.has("open"); }));
   server_.writeExtension = 0;
+  serverSocket()->setMaxQueuedWriteBytes(0);  // this one may hold more than a phone's connection
   serverSocket()->write(std::vector<uint8_t>(kStallingBytes, 0x55), 0, 1);
   serverSocket()->write({1}, -1, 2);
   ASSERT_TRUE(runUntil(&loop_, [&] { return server_.writeTimeouts.size() == 1; }));
@@ -208,6 +209,7 @@ TEST_F(AsyncSocketTest, WriteTimeoutAbandonsOnZeroAndClosesOnNegative) {
   peer.keepReading = false;
   server_.writeExtension = -1;
   server_.writeTimeouts.clear();
+  second->setMaxQueuedWriteBytes(0);
   second->write(std::vector<uint8_t>(kStallingBytes, 0x66), 0, 3);
   ASSERT_TRUE(runUntil(&loop_, [&] { return server_.has("will-close:1:5"); }));
   EXPECT_EQ(server_.writeTimeouts, std::vector<int32_t>{0});
@@ -322,6 +324,41 @@ TEST_F(AsyncSocketTest, DelegateMayDeleteTheSocketInsideItsReports) {
   client_->write(std::vector<uint8_t>(3000, 1), -1, 0);
   ASSERT_TRUE(runUntil(&loop_, [&] { return listenerEvents_.accepted.empty() && !client_; }));
   loop_.runFor(20);
+}
+
+TEST_F(AsyncSocketTest, OutputQueuedForAPeerThatDoesNotReadIsCapped) {
+  connectPair();
+  client_->write({0}, -1, 0);
+  ASSERT_TRUE(runUntil(&loop_, [&] { return server_.has("open"); }));
+  // A peer that reads keeps its connection however much passes through.
+  const std::vector<uint8_t> block(64 * 1024, 0x42);
+  const size_t total = 2 * AsyncSocket::kMaxQueuedWriteBytes;
+  for (size_t sent = 0; sent < total; sent += block.size()) {
+    serverSocket()->write(block, -1, 0);
+    ASSERT_TRUE(runUntil(&loop_, [&] { return client_events_.data.size() >= sent + block.size(); }));
+  }
+  EXPECT_FALSE(serverSocket()->isClosed());
+  EXPECT_EQ(serverSocket()->queuedWriteBytes(), 0u);
+
+  // Queued faster than it can go: the write that passes the cap is refused,
+  // the backlog is freed at once and the socket closes from the loop.
+  client_events_.keepReading = false;
+  size_t accepted = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const size_t before = serverSocket()->queuedWriteBytes();
+    serverSocket()->write(block, -1, 0);
+    if (serverSocket()->queuedWriteBytes() == 0) {
+      accepted = before;
+      break;
+    }
+  }
+  EXPECT_LE(accepted, AsyncSocket::kMaxQueuedWriteBytes);
+  EXPECT_GT(accepted + block.size(), AsyncSocket::kMaxQueuedWriteBytes);
+  EXPECT_EQ(serverSocket()->queuedWriteBytes(), 0u);
+  EXPECT_FALSE(server_.has("did-close"));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return server_.has("did-close"); }));
+  EXPECT_TRUE(server_.has("will-close:1:6"));
+  EXPECT_EQ(server_.lastError.description, "Too many bytes waiting to be sent");
 }
 
 TEST(AsyncSocketErrors, FactoriesGiveTheDocumentedCodesAndTexts) {

@@ -1,17 +1,32 @@
 #include "transport/message_bearer.h"
 
+#include <chrono>
+
 #include "base/logging.h"
 #include "transport/byte_order.h"
 
 namespace transport {
+namespace {
 
-MessageBearer::MessageBearer() = default;
+int64_t steadyNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+MessageBearer::MessageBearer() : clock_(steadyNowMs) {}
 
 MessageBearer::~MessageBearer() = default;
 
 void MessageBearer::attach(DataBearer* dataBearer) {
   decoder_ = std::make_unique<FrameDecoder>();
+  decoder_->setFalseCandidateHandler(
+      [this](const FalseCandidate& candidate) { return acceptFalseCandidate(candidate); });
   encoder_ = std::make_unique<FrameEncoder>();
+  windowStartMs_ = clock_();
+  windowBytes_ = 0;
+  closeReason_ = nullptr;
   dataBearer_.reset(dataBearer);
   disconnected_ = false;
   if (dataBearer_) dataBearer_->setDelegate(this);
@@ -74,6 +89,27 @@ void MessageBearer::onBearerDidReadData(DataBearer* bearer, const std::vector<ui
     handleFrame(frame);
     return !alive.expired();
   });
+  if (alive.expired() || !closeReason_ || disconnected_ || !dataBearer_) return;
+  LOG(WARNING) << "Connection from " << dataBearer_->peerAddress() << ":" << dataBearer_->peerPort()
+               << " closed: " << closeReason_;
+  closeReason_ = nullptr;
+  dataBearer_->disconnect();
+}
+
+bool MessageBearer::acceptFalseCandidate(const FalseCandidate& candidate) {
+  if (!handshakePassed_ && candidate.headerValid) {
+    closeReason_ = "a false frame before the handshake";
+    return false;
+  }
+  const int64_t now = clock_();
+  if (now - windowStartMs_ >= kFalseCandidateWindowMs || now < windowStartMs_) {
+    windowStartMs_ = now;
+    windowBytes_ = 0;
+  }
+  windowBytes_ += candidate.bytes;
+  if (windowBytes_ <= kMaxFalseCandidateBytes) return true;
+  closeReason_ = "too many false frame starts to scan again";
+  return false;
 }
 
 void MessageBearer::handleFrame(const Frame& frame) {

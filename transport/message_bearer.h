@@ -9,6 +9,7 @@
 #define TRANSPORT_MESSAGE_BEARER_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,14 @@ class MessageBearer : public DataBearer::Delegate {
     virtual void onMessageBearerDidReceiveMessage(MessageBearer* bearer, uint32_t type,
                                                   const std::vector<uint8_t>& payload) {}
   };
+
+  // False frame starts make the decoder scan their bytes again. A peer may
+  // make it redo at most this many bytes within kFalseCandidateWindowMs;
+  // past that the connection is closed. Before the handshake a single
+  // false frame with a correct header closes it: a phone starts with its
+  // handshake, exactly framed.
+  static constexpr uint64_t kMaxFalseCandidateBytes = 4 * 1024 * 1024;
+  static constexpr int64_t kFalseCandidateWindowMs = 10000;
 
   MessageBearer();
   ~MessageBearer() override;
@@ -69,6 +78,8 @@ class MessageBearer : public DataBearer::Delegate {
   DataBearer* dataBearer() const { return dataBearer_.get(); }
   // Receive-side bookkeeping, for tests and diagnostics.
   const FrameDecoder* decoder() const { return decoder_.get(); }
+  // Milliseconds of a steady clock; tests replace it before attach().
+  void setClockForTesting(std::function<int64_t()> nowMs) { clock_ = std::move(nowMs); }
 
  private:
   // DataBearer::Delegate
@@ -78,6 +89,8 @@ class MessageBearer : public DataBearer::Delegate {
   void onBearerDidReadData(DataBearer* bearer, const std::vector<uint8_t>& bytes) override;
 
   void handleFrame(const Frame& frame);
+  // Decides whether a false frame start ends the connection.
+  bool acceptFalseCandidate(const FalseCandidate& candidate);
   void handleClientHandshake(const std::vector<uint8_t>& payload);
 
   Delegate* delegate_ = nullptr;
@@ -91,6 +104,10 @@ class MessageBearer : public DataBearer::Delegate {
   bool disconnected_ = false;
   Version clientVersion_;
   std::unique_ptr<base::DictionaryValue> clientInformation_;
+  std::function<int64_t()> clock_;
+  int64_t windowStartMs_ = 0;
+  uint64_t windowBytes_ = 0;
+  const char* closeReason_ = nullptr;  // set when the decoder was stopped
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 

@@ -189,5 +189,61 @@ TEST_F(MessageBearerTest, DelegateMayDeleteTheBearerWhileFramesAreDelivered) {
   EXPECT_EQ(delegate_.events, (std::vector<std::string>{"connect", "message:14:1"}));
 }
 
+// A frame whose header (and so its CRC) is right but whose trailer is not:
+// the decoder takes in all of it before it can tell.
+std::vector<uint8_t> falseFrame(size_t payloadBytes) {
+  std::vector<uint8_t> frame = frameOf(14, 0, std::vector<uint8_t>(payloadBytes, 0x20));
+  frame.back() ^= 0xFF;
+  return frame;
+}
+
+TEST_F(MessageBearerTest, AFalseFrameBeforeTheHandshakeClosesAtOnce) {
+  LogCapture log;
+  // A wrong header CRC costs no rescan of a payload: only skipped.
+  std::vector<uint8_t> badCrc = frameOf(14, 0, {1, 2});
+  badCrc[20] ^= 0x01;
+  fake_->receive(badCrc);
+  EXPECT_EQ(fake_->disconnects, 0);
+
+  std::vector<uint8_t> stream = falseFrame(100);
+  const std::vector<uint8_t> handshake = clientHandshake(12000, 2, 0, 1);
+  stream.insert(stream.end(), handshake.begin(), handshake.end());
+  fake_->receive(stream);
+  EXPECT_EQ(fake_->disconnects, 1);
+  EXPECT_TRUE(log.contains("closed: a false frame before the handshake"));
+  // Nothing after it is looked at, not even the handshake in the same read.
+  fake_->receive(handshake);
+  EXPECT_TRUE(delegate_.events.empty());
+  EXPECT_TRUE(bearer_->decoder()->stopped());
+}
+
+TEST_F(MessageBearerTest, FalseFramesAfterTheHandshakeCloseOncePastTheLimitWithinTheWindow) {
+  int64_t now = 1000;
+  bearer_->setClockForTesting([&] { return now; });
+  bearer_->attach(fake_ = new FakeDataBearer);
+  fake_->connect();
+  fake_->receive(clientHandshake(12000, 2, 0, 1));
+  ASSERT_EQ(delegate_.events, std::vector<std::string>{"connect"});
+
+  // Large false frames: each one makes the decoder scan 256 KiB again.
+  const std::vector<uint8_t> big = falseFrame(kMaxSendPayloadBytes);
+  const size_t perWindow = MessageBearer::kMaxFalseCandidateBytes / big.size();
+  // Just under the limit in each window, over many windows: stays open.
+  for (int window = 0; window < 3; ++window) {
+    for (size_t i = 0; i < perWindow; ++i) fake_->receive(big);
+    now += MessageBearer::kFalseCandidateWindowMs;
+  }
+  EXPECT_EQ(fake_->disconnects, 0);
+  fake_->receive(frameOf(14, 1, {7}));
+  EXPECT_EQ(delegate_.events.back(), "message:14:1");
+
+  LogCapture log;
+  for (size_t i = 0; i <= perWindow && fake_->disconnects == 0; ++i) fake_->receive(big);
+  EXPECT_EQ(fake_->disconnects, 1);
+  EXPECT_TRUE(log.contains("closed: too many false frame starts"));
+  fake_->receive(frameOf(14, 2, {8}));
+  EXPECT_EQ(delegate_.events.back(), "message:14:1");
+}
+
 }  // namespace
 }  // namespace transport

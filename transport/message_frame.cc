@@ -123,8 +123,23 @@ void FrameDecoder::resync() {
   trailerBytes_ = 0;
 }
 
+bool FrameDecoder::dropCandidate(bool headerValid) {
+  FalseCandidate candidate;
+  candidate.headerValid = headerValid;
+  candidate.bytes = headerBytes_ + payload_.size() + trailerBytes_;
+  resync();
+  if (!onFalseCandidate_ || onFalseCandidate_(candidate)) return true;
+  stopped_ = true;
+  rescan_.clear();
+  rescanPos_ = 0;
+  input_ = nullptr;
+  inputSize_ = inputPos_ = 0;
+  return false;
+}
+
 bool FrameDecoder::nextFrame(Frame* frame) {
   for (;;) {
+    if (stopped_) return false;
     const size_t avail = available();
     if (avail == 0) {
       input_ = nullptr;
@@ -168,7 +183,7 @@ bool FrameDecoder::nextFrame(Frame* frame) {
         length_ = loadLe32(header_ + 16);
         crc_ = loadLe32(header_ + 20);
         if (length_ > kMaxReceivePayloadBytes || frameCrc(header_, 20) != crc_) {
-          resync();
+          if (!dropCandidate(false)) return false;
           break;
         }
         type_ = loadLe32(header_ + 4);
@@ -193,7 +208,7 @@ bool FrameDecoder::nextFrame(Frame* frame) {
         consume(n);
         if (trailerBytes_ < kFrameTrailerBytes) break;
         if (loadLe32(trailer_) != crc_) {
-          resync();
+          if (!dropCandidate(true)) return false;
           break;
         }
         frame->type = type_;

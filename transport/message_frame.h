@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace transport {
@@ -59,6 +60,15 @@ struct Frame {
   std::vector<uint8_t> payload;
 };
 
+// A complete 24-byte header that turned out not to start a frame.
+struct FalseCandidate {
+  // Its header CRC was right (so its payload was collected) and only the
+  // trailer differed; otherwise the length or the header CRC was wrong.
+  bool headerValid = false;
+  // Bytes the candidate had taken in, all of which are scanned again.
+  size_t bytes = 0;
+};
+
 // Finds frames in a received byte stream. A resumable scanner: bytes may
 // arrive in any chunks, and scanning resumes where it stopped. A candidate
 // start (01 00 00 00) whose declared length is too large, whose header CRC
@@ -81,12 +91,22 @@ class FrameDecoder {
   // more bytes itself.
   template <typename OnFrame>
   void feed(const uint8_t* data, size_t size, OnFrame&& onFrame) {
+    if (stopped_) return;
     beginInput(data, size);
     Frame frame;
     while (nextFrame(&frame)) {
       if (!onFrame(frame)) return;
     }
   }
+
+  // Told of every false candidate with a complete header, right when it is
+  // found. Each one makes the decoder scan its bytes again, so a peer can
+  // make it work far more than it sends; the handler answers false to stop
+  // decoding for good (the connection is being closed): feed() then returns
+  // at once, now and later.
+  using FalseCandidateHandler = std::function<bool(const FalseCandidate&)>;
+  void setFalseCandidateHandler(FalseCandidateHandler handler) { onFalseCandidate_ = std::move(handler); }
+  bool stopped() const { return stopped_; }
 
   // Bytes held for a frame that is not complete yet (or to be scanned again).
   size_t bufferedBytes() const;
@@ -114,6 +134,8 @@ class FrameDecoder {
   // The candidate at the start of the collected bytes is false: skip its
   // first byte and scan the rest again.
   void resync();
+  // resync() after a complete header; false when the handler stops decoding.
+  bool dropCandidate(bool headerValid);
 
   State state_ = kSeekMagic;
   uint8_t header_[kFrameHeaderBytes] = {};
@@ -136,6 +158,8 @@ class FrameDecoder {
   size_t inputPos_ = 0;
 
   uint64_t skipped_ = 0;
+  FalseCandidateHandler onFalseCandidate_;
+  bool stopped_ = false;
 };
 
 }  // namespace transport

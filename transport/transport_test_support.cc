@@ -7,6 +7,7 @@
 #include "base/pickle.h"
 #include "base/test_util.h"
 #include "base/values.h"
+#include "transport/byte_order.h"
 #include "transport/handshake.h"
 
 namespace transport {
@@ -80,6 +81,20 @@ std::string LogCapture::contents() const {
   std::string text;
   base::readFile(file_, &text);
   return text;
+}
+
+std::vector<uint8_t> falseFrameHeaders(size_t count, uint32_t declaredBytes) {
+  std::vector<uint8_t> out(count * kFrameHeaderBytes);
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t* header = out.data() + i * kFrameHeaderBytes;
+    storeLe32(header, kFrameMagic);
+    storeLe32(header + 4, 13001);
+    storeLe32(header + 8, 0);
+    storeLe32(header + 12, static_cast<uint32_t>(i));  // every CRC differs
+    storeLe32(header + 16, declaredBytes);
+    storeLe32(header + 20, frameCrc(header, 20));
+  }
+  return out;
 }
 
 std::vector<uint8_t> pickledStrings(const std::vector<std::pair<std::string, std::string>>& entries) {

@@ -1,4 +1,5 @@
-// Helpers for the transport's tests and fuzzers (never linked into programs):
+// Helpers for the transport's tests, fuzzers and test tools (never linked into
+// the shipped programs):
 // a DataBearer that records what it is asked to do, a raw peer on a real
 // loopback socket, and a way to pump the message loop until something holds.
 #ifndef TRANSPORT_TRANSPORT_TEST_SUPPORT_H_
@@ -107,6 +108,13 @@ class LogCapture {
   base::string16 dir_;
   base::string16 file_;
 };
+
+// `count` frame headers back to back, each with a correct header CRC and a
+// declared payload of `declaredBytes`: every one is a false frame start
+// whose "payload" runs over the headers after it, so the decoder takes each
+// in and then has to scan it again. What a hostile peer sends to make the
+// PC work.
+std::vector<uint8_t> falseFrameHeaders(size_t count, uint32_t declaredBytes);
 
 // Serialised form (size-prefixed pickle) of a dictionary of strings.
 std::vector<uint8_t> pickledStrings(const std::vector<std::pair<std::string, std::string>>& entries);

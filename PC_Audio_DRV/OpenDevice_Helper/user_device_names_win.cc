@@ -29,16 +29,20 @@ class ScopedKey {
   HKEY key_ = nullptr;
 };
 
-// The token of the first process whose name contains "explorer.exe";
-// null when there is none or it can't be opened.
+// The token of the console user's shell (see isConsoleShell); null when
+// there is none or it can't be opened.
 HANDLE GetShellUserToken() {
+  const DWORD console = ::WTSGetActiveConsoleSessionId();
+  if (console == 0xFFFFFFFF) return nullptr;  // nobody at the console
   base::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.valid()) return nullptr;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (!std::wcsstr(entry.szExeFile, L"explorer.exe")) continue;
-    base::ScopedHandle process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID));
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(entry.th32ProcessID, &session)) continue;
+    if (!isConsoleShell(base::fromWide(entry.szExeFile, std::wcslen(entry.szExeFile)), session, console)) continue;
+    base::ScopedHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
     if (!process.valid()) return nullptr;
     HANDLE token = nullptr;
     if (!::OpenProcessToken(process.get(), kTokenRights, &token)) return nullptr;

@@ -13,9 +13,8 @@ namespace {
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kFileTimeEpochSeconds = 11644473600LL;
 constexpr int64_t kFileTimeUnitsPerSecond = 10000000LL;
-constexpr int kMaxDigits = 9;
-constexpr int kMaxMajor = 4000;
-constexpr int kMaxMinorOrBuild = 1000;
+constexpr uintptr_t kTimeoutTimerId = 1;
+constexpr char16_t kTimerWindowClass[] = u"com.quillonlabs.webcam.UpdateCheckTimer";
 
 const CCheckForUpdate::Version kCurrentVersion = {kVersionMajor, kVersionMinor, kVersionPatch, 0};
 
@@ -64,7 +63,27 @@ void CCheckForUpdate::check(base::MessageWindow* window, bool userAsked) {
     LOGF(ERROR, "Error trying check for update hresult = %d", hr);
     // The user is told; an automatic check just tries again later.
     if (userAsked_) post(kMsgUpdateFailed, 0);
+    return;
   }
+  if (!timer_) timer_ = std::make_unique<base::MessageWindow>(kTimerWindowClass, static_cast<base::MessageWindow::Handler*>(this));
+  timer_->setTimer(kTimeoutTimerId, timeoutMs_);
+}
+
+void CCheckForUpdate::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t) {
+  if (msg == base::kMsgTimer && wparam == kTimeoutTimerId) timedOut();
+}
+
+void CCheckForUpdate::timedOut() {
+  timer_->killTimer(kTimeoutTimerId);
+  if (!running()) return;  // the answer is on its way back
+  LOG(WARNING) << "The update check got no whole answer within " << timeoutMs_ / 1000 << " s; abandoned";
+  downloader_.cancel();
+  {
+    // An answer that came in meanwhile is dropped with the check.
+    std::lock_guard<std::mutex> lock(resultMutex_);
+    resultReady_ = false;
+  }
+  if (userAsked_) post(kMsgUpdateFailed, 0);
 }
 
 void CCheckForUpdate::OnDownloadComplete(const char* data, size_t length) {
@@ -94,6 +113,7 @@ void CCheckForUpdate::run() {
     std::lock_guard<std::mutex> lock(resultMutex_);
     if (!resultReady_) return;
     resultReady_ = false;
+    if (timer_) timer_->killTimer(kTimeoutTimerId);
     ok = resultOk_;
     text = resultText_;
   }
@@ -119,49 +139,6 @@ void CCheckForUpdate::run() {
 
 void CCheckForUpdate::post(uint32_t msg, uintptr_t wparam) {
   if (window_) window_->post(msg, wparam, 0);
-}
-
-bool CCheckForUpdate::parseVersion(const std::string& text, Version* version) {
-  size_t pos = 0;
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\r' ||
-                               text[pos] == '\n'))
-    ++pos;
-  int numbers[4] = {0, 0, 0, 0};
-  int count = 0;
-  while (count < 4) {
-    if (count > 0) {
-      // A dot must be followed by a number to count.
-      if (pos + 1 >= text.size() || text[pos] != '.' || text[pos + 1] < '0' || text[pos + 1] > '9')
-        break;
-      ++pos;
-    }
-    int digits = 0;
-    long value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-      if (++digits > kMaxDigits) return false;
-      value = value * 10 + (text[pos] - '0');
-      ++pos;
-    }
-    if (digits == 0) break;
-    numbers[count++] = static_cast<int>(value);
-  }
-  if (count < 2) return false;
-  if (numbers[0] >= kMaxMajor || numbers[1] >= kMaxMinorOrBuild || numbers[2] >= kMaxMinorOrBuild)
-    return false;
-  *version = {numbers[0], numbers[1], numbers[2], numbers[3]};
-  return true;
-}
-
-bool CCheckForUpdate::isNewer(const Version& candidate, const Version& current) {
-  if (candidate.major != current.major) return candidate.major > current.major;
-  if (candidate.minor != current.minor) return candidate.minor > current.minor;
-  return candidate.build > current.build;
-}
-
-uint32_t CCheckForUpdate::encode(const Version& version) {
-  return static_cast<uint32_t>(version.major) * 1000000u + static_cast<uint32_t>(version.minor) * 1000u +
-         static_cast<uint32_t>(version.build);
 }
 
 uint64_t CCheckForUpdate::fileTimeFromUnix(int64_t seconds) {

@@ -10,7 +10,7 @@
 //     the user asked);
 //   kMsgUpdateFailed (WM_USER + 101) when the check failed (only when the
 //     user asked): no answer, another status than 200, an empty, too long
-//     or unreadable answer.
+//     or unreadable answer, or none within kOverallTimeoutMs.
 //
 // Thread: the user-interface thread. The download ends on the internet
 // library's thread and comes back through a cross-thread call, so the
@@ -28,7 +28,9 @@
 #include "base/message_loop.h"
 #include "base/thread_call.h"
 
-class CCheckForUpdate : public IDownloadCompleteCallback, private base::ThreadCall::Delegate {
+class CCheckForUpdate : public IDownloadCompleteCallback,
+                        private base::ThreadCall::Delegate,
+                        private base::MessageWindow::Handler {
  public:
   static constexpr uint32_t kMsgUpdateResult = base::kMsgUser + 100;  // 1124
   static constexpr uint32_t kMsgUpdateFailed = base::kMsgUser + 101;  // 1125
@@ -41,6 +43,9 @@ class CCheckForUpdate : public IDownloadCompleteCallback, private base::ThreadCa
   static constexpr const char* kUrlVariable = "LUMORA_UPDATE_URL";
   // Only the beginning of the answer is read as the version.
   static constexpr size_t kVersionTextBytes = 20;
+  // A check that has not ended by then is abandoned as failed, whatever the
+  // server keeps sending (or not).
+  static constexpr uint32_t kOverallTimeoutMs = 30000;
 
   struct Version {
     int major = 0, minor = 0, build = 0, revision = 0;
@@ -76,6 +81,7 @@ class CCheckForUpdate : public IDownloadCompleteCallback, private base::ThreadCa
   static int64_t unixFromFileTime(uint64_t fileTime);
 
   void setClockForTesting(std::function<int64_t()> nowSeconds) { clock_ = std::move(nowSeconds); }
+  void setTimeoutForTesting(uint32_t ms) { timeoutMs_ = ms; }
 
  private:
   // IDownloadCompleteCallback, on the library's thread.
@@ -83,6 +89,9 @@ class CCheckForUpdate : public IDownloadCompleteCallback, private base::ThreadCa
   void OnDownloadFailed() override;
   // base::ThreadCall::Delegate: the result on the interface thread.
   void run() override;
+  // base::MessageWindow::Handler: the overall time-out.
+  void onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
+  void timedOut();
 
   void post(uint32_t msg, uintptr_t wparam);
   int64_t now() const;
@@ -96,6 +105,9 @@ class CCheckForUpdate : public IDownloadCompleteCallback, private base::ThreadCa
   bool resultReady_ = false;
   bool resultOk_ = false;
   std::string resultText_;  // the first kVersionTextBytes of the answer
+
+  uint32_t timeoutMs_ = kOverallTimeoutMs;
+  std::unique_ptr<base::MessageWindow> timer_;  // made with the first check
 
   base::ThreadCall back_;
   CDownloader downloader_;  // declared last: ends (and stops calling) first

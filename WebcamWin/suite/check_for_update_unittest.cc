@@ -207,6 +207,18 @@ TEST_F(CheckForUpdateTest, AskingDuringAnAutomaticCheckGetsItsAnswer) {
   EXPECT_EQ(1u, server_.requests().size());
 }
 
+TEST_F(CheckForUpdateTest, AServerThatNeverFinishesIsAbandonedAfterTheOverallTimeOut) {
+  // Connected and asked, but the answer never ends: only the overall time-out
+  // ends the check (the connect time-out has long passed).
+  server_.setMode(TestHttpServer::Mode::kStall);
+  check_->setTimeoutForTesting(300);
+  EXPECT_EQ((Messages{{kFailed, 0}}), run(/*userAsked=*/true));
+  EXPECT_EQ(0u, CSettings::Instance().lastUpdateCheckTime());
+  // The next check runs normally.
+  server_.setMode(TestHttpServer::Mode::kAnswer);
+  EXPECT_EQ((Messages{{kResult, 0}}), answer(200, "2.2.0.0", /*userAsked=*/true));
+}
+
 TEST_F(CheckForUpdateTest, EndingDuringADownloadPostsNothing) {
   server_.setMode(TestHttpServer::Mode::kStall);
   check_->check(recorder_.window(), /*userAsked=*/true);

@@ -6,6 +6,12 @@ CDownloader::CDownloader(IDownloadCompleteCallback* callback) : callback_(callba
 
 CDownloader::~CDownloader() { transfer_.reset(); }
 
+void CDownloader::cancel() {
+  // Once the transfer is gone its callback can no longer come.
+  transfer_.reset();
+  state_.store(kIdle);
+}
+
 void CDownloader::finish(int status, const char* data, size_t length, bool ok) {
   if (ok && status == 200 && length > 0) {
     callback_->OnDownloadComplete(data, length);

@@ -44,6 +44,8 @@ class CDownloader {
   // another result code otherwise (state kIdle, no callback).
   int32_t start(const base::string16& url);
   State state() const { return static_cast<State>(state_.load()); }
+  // Ends a running download without a callback (state kIdle).
+  void cancel();
 
  private:
   struct Transfer;  // per platform

@@ -7,6 +7,9 @@
 namespace {
 
 constexpr long kMaxRedirects = 5;
+// The whole exchange, besides the connect time-out; the caller keeps its own
+// deadline too, this one just frees the worker thread in time.
+constexpr long kOverallTimeoutMs = 30000;
 // A cut answer also ends with a write error; it counts as too long.
 constexpr size_t kTakeBytes = CDownloader::kMaxAnswerBytes;
 
@@ -28,6 +31,7 @@ int32_t CDownloader::start(const base::string16& url) {
   curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kOverallTimeoutMs);
   state_.store(kRunning);
   if (!transfer->curl.start(base::wideToUtf8(url), kUserAgent,
                             [this](const http::CurlTransfer::Result& result) {

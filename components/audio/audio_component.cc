@@ -53,6 +53,7 @@ void AudioComponent::onMessage(transport::Transport*, uint32_t, const std::vecto
 }
 
 void AudioComponent::onSourceInfo() {
+  if (!capabilityAnswers_.take()) return;  // first: no log line per ignored ask
   LOG(INFO) << "Received source info";
   LOG(INFO) << "Sending capabilities...";
   sendCapabilities();
@@ -228,6 +229,7 @@ void AudioComponent::onClientDidDisconnect(transport::Transport*) {
   }
   stopThreads();
   resetStreams();
+  capabilityAnswers_.reset();
   profileId_.clear();
   profile_ = nullptr;
   haveStream_ = false;

@@ -21,6 +21,7 @@
 #include "base/platform_thread.h"
 #include "base/thread_call.h"
 #include "base/thread_safe_queue.h"
+#include "components/answer_budget.h"
 #include "components/audio/audio_clock.h"
 #include "components/audio/audio_driver.h"
 #include "components/audio/audio_packet_data.h"
@@ -152,6 +153,7 @@ class AudioComponent : public TransportObserverImpl, public AudioDriver::Delegat
   base::ObserverList<Observer> observers_;
   std::string profileId_;
   const AudioProfile* profile_ = nullptr;
+  AnswerBudget capabilityAnswers_{"audio capabilities"};
 
   SampleRing playoutRing_;
   SampleRing captureRing_;

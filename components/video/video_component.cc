@@ -98,6 +98,7 @@ void VideoComponent::onClientDidConnect(transport::Transport* transport) {
   peerUsesDictionaries_ =
       bearer && !bearer->clientVersion().parts().empty() &&
       bearer->clientVersion() >= transport::Version::fromString("2.0");
+  capabilityAnswers_.reset();
 }
 
 void VideoComponent::onMessage(transport::Transport*, uint32_t, const std::vector<uint8_t>& payload) {
@@ -115,6 +116,8 @@ void VideoComponent::onMessage(transport::Transport*, uint32_t, const std::vecto
 }
 
 void VideoComponent::onSourceInfo(base::PickleIterator* iter) {
+  // Checked first: a peer asking in a loop must not flood the log either.
+  if (!capabilityAnswers_.take()) return;
   LOG(INFO) << "Received source info";
   sourceInfo_.reset();
   if (!peerUsesDictionaries_) {

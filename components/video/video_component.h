@@ -16,6 +16,7 @@
 
 #include "base/observer_list.h"
 #include "base/values.h"
+#include "components/answer_budget.h"
 #include "components/transport_observer_impl.h"
 #include "components/video/video_converter.h"
 #include "components/video/video_frame.h"
@@ -99,6 +100,7 @@ class VideoComponent : public TransportObserverImpl {
   std::unique_ptr<VideoRotator> rotator_;
   bool mirror_ = false;
   bool peerUsesDictionaries_ = false;
+  AnswerBudget capabilityAnswers_{"video capabilities"};
   // Reused from frame to frame so a steady stream allocates nothing.
   VideoFrame input_;
   VideoFrame decoded_;

@@ -123,6 +123,21 @@ TEST_F(VideoComponentTest, CapabilitiesFollowThePhonesVersion) {
             std::vector<uint8_t>(answers[0].payload.begin() + 4, answers[0].payload.end()));
 }
 
+TEST_F(VideoComponentTest, APhoneAskingInALoopGetsABoundedNumberOfAnswers) {
+  ASSERT_TRUE(phone_.connect("2.0"));
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 200; ++i) send(makeComponentMessage(VideoComponent::kMessageSourceInfo));
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  const size_t answers = phone_.receivedOfType(kVideoComponentId).size();
+  EXPECT_GE(answers, static_cast<size_t>(AnswerBudget::kBurst));
+  EXPECT_LE(answers, static_cast<size_t>(AnswerBudget::kBurst + seconds.count() + 1));
+  // The next session starts with a fresh budget.
+  phone_.drop();
+  ASSERT_TRUE(phone_.connect("2.0"));
+  send(makeComponentMessage(VideoComponent::kMessageSourceInfo));
+  EXPECT_EQ(phone_.receivedOfType(kVideoComponentId).size(), 1u);
+}
+
 TEST_F(VideoComponentTest, FramesWaitForTheAcceptedPhone) {
   ASSERT_TRUE(phone_.connect("2.0"));
   const std::vector<uint8_t> jpeg = cardJpeg(480, 360);

@@ -112,8 +112,9 @@ class LoadGenerator : private phonesim::PhoneConnection::Observer, private base:
 struct ProcessStats {
   size_t descriptors = 0;
   size_t residentBytes = 0;
+  double cpuSeconds = 0;  // user and system time so far
 };
-// `pid` 0 is this process; others only on Linux.
+// `pid` 0 is this process.
 bool readProcessStats(int pid, ProcessStats* out);
 
 }  // namespace loadgen

@@ -23,6 +23,20 @@ bool readProcessStats(int pid, ProcessStats* out) {
   const bool ok = std::fscanf(statm, "%lu %lu", &size, &resident) == 2;
   std::fclose(statm);
   if (!ok) return false;
+  // utime and stime are fields 14 and 15, after the parenthesised name.
+  double cpu = 0;
+  if (FILE* stat = std::fopen((proc + "/stat").c_str(), "r")) {
+    char line[1024] = {};
+    const size_t n = std::fread(line, 1, sizeof(line) - 1, stat);
+    std::fclose(stat);
+    const char* close = nullptr;
+    for (size_t i = 0; i < n; ++i)
+      if (line[i] == ')') close = line + i;
+    unsigned long utime = 0, stime = 0;
+    if (close && std::sscanf(close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) == 2)
+      cpu = static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  }
+  out->cpuSeconds = cpu;
   out->descriptors = descriptors;
   out->residentBytes = static_cast<size_t>(resident) * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   return true;

@@ -6,14 +6,25 @@
 namespace loadgen {
 
 bool readProcessStats(int pid, ProcessStats* out) {
-  if (pid != 0) return false;
+  HANDLE process = pid == 0 ? ::GetCurrentProcess()
+                            : ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                                            static_cast<DWORD>(pid));
+  if (!process) return false;
   DWORD handles = 0;
-  if (!::GetProcessHandleCount(::GetCurrentProcess(), &handles)) return false;
   PROCESS_MEMORY_COUNTERS counters = {};
   counters.cb = sizeof(counters);
-  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return false;
+  FILETIME created, exited, kernel, user;
+  const bool ok = ::GetProcessHandleCount(process, &handles) &&
+                  ::GetProcessMemoryInfo(process, &counters, sizeof(counters)) &&
+                  ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+  if (pid != 0) ::CloseHandle(process);
+  if (!ok) return false;
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
   out->descriptors = handles;
   out->residentBytes = counters.WorkingSetSize;
+  out->cpuSeconds = seconds(kernel) + seconds(user);
   return true;
 }
 
