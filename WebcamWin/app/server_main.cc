@@ -30,6 +30,7 @@ void startLogging() {
   const base::string16 file = base::makeLogFileName(folder, kLogFilesKept, kLogPrefix);
   // Two starts within one second get the same name: the later one appends
   // rather than wiping the log of the instance that is still running.
+  shell::keepLogOffTerminal();
   base::initLogging(file, base::kLogToFileAndDebugger, base::kLockInProcess, 1);
   base::setLogItems(true, true);
 }
