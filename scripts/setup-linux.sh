@@ -16,7 +16,7 @@ PACKAGES=(
   pipewire pipewire-bin wireplumber libpipewire-0.3-dev libspa-0.2-dev
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
   python3-pil
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins desktop-file-utils
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins desktop-file-utils x11-utils
 )
 
 missing=()

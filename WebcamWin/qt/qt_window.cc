@@ -111,7 +111,6 @@ bool QtWindow::start(const char* programName) {
   static char* argv[] = {name.data(), nullptr};
   auto* application = new QApplication(argc, argv);
   QApplication::setApplicationName(toQt(kProductName));
-  QApplication::setApplicationDisplayName(toQt(kProductName));
   QGuiApplication::setDesktopFileName(toQt(kInstanceName));
   QApplication::setWindowIcon(productIcon());
   // The program quits through its own closing sequence, never because a
