@@ -297,6 +297,9 @@ void ConsoleWindow::showPhoneConnected(const base::string16& name) {
 void ConsoleWindow::showPhoneDisconnected(const base::string16& name) {
   phoneConnected_ = false;
   framesPerSecond_ = 0;
+  // Nothing of a recording outlives the phone, as in the window.
+  recording_ = false;
+  recordingMs_ = 0;
   drawStatusLine();
 }
 
