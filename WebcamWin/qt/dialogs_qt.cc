@@ -1,6 +1,7 @@
 #include "WebcamWin/qt/dialogs_qt.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
@@ -24,6 +25,7 @@
 #include "WebcamWin/app/app_info.h"
 #include "WebcamWin/controller/ui_rules.h"
 #include "WebcamWin/platform/desktop.h"
+#include "WebcamWin/platform/xdg_posix.h"
 #include "WebcamWin/platform/resource_library.h"
 #include "WebcamWin/qt/artwork_qt.h"
 #include "WebcamWin/qt/texts_qt.h"
@@ -441,6 +443,11 @@ QWidget* SettingsDialog::makeCamera() {
 
 bool SettingsDialog::closeWith(bool ok) {
   storeSettingsBoxes(atLogin_->isChecked(), notifications_->isChecked(), mirror_->isChecked());
+  // The desktop starts programs at login from its autostart folder.
+  const std::string program = QCoreApplication::applicationFilePath().toStdString();
+  if (!shell::writeAutostartEntry(atLogin_->isChecked(), base::wideToUtf8(kInstanceName),
+                                  base::wideToUtf8(kProductName), program))
+    LOG(WARNING) << "The start at login could not be changed";
   if (!ok) return true;
   uint32_t port = 0;
   if (!parsePortField(fromQt(port_->text()), &port)) {

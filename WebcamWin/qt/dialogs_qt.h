@@ -71,6 +71,7 @@ class SettingsDialog : public QDialog {
   QTabWidget* pages() const { return pages_; }
   QLineEdit* portField() const { return port_; }
   QCheckBox* notificationsBox() const { return notifications_; }
+  QCheckBox* startAtLoginBox() const { return atLogin_; }
   // OK: false (and the dialog stays) when the port is refused.
   bool closeWith(bool ok);
 

@@ -217,9 +217,21 @@ TEST_F(FrontEndTest, SettingsStoreTheBoxesWhicheverButtonCloses) {
   SettingsDialog dialog(&state, nullptr, nullptr);
   dialog.notificationsBox()->setChecked(false);
   dialog.portField()->setText(QStringLiteral("not a port"));
-  // Cancel: the port is not looked at, the box is stored.
+  // Cancel: the port is not looked at, the boxes are stored, and the start
+  // at login is the desktop's autostart entry.
+  const std::string autostart = base::nativePath(dir_) + "/autostart";
+  ::setenv("XDG_CONFIG_HOME", base::nativePath(dir_).c_str(), 1);
+  const base::string16 entry = base::utf8ToWide(autostart + "/com.quillonlabs.zuviridar_iphone.desktop");
+  dialog.startAtLoginBox()->setChecked(true);
   EXPECT_TRUE(dialog.closeWith(false));
   EXPECT_FALSE(settings.showNotifications());
+  std::string text;
+  ASSERT_TRUE(base::readFile(entry, &text));
+  EXPECT_NE(std::string::npos, text.find("-minimize"));
+  dialog.startAtLoginBox()->setChecked(false);
+  EXPECT_TRUE(dialog.closeWith(false));
+  EXPECT_FALSE(base::readFile(entry, &text));
+  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(FrontEndTest, AccessListDeletesTheSelectedRowsAfterOneQuestion) {
