@@ -24,6 +24,7 @@ struct LogState {
 
   LogSeverity minSeverity = LOG_INFO;
   int32_t destination = kLogToFile;
+  std::function<void(const std::string&)> debuggerSink;
   string16 fileName;
   std::unique_ptr<internal::LogFile> file;
   bool fileFailed = false;
@@ -179,10 +180,17 @@ void resetLoggingForTesting() {
   s.fileFailed = false;
   s.fileName.clear();
   s.destination = kLogToFile;
+  s.debuggerSink = nullptr;
   s.minSeverity = LOG_INFO;
   s.showIds = true;
   s.showTime = true;
   s.showTicks = false;
+}
+
+void setLogDebuggerSink(std::function<void(const std::string& line)> sink) {
+  LogState& s = state();
+  std::lock_guard<std::mutex> guard(s.stateMutex);
+  s.debuggerSink = std::move(sink);
 }
 
 void writeLogLine(const char* file, int line, LogSeverity severity,
@@ -194,7 +202,8 @@ void writeLogLine(const char* file, int line, LogSeverity severity,
   out += text;
   out += '\n';
   if (s.destination == kLogToDebugger || s.destination == kLogToFileAndDebugger) {
-    internal::writeToDebugger(out);
+    if (s.debuggerSink) s.debuggerSink(out);
+    else internal::writeToDebugger(out);
   } else if (severity >= LOG_ERROR) {
     std::fwrite(out.data(), 1, out.size(), stderr);
     std::fflush(stderr);

@@ -49,6 +49,10 @@ string16 logFileName();
 
 // Switches the "[pid:tid] " item and the date/time item of every line.
 void setLogItems(bool ids, bool timestamp);
+// Replaces the debugger of destinations 2 and 3 (OutputDebugStringA on
+// Windows, standard error on Linux) for this process; an empty sink puts
+// the system's back. Called with the log's lock held: it must not log.
+void setLogDebuggerSink(std::function<void(const std::string& line)> sink);
 // The tick-count item (off in the programs).
 void setLogTickCount(bool on);
 

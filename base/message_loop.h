@@ -27,6 +27,7 @@
 #define BASE_MESSAGE_LOOP_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "base/string_util.h"
@@ -114,6 +115,13 @@ class MessageLoop {
   // Handles everything already waiting (posted messages, ready sockets,
   // due timers), then returns.
   void runUntilIdle();
+
+  // Linux: another toolkit's event loop on this thread (the desktop front
+  // end's) is served from this one. `pump` runs at the start of every turn
+  // and no wait lasts longer than `maxWaitMs`, so the toolkit's input,
+  // timers and queued events keep flowing. An empty `pump` ends it. Windows
+  // has no need: its loop already dispatches every window of the thread.
+  void setForeignPump(std::function<void()> pump, uint32_t maxWaitMs);
 
   struct Impl;
 

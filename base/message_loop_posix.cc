@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -60,6 +61,9 @@ struct LoopCore {
   bool quitRequested = false;
   int quitCode = 0;
   int wakeFd = -1;
+  // Another toolkit's loop served from this one (setForeignPump).
+  std::function<void()> foreignPump;
+  uint32_t foreignMaxWaitMs = 0;
 
   // Loop thread only.
   std::map<uint64_t, MessageWindow::Impl*> windows;
@@ -186,6 +190,11 @@ void fireDueTimers(LoopCore& core, Clock::time_point now) {
 // One turn: handle what is queued, or wait up to `maxWait` for something.
 // Returns true when quit was requested (and consumes the request).
 bool pumpOnce(LoopCore& core, Clock::time_point deadline, bool block, int* quitCode) {
+  // Before the socket list is taken: the toolkit may open or close sockets.
+  if (core.foreignPump) {
+    auto pump = core.foreignPump;  // it may replace itself
+    pump();
+  }
   // Posted messages first, those queued at this moment.
   size_t n;
   {
@@ -228,6 +237,7 @@ bool pumpOnce(LoopCore& core, Clock::time_point deadline, bool block, int* quitC
       for (const auto& [timerId, timer] : window->timers) until = std::min(until, timer.due);
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
     timeoutMs = static_cast<int>(std::clamp<long long>(wait, 0, 60 * 60 * 1000));
+    if (core.foreignPump) timeoutMs = std::min(timeoutMs, static_cast<int>(core.foreignMaxWaitMs));
   }
   std::vector<pollfd> fds;
   fds.reserve(core.sockets.size() + 1);
@@ -351,6 +361,12 @@ void MessageLoop::quit(int code) {
     impl_->core->quitCode = code;
   }
   impl_->core->wake();
+}
+
+void MessageLoop::setForeignPump(std::function<void()> pump, uint32_t maxWaitMs) {
+  LoopCore& core = *impl_->core;
+  core.foreignPump = std::move(pump);
+  core.foreignMaxWaitMs = maxWaitMs;
 }
 
 bool MessageLoop::runFor(uint32_t ms) {

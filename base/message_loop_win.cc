@@ -177,6 +177,8 @@ bool MessageLoop::runFor(uint32_t ms) {
   }
 }
 
+void MessageLoop::setForeignPump(std::function<void()>, uint32_t) {}
+
 void MessageLoop::runUntilIdle() {
   MSG msg;
   int code = 0;

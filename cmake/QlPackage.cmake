@@ -49,7 +49,8 @@ install(TARGETS lang LIBRARY DESTINATION ${QL_LIBEXEC})
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
 file(CREATE_LINK ../lib/${QL_PACKAGE_NAME}/server ${CMAKE_BINARY_DIR}/packaging/${QL_PACKAGE_NAME} SYMBOLIC)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/${QL_PACKAGE_NAME} DESTINATION bin)
-install(FILES ${PROJECT_SOURCE_DIR}/resources/linux/${QL_PACKAGE_NAME}.desktop DESTINATION share/applications)
+# The desktop entry keeps the id the window announces (its class name).
+install(FILES ${PROJECT_SOURCE_DIR}/resources/linux/com.quillonlabs.zuviridar_iphone.desktop DESTINATION share/applications)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/linux/icons/ DESTINATION share/icons)
 # The package installs below /usr; the unit names the program there.
 set(QL_PACKAGE_PREFIX /usr)

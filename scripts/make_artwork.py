@@ -165,6 +165,13 @@ def glyph_info(d, cx, cy, size, ink):
     d.rounded_rectangle([s(cx - 0.85), s(cy - size / 2 + 3), s(cx + 0.85), s(cy + size / 2)], radius=s(0.4), fill=ink)
 
 
+def glyph_about(d, cx, cy, size, ink):
+    r = size / 2
+    d.ellipse([s(cx - r), s(cy - r), s(cx + r), s(cy + r)], outline=ink, width=s(1.8))
+    d.ellipse([s(cx - 1.4), s(cy - r * 0.55 - 1.4), s(cx + 1.4), s(cy - r * 0.55 + 1.4)], fill=ink)
+    d.rounded_rectangle([s(cx - 1.2), s(cy - r * 0.2), s(cx + 1.2), s(cy + r * 0.6)], radius=s(0.6), fill=ink)
+
+
 # --- the main window's buttons ---------------------------------------------
 
 STATES = ("disabled", "normal", "over", "pressed")
@@ -213,6 +220,8 @@ def main_buttons(out):
             d, 19, 19, 22, ink, fill, ink, "picture")),
         "VideoFolder": (38, 38, BLUE, lambda d, ink, fill, st: glyph_folder(
             d, 19, 19, 22, ink, fill, ink, "video")),
+        # The Linux window's About, in the bar beside the folders.
+        "About": (38, 38, BLUE, lambda d, ink, fill, st: glyph_about(d, 19, 19, 20, ink)),
     }
     for name, (w, h, accent, glyph) in specs.items():
         for st in STATES:
@@ -393,6 +402,39 @@ def shutter_wave():
     return header + bytes(data)
 
 
+# The product's icon for the Linux desktop, in the hicolor sizes: the logo
+# on a rounded slate tile, with a glint of the phone's camera.
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256, 512)
+ICON_NAME = "com.quillonlabs.zuviridar_iphone.png"
+
+
+def app_icon(size):
+    unit = size / 64.0
+    img, d = canvas(size, size)
+    inset = 0 if size <= 24 else 3 * unit
+    radius = (12 if size > 24 else 4) * unit
+    tile = Image.new("RGBA", img.size, (0, 0, 0, 0))
+    vertical_gradient(tile, SLATE_LIGHT, SLATE_DARK)
+    mask = Image.new("L", img.size, 0)
+    ImageDraw.Draw(mask).rounded_rectangle(box(inset, inset, size - inset, size - inset),
+                                           radius=s(radius), fill=255)
+    img.paste(tile, (0, 0), mask)
+    d = ImageDraw.Draw(img)
+    logo(d, size / 2, size / 2, size * (0.36 if size > 24 else 0.4), BLUE + (255,), SLATE_DARK + (255,))
+    if size >= 32:
+        r = size * 0.045
+        d.ellipse([s(size * 0.81 - r), s(size * 0.19 - r), s(size * 0.81 + r), s(size * 0.19 + r)],
+                  fill=BLUE_LIGHT + (255,))
+    return finish(img, size, size)
+
+
+def draw_icons(out):
+    for size in ICON_SIZES:
+        folder = os.path.join(out, "%dx%d" % (size, size), "apps")
+        os.makedirs(folder, exist_ok=True)
+        save(app_icon(size), folder, ICON_NAME)
+
+
 def save(img, out, name):
     # Fixed encoder settings and no metadata keep the bytes reproducible.
     img.save(os.path.join(out, name), format="PNG", optimize=False, compress_level=9)
@@ -420,10 +462,12 @@ def main():
     committed = os.path.join(here, "..", "resources", "artwork")
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=committed)
+    parser.add_argument("--icons", default=os.path.join(here, "..", "resources", "linux", "icons", "hicolor"))
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
     if not args.check:
         draw_all(args.out)
+        draw_icons(args.icons)
         return 0
     with tempfile.TemporaryDirectory() as tmp:
         draw_all(tmp)

@@ -17,6 +17,7 @@ PACKAGES=(
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
   python3-pil
   nsis lintian desktop-file-utils dpkg-dev fakeroot
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins x11-utils
 )
 
 missing=()

@@ -1,13 +1,18 @@
 // Linux entry of `server`: the arguments become one command line as Windows
 // hands it over, and the window is shown unless "minimize" says otherwise.
+// The front end is chosen here: the desktop window when there is a display,
+// the console without one or with "--console".
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "WebcamWin/app/app_info.h"
+#include "WebcamWin/app/front_end.h"
 #include "WebcamWin/app/last_chance.h"
 #include "WebcamWin/app/server_main.h"
+#include "WebcamWin/app/startup.h"
 
 int main(int argc, char** argv) {
   // Answered before anything else: package scripts and users ask it without
@@ -24,5 +29,10 @@ int main(int argc, char** argv) {
     if (i > 1) commandLine += ' ';
     commandLine += argv[i];
   }
-  return serverMain(base::utf8ToWide(commandLine), kShowNormal);
+  const base::string16 wide = base::utf8ToWide(commandLine);
+  setDesktopFrontEndWanted(
+      wantsDesktopFrontEnd(parseSwitches(wide).count(u"console") != 0, std::getenv("DISPLAY"),
+                           std::getenv("WAYLAND_DISPLAY")),
+      argc > 0 ? argv[0] : nullptr);
+  return serverMain(wide, kShowNormal);
 }

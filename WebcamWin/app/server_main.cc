@@ -30,6 +30,7 @@ void startLogging() {
   const base::string16 file = base::makeLogFileName(folder, kLogFilesKept, kLogPrefix);
   // Each start has a file of its own (a second start in the same second is
   // named apart), so a leftover of that name is replaced.
+  shell::keepLogOffTerminal();
   base::initLogging(file, base::kLogToFileAndDebugger, base::kLockInProcess, 0);
   base::setLogItems(true, true);
 }

@@ -9,10 +9,6 @@
 #include "WebcamWin/controller/ui_rules.h"
 #include "base/logging.h"
 
-std::unique_ptr<FrameWindow> FrameWindow::make(CMainFrame* frame) {
-  return std::make_unique<ConsoleWindow>(frame, stdout);
-}
-
 ConsoleWindow::ConsoleWindow(CMainFrame* frame, FILE* out)
     : frame_(frame), out_(out), interactive_(TerminalInput::interactive()) {
   // Made at once so that other threads may post from the start.
@@ -101,31 +97,7 @@ void ConsoleWindow::showAuthorizationPrompt(const base::string16& name, const ba
 void ConsoleWindow::closeAuthorizationPrompt() { prompting_ = false; }
 
 bool ConsoleWindow::answerFromAnotherStart(uintptr_t answer) {
-  auto pending = std::make_shared<PendingAnswer>();
-  pending->answer = answer;
-  std::unique_lock<std::mutex> lock(answersMu_);
-  answers_.push_back(pending);
-  if (!window_->post(kMsgAnswer)) return false;
-  answersDone_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs), [&] { return pending->done; });
-  return pending->done && pending->answered;
-}
-
-void ConsoleWindow::answerWaitingRequests() {
-  std::deque<std::shared_ptr<PendingAnswer>> waiting;
-  {
-    std::lock_guard<std::mutex> lock(answersMu_);
-    waiting.swap(answers_);
-  }
-  for (const auto& pending : waiting) {
-    CMainFrame::AuthAnswer answer = CMainFrame::AuthAnswer::kDeny;
-    if (pending->answer == shell::kAnswerAllowAlways) answer = CMainFrame::AuthAnswer::kAllowAlways;
-    else if (pending->answer == shell::kAnswerAllowOnce) answer = CMainFrame::AuthAnswer::kAllowOnce;
-    const bool answered = frame_->answerAuthorization(answer);
-    std::lock_guard<std::mutex> lock(answersMu_);
-    pending->answered = answered;
-    pending->done = true;
-  }
-  answersDone_.notify_all();
+  return answers_.relay(answer, [this] { return window_->post(kMsgAnswer); });
 }
 
 void ConsoleWindow::onInterrupt() {
@@ -325,6 +297,9 @@ void ConsoleWindow::showPhoneConnected(const base::string16& name) {
 void ConsoleWindow::showPhoneDisconnected(const base::string16& name) {
   phoneConnected_ = false;
   framesPerSecond_ = 0;
+  // Nothing of a recording outlives the phone, as in the window.
+  recording_ = false;
+  recordingMs_ = 0;
   drawStatusLine();
 }
 
@@ -415,7 +390,7 @@ void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lpa
       else frame_->onClose(0);
       break;
     case kMsgAnswer:
-      answerWaitingRequests();
+      answers_.answerWaiting(frame_);
       break;
     case base::kMsgTimer:
       if (wparam == kStatusTimerId) updateStatus(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(

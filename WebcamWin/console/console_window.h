@@ -8,15 +8,13 @@
 #ifndef WEBCAMWIN_CONSOLE_CONSOLE_WINDOW_H_
 #define WEBCAMWIN_CONSOLE_CONSOLE_WINDOW_H_
 
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "WebcamWin/console/terminal_input.h"
+#include "WebcamWin/controller/another_start_answers.h"
 #include "WebcamWin/controller/frame_window.h"
 #include "base/message_loop.h"
 
@@ -33,8 +31,6 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   // The status line's timer: the frame rate is counted over this period.
   static constexpr uintptr_t kStatusTimerId = 1;
   static constexpr uint32_t kStatusPeriodMs = 1000;
-  // How long another start's answer waits for the user-interface thread.
-  static constexpr int kAnswerWaitMs = 4000;
 
   // `out` receives the lines (standard output in the program).
   ConsoleWindow(CMainFrame* frame, FILE* out);
@@ -87,7 +83,6 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   void raise();
   void print(const std::string& line);
   void printHelp();
-  void answerWaitingRequests();
   // The access list: listed with numbers; a number and Enter removes one.
   void listAccessList();
   // A key while the access list is shown; false when it leaves the list
@@ -98,13 +93,6 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   // The status line stays the last line of a terminal: redrawn in place.
   void drawStatusLine();
   void clearStatusLine();
-
-  // An answer of another start, waiting for the user-interface thread.
-  struct PendingAnswer {
-    uintptr_t answer = 0;
-    bool done = false;
-    bool answered = false;
-  };
 
   CMainFrame* frame_;
   FILE* out_;
@@ -140,9 +128,7 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   std::string drawnStatus_;
   std::string printedStatus_;
 
-  std::mutex answersMu_;
-  std::condition_variable answersDone_;
-  std::deque<std::shared_ptr<PendingAnswer>> answers_;
+  AnotherStartAnswers answers_;
 };
 
 #endif  // WEBCAMWIN_CONSOLE_CONSOLE_WINDOW_H_

@@ -47,6 +47,9 @@ class PrivateUser {
   // False when this system cannot give the program a private user (then the
   // test is skipped: outside Wine the Windows tests would touch real data).
   bool setUp();
+  // Linux: the programs started from now on see the desktop's display
+  // again (setUp() hides it). False when there is none.
+  bool useDisplay();
   // Writes `Port` as a user would (Linux: into the registry file by hand).
   bool storePort(uint32_t port);
   // Lists the phone `uid` as always allowed, as the access list keeps it,

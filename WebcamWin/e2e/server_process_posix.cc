@@ -117,8 +117,26 @@ bool PrivateUser::setUp() {
     ::setenv(var.first, var.second.c_str(), 1);
     if (var.second[0] == '/') base::createDirectories(base::utf8ToWide(var.second));
   }
+  // A program the tests start meets no desktop, as on a server, unless a
+  // test asks for the display (useDisplay()).
+  for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* old = ::getenv(var);
+    savedEnv_.emplace_back(var, old ? old : "\x01");
+    ::unsetenv(var);
+  }
   rememberOldLogs();
   return true;
+}
+
+bool PrivateUser::useDisplay() {
+  bool any = false;
+  for (const auto& var : savedEnv_) {
+    if ((var.first == "DISPLAY" || var.first == "WAYLAND_DISPLAY") && var.second != "\x01") {
+      ::setenv(var.first.c_str(), var.second.c_str(), 1);
+      any = true;
+    }
+  }
+  return any;
 }
 
 bool PrivateUser::storePort(uint32_t port) {

@@ -109,3 +109,5 @@ bool PrivateUser::storePort(uint32_t port) {
   return key.create(base::RegRoot::kCurrentUser, kAppRegistryKey) == base::kRegOk &&
          key.writeValueDW(u"Port", port) == base::kRegOk;
 }
+
+bool PrivateUser::useDisplay() { return true; }  // a Wine program always has its window

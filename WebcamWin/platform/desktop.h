@@ -28,6 +28,12 @@ base::string16 specialFolder(Folder folder);
 // for iPhone/logs" on Linux. Not created here.
 base::string16 logFolder();
 
+// The log's copy for a debugger: OutputDebugString on Windows (dropped
+// unless a debugger listens); on Linux dropped too, since the terminal
+// belongs to the user and the front end tells them what they need. The
+// log file keeps every line.
+void keepLogOffTerminal();
+
 // HIGH_PRIORITY_CLASS on Windows, nice -10 on Linux. False with the system
 // error number when the system refused.
 bool raisePriority(int32_t* error);

@@ -78,6 +78,10 @@ base::string16 specialFolder(Folder folder) {
   return base::utf8ToWide(path);
 }
 
+void keepLogOffTerminal() {
+  base::setLogDebuggerSink([](const std::string&) {});
+}
+
 base::string16 logFolder() {
   return base::utf8ToWide(xdgBase("XDG_STATE_HOME", ".local/state") +
                           "/Quillon Labs/Lumora ZuvIridar for iPhone/logs");

@@ -58,6 +58,8 @@ base::string16 specialFolder(Folder folder) {
   return base::string16();
 }
 
+void keepLogOffTerminal() {}
+
 base::string16 logFolder() {
   return base::joinPath(shellFolder(CSIDL_APPDATA),
                         u"Quillon Labs\\Lumora ZuvIridar for iPhone\\logs");

@@ -14,6 +14,11 @@ std::string homeDir();
 // `fallback` below the home folder.
 std::string xdgBase(const char* variable, const char* fallback);
 
+// The desktop's start at login: an XDG autostart entry
+// ($XDG_CONFIG_HOME/autostart/<id>.desktop) that starts `program` with
+// "-minimize", written (on) or removed (off). False when that failed.
+bool writeAutostartEntry(bool on, const std::string& id, const std::string& name, const std::string& program);
+
 }  // namespace shell
 
 #endif  // WEBCAMWIN_PLATFORM_XDG_POSIX_H_

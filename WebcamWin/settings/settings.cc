@@ -115,6 +115,18 @@ void CSettings::loadAccessList() {
   }
 }
 
+void CSettings::setCameraSize(const base::string16& size) {
+  if (size == cameraSize_) return;
+  cameraSize_ = size;
+  cameraChanged_ = true;
+}
+
+void CSettings::setLinuxCamera(const base::string16& outputs) {
+  if (outputs == linuxCamera_) return;
+  linuxCamera_ = outputs;
+  cameraChanged_ = true;
+}
+
 bool CSettings::save() {
   // One rewrite of the Linux hive file for the whole save.
   base::RegWriteGroup group(base::RegRoot::kCurrentUser);
@@ -132,6 +144,10 @@ bool CSettings::save() {
   ok &= key.writeValueDW(kShowNotifications, showNotifications_) == base::kRegOk;
   ok &= key.writeValueDW(kMirrorImage, mirrorImage_) == base::kRegOk;
   ok &= key.writeValueQW(kLastUpdateCheckTime, lastUpdateCheckTime_) == base::kRegOk;
+  if (cameraChanged_) {
+    ok &= key.writeValue(kCameraSize, cameraSize_) == base::kRegOk;
+    ok &= key.writeValue(kLinuxCamera, linuxCamera_) == base::kRegOk;
+  }
   ok &= saveAccessList();
   ok &= key.writeValue(kVersion, version_) == base::kRegOk;
   ok &= group.commit();

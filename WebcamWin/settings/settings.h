@@ -70,9 +70,13 @@ class CSettings {
 
   // Linux: the camera other programs open: its size ("640x480"), which
   // outputs run (pipewire, v4l2, both, off) and the v4l2loopback device
-  // (empty: the first one found). Set by hand (read, never written).
+  // (empty: the first one found). Set by hand or by the desktop settings
+  // dialog; saved only once a setter changed them, so a hand-written value
+  // stays as it was written. Read at start.
   const base::string16& cameraSize() const { return cameraSize_; }
   const base::string16& linuxCamera() const { return linuxCamera_; }
+  void setCameraSize(const base::string16& size);
+  void setLinuxCamera(const base::string16& outputs);
   const base::string16& v4l2Device() const { return v4l2Device_; }
 
   // A Windows file time.
@@ -123,6 +127,7 @@ class CSettings {
   uint64_t lastUpdateCheckTime_ = 0;
   base::string16 cameraSize_;
   base::string16 linuxCamera_;
+  bool cameraChanged_ = false;
   base::string16 v4l2Device_;
   AccessList accessList_;
 };

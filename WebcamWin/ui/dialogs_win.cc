@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "WebcamWin/app/app_info.h"
+#include "WebcamWin/controller/dialog_strings.h"
 #include "WebcamWin/controller/main_frame.h"
 #include "WebcamWin/platform/resource_library.h"
 #include "WebcamWin/settings/settings.h"
@@ -23,44 +24,6 @@ using skin::w;
 namespace {
 
 HINSTANCE g_resources = nullptr;
-
-constexpr uint32_t kIdsOnlineHelpAddress = 50010;
-
-// Texts of the resource library.
-constexpr uint32_t kIdsQuestion = 50011;
-constexpr uint32_t kIdsUniqueId = 50012;
-constexpr uint32_t kIdsDeviceName = 50015;
-constexpr uint32_t kIdsAllowQuestion = 50016;
-constexpr uint32_t kIdsColumnName = 50019;
-constexpr uint32_t kIdsColumnUid = 50020;
-constexpr uint32_t kIdsColumnStatus = 50021;
-constexpr uint32_t kIdsAclHint = 50023;
-constexpr uint32_t kIdsOnlineHelp = 50026;
-constexpr uint32_t kIdsCheckForUpdates = 50034;
-constexpr uint32_t kIdsLastCheck = 50035;
-constexpr uint32_t kIdsYes = 50046;
-constexpr uint32_t kIdsNo = 50047;
-constexpr uint32_t kIdsOk = 50048;
-constexpr uint32_t kIdsDontAskAgain = 50054;
-constexpr uint32_t kIdsChooseFolder = 50059;
-constexpr uint32_t kIdsDeny = 50060;
-constexpr uint32_t kIdsAllow = 50061;
-constexpr uint32_t kIdsAllowAlways = 50062;
-constexpr uint32_t kIdsConfirmDelete = 50066;
-constexpr uint32_t kIdsBadPort = 50067;
-constexpr uint32_t kIdsMicrophone = 50068;
-constexpr uint32_t kIdsSpeakers = 50069;
-constexpr uint32_t kIdsSystemDefault = 50070;
-constexpr uint32_t kIdsPageGeneral = 50071;
-constexpr uint32_t kIdsPageNetwork = 50072;
-constexpr uint32_t kIdsPageFolders = 50073;
-constexpr uint32_t kIdsPageAudio = 50074;
-constexpr uint32_t kIdsCancel = 50076;
-constexpr uint32_t kIdsAccessList = 50077;
-constexpr uint32_t kIdsDelete = 50078;
-constexpr uint32_t kIdsHelpButton = 50079;
-constexpr uint32_t kIdsSupport = 50080;
-constexpr uint32_t kIdsNever = 50081;
 
 constexpr COLORREF kTextColour = RGB(0, 0, 0);
 constexpr COLORREF kLinkColour = RGB(30, 96, 190);

@@ -35,8 +35,8 @@ dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }
 lib=./usr/lib/lumora-zuviridar
 for want in "$lib/server" "$lib/support" "$lib/wavehost" "$lib/defprobe" "$lib/lang.so" \
     "./usr/bin/lumora-zuviridar -> ../lib/lumora-zuviridar/server" \
-    ./usr/share/applications/lumora-zuviridar.desktop \
-    ./usr/share/icons/hicolor/48x48/apps/lumora-zuviridar.png \
+    ./usr/share/applications/com.quillonlabs.zuviridar_iphone.desktop \
+    ./usr/share/icons/hicolor/48x48/apps/com.quillonlabs.zuviridar_iphone.png \
     ./usr/lib/systemd/user/lumora-wave-service.service \
     ./usr/share/doc/lumora-zuviridar/copyright ./usr/share/doc/lumora-zuviridar/changelog.gz \
     ./usr/share/doc/lumora-zuviridar/README.md ./usr/share/man/man1/lumora-zuviridar.1.gz \
@@ -59,9 +59,9 @@ done
 
 # What is inside works on its own.
 dpkg-deb -x "$deb" "$scratch/root"
-desktop-file-validate "$scratch/root/usr/share/applications/lumora-zuviridar.desktop" ||
+desktop-file-validate "$scratch/root/usr/share/applications/com.quillonlabs.zuviridar_iphone.desktop" ||
   fail "desktop-file-validate"
-exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$scratch/root/usr/share/applications/lumora-zuviridar.desktop")
+exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$scratch/root/usr/share/applications/com.quillonlabs.zuviridar_iphone.desktop")
 [ -L "$scratch/root/usr/bin/$exec_name" ] || fail "the desktop entry runs $exec_name, which is not in /usr/bin"
 unit_exec=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$scratch/root/usr/lib/systemd/user/lumora-wave-service.service")
 [ -x "$scratch/root$unit_exec" ] || fail "the user unit starts $unit_exec, which the package lacks"

@@ -1,0 +1,34 @@
+#include "WebcamWin/controller/another_start_answers.h"
+
+#include <chrono>
+
+#include "WebcamWin/controller/main_frame.h"
+#include "WebcamWin/platform/instance.h"
+
+bool AnotherStartAnswers::relay(uintptr_t answer, const std::function<bool()>& wake) {
+  auto pending = std::make_shared<Pending>();
+  pending->answer = answer;
+  std::unique_lock<std::mutex> lock(mu_);
+  queue_.push_back(pending);
+  if (!wake()) return false;
+  done_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return pending->done; });
+  return pending->done && pending->answered;
+}
+
+void AnotherStartAnswers::answerWaiting(CMainFrame* frame) {
+  std::deque<std::shared_ptr<Pending>> waiting;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    waiting.swap(queue_);
+  }
+  for (const auto& pending : waiting) {
+    CMainFrame::AuthAnswer answer = CMainFrame::AuthAnswer::kDeny;
+    if (pending->answer == shell::kAnswerAllowAlways) answer = CMainFrame::AuthAnswer::kAllowAlways;
+    else if (pending->answer == shell::kAnswerAllowOnce) answer = CMainFrame::AuthAnswer::kAllowOnce;
+    const bool answered = frame->answerAuthorization(answer);
+    std::lock_guard<std::mutex> lock(mu_);
+    pending->answered = answered;
+    pending->done = true;
+  }
+  done_.notify_all();
+}

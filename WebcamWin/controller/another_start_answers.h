@@ -1,0 +1,43 @@
+// Answers to the authorization prompt that come from another start of the
+// program ("server -allow", "-allow-once", "-deny"): that start's request
+// arrives on the single-instance thread, which waits here while the
+// user-interface thread gives the answer to the controller. The first
+// answer wins; later ones find no phone waiting.
+//
+// Thread: relay() on any thread; answerWaiting() on the user-interface thread.
+#ifndef WEBCAMWIN_CONTROLLER_ANOTHER_START_ANSWERS_H_
+#define WEBCAMWIN_CONTROLLER_ANOTHER_START_ANSWERS_H_
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class CMainFrame;
+
+class AnotherStartAnswers {
+ public:
+  // How long an answer waits for the user-interface thread.
+  static constexpr int kWaitMs = 4000;
+
+  // Queues `answer` (a shell::kAnswer* code), calls `wake` to have the
+  // user-interface thread run answerWaiting(), and waits for it. False when
+  // no phone was waiting, `wake` failed or the thread did not answer in time.
+  bool relay(uintptr_t answer, const std::function<bool()>& wake);
+  // Hands every queued answer to `frame` in arrival order.
+  void answerWaiting(CMainFrame* frame);
+
+ private:
+  struct Pending {
+    uintptr_t answer = 0;
+    bool done = false;
+    bool answered = false;
+  };
+  std::mutex mu_;
+  std::condition_variable done_;
+  std::deque<std::shared_ptr<Pending>> queue_;
+};
+
+#endif  // WEBCAMWIN_CONTROLLER_ANOTHER_START_ANSWERS_H_
