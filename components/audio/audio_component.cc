@@ -98,38 +98,62 @@ void AudioComponent::onSelectProfile(base::PickleIterator* iter) {
   startThreads();
 }
 
-void AudioComponent::dropMalformed(const char* why) {
-  stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-  if (loggedMalformed_) return;
-  loggedMalformed_ = true;
-  LOG(ERROR) << "Dropping malformed audio packets (" << why << ")";
+void AudioComponent::reject(Reject kind, const std::string& why) {
+  switch (kind) {
+    case Reject::kUnreadable:
+      // Each one: the message itself is broken, not a packet of a stream.
+      stats_.malformed.fetch_add(1, std::memory_order_relaxed);
+      LOG(ERROR) << why;
+      return;
+    case Reject::kMalformed:
+      stats_.malformed.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case Reject::kNoProfile:
+      stats_.withoutProfile.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case Reject::kBadTimestamp:
+      stats_.badTimestamp.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case Reject::kQueueFull:
+      stats_.shed.fetch_add(1, std::memory_order_relaxed);
+      break;
+  }
+  // The others arrive in runs: one line per kind and connection.
+  const uint32_t bit = 1u << static_cast<int>(kind);
+  if (loggedRejects_ & bit) return;
+  loggedRejects_ |= bit;
+  switch (kind) {
+    case Reject::kMalformed:
+      LOG(ERROR) << "Dropping malformed audio packets (" << why << ")";
+      break;
+    case Reject::kBadTimestamp:
+      LOG(ERROR) << "Dropping audio packets with an absurd \"Timestamp\" (" << why << ")";
+      break;
+    case Reject::kNoProfile:
+      LOG(WARNING) << "Dropping audio packets: no audio profile is running";
+      break;
+    case Reject::kQueueFull:
+      LOG(WARNING) << "Audio decoding falls behind; dropping packets";
+      break;
+    case Reject::kUnreadable:
+      break;
+  }
 }
 
 void AudioComponent::onAudioPacket(base::PickleIterator* iter) {
   // The dictionary's type tag comes first; look at it without moving.
   base::PickleIterator peek = *iter;
   uint8_t type = 0;
-  if (!peek.readByte(&type)) {
-    LOG(ERROR) << "Couldn't parse audio packet message";
-    stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
-  if (type != base::Value::kDictionary) {
-    LOG(ERROR) << "Dictionary expected but received " << static_cast<int>(type);
-    stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
+  if (!peek.readByte(&type)) return reject(Reject::kUnreadable, "Couldn't parse audio packet message");
+  if (type != base::Value::kDictionary)
+    return reject(Reject::kUnreadable, "Dictionary expected but received " + std::to_string(type));
   std::unique_ptr<base::DictionaryValue> info = base::readDictionaryFromPickle(iter);
-  if (!info) {
-    LOG(ERROR) << "Couldn't parse audio packet message";
-    stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
+  if (!info) return reject(Reject::kUnreadable, "Couldn't parse audio packet message");
   if (!gate_->admit(SessionGate::kAudioPackets)) return;
 
   auto packet = std::make_unique<AudioPacketData>();
   int32_t format = 0;
-  if (!info->getInteger("FormatID", &format)) return dropMalformed("no \"FormatID\"");
+  if (!info->getInteger("FormatID", &format)) return reject(Reject::kMalformed, "no \"FormatID\"");
   packet->format = static_cast<uint32_t>(format);
   int64_t timestamp = 0;
   int32_t timestamp32 = 0;
@@ -137,7 +161,7 @@ void AudioComponent::onAudioPacket(base::PickleIterator* iter) {
   } else if (info->getInteger("Timestamp", &timestamp32)) {
     timestamp = timestamp32;
   } else {
-    return dropMalformed("no \"Timestamp\"");
+    return reject(Reject::kMalformed, "no \"Timestamp\"");
   }
   packet->timestamp = timestamp;
   const int64_t now = clock_->nowUs();
@@ -146,31 +170,17 @@ void AudioComponent::onAudioPacket(base::PickleIterator* iter) {
   TaggedFieldReader reader(iter);
   TaggedField field;
   if (reader.next(&field) != TaggedFieldReader::kField || field.kind != kTaggedBytes)
-    return dropMalformed("no payload field");
+    return reject(Reject::kMalformed, "no payload field");
 
-  if (!profile_ || !decoding_.load()) {
-    stats_.withoutProfile.fetch_add(1, std::memory_order_relaxed);
-    if (!loggedNoProfile_) {
-      loggedNoProfile_ = true;
-      LOG(WARNING) << "Dropping audio packets: no audio profile is running";
-    }
-    return;
-  }
-  if (packet->format != profile_->format) return dropMalformed("format differs from the selected profile");
+  if (!profile_ || !decoding_.load()) return reject(Reject::kNoProfile, "");
+  if (packet->format != profile_->format) return reject(Reject::kMalformed, "format differs from the selected profile");
   const size_t maxBytes =
       profile_->format == kAudioFormatILBC ? 50 * kILBCFrameBytes : kPhoneRate * 2 * kMaxPayloadSeconds;
   if (field.length == 0 || field.length % profile_->frameBytes != 0 || field.length > maxBytes)
-    return dropMalformed("payload is not a whole number of frames");
-  if (!acceptTimestamp(timestamp, now)) return;
+    return reject(Reject::kMalformed, "payload is not a whole number of frames");
+  if (!acceptTimestamp(timestamp, now)) return reject(Reject::kBadTimestamp, std::to_string(timestamp));
+  if (receivedQueue_.size() >= kMaxQueuedPackets) return reject(Reject::kQueueFull, "");
 
-  if (receivedQueue_.size() >= kMaxQueuedPackets) {
-    stats_.shed.fetch_add(1, std::memory_order_relaxed);
-    if (!loggedQueueFull_) {
-      loggedQueueFull_ = true;
-      LOG(WARNING) << "Audio decoding falls behind; dropping packets";
-    }
-    return;
-  }
   packet->data.assign(field.data, field.data + field.length);
   stats_.received.fetch_add(1, std::memory_order_relaxed);
   receivedQueue_.push(packet.release());
@@ -193,14 +203,7 @@ bool AudioComponent::acceptTimestamp(int64_t timestamp, int64_t now) {
       else LOG(WARNING) << "The phone's audio timeline restarted at " << timestamp;
     }
   }
-  if (!good) {
-    stats_.badTimestamp.fetch_add(1, std::memory_order_relaxed);
-    if (!loggedTimestamp_) {
-      loggedTimestamp_ = true;
-      LOG(ERROR) << "Dropping audio packets with an absurd \"Timestamp\" (" << timestamp << ")";
-    }
-    return false;
-  }
+  if (!good) return false;
   haveStream_ = true;
   rejectedRun_ = 0;
   streamTimestamp_ = timestamp;
@@ -232,7 +235,7 @@ void AudioComponent::onClientDidDisconnect(transport::Transport*) {
   profile_ = nullptr;
   haveStream_ = false;
   rejectedRun_ = 0;
-  loggedTimestamp_ = loggedMalformed_ = loggedNoProfile_ = loggedQueueFull_ = false;
+  loggedRejects_ = 0;
 }
 
 // ---------------------------------------------------------------------------
