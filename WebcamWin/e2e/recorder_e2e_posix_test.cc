@@ -75,18 +75,7 @@ class RecorderE2ETest : public ::testing::Test {
     if (!IsSkipped()) EXPECT_EQ("", user_.sanitizerReports());
   }
 
-  int startServer(ServerProcess* server) {
-    if (!server->start(ServerProcess::defaultProgram(), {}, base::joinPath(user_.folder(), u"server.out"))) return 0;
-    for (uint32_t waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-      std::smatch match;
-      const std::string log = user_.logOf(server->pid());
-      static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-      if (std::regex_search(log, match, kListen)) return std::stoi(match[1]);
-      if (!server->running()) break;
-      base::PlatformThread::sleepMs(kPollMs);
-    }
-    return 0;
-  }
+  int startServer(ServerProcess* server) { return e2e::startServer(user_, server, kStartTimeoutMs); }
   std::string runPhone(int port, const std::vector<std::string>& extra) {
     std::vector<std::string> args = {"--port", std::to_string(port), "--auth", kPhoneUid, "--timeout", "60000",
                                      "--video", "pattern", "--fps", "25", "--card", "320x240"};
@@ -99,23 +88,9 @@ class RecorderE2ETest : public ::testing::Test {
     return out.str();
   }
   bool waitForLogCount(ServerProcess* server, const std::string& text, size_t count) {
-    for (uint32_t waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-      const std::string log = user_.logOf(server->pid());
-      size_t found = 0;
-      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
-      if (found >= count) return true;
-      base::PlatformThread::sleepMs(kPollMs);
-    }
-    return false;
+    return e2e::waitForLogCount(user_, server, text, count, kStartTimeoutMs);
   }
-  int endServer(ServerProcess* server) {
-    ServerProcess exit;
-    int code = -100;
-    if (!exit.start(ServerProcess::defaultProgram(), {"-exit"}, base::joinPath(user_.folder(), u"exit.out")) ||
-        !exit.wait(kEndTimeoutMs, &code) || !server->wait(kEndTimeoutMs, &code))
-      return -100;
-    return code;
-  }
+  int endServer(ServerProcess* server) { return e2e::endServer(user_, server, kEndTimeoutMs); }
   std::vector<base::string16> recordings() const {
     std::vector<base::string16> files = base::listDirectory(movies_);
     for (auto& f : files) f = base::joinPath(movies_, f);

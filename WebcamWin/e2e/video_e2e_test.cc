@@ -69,19 +69,7 @@ class VideoE2ETest : public ::testing::Test {
            user_.allowPhone(kPhoneId, u"Video phone");
   }
 
-  int startServer(ServerProcess* server) {
-    if (!server->start(ServerProcess::defaultProgram(), {}, base::joinPath(user_.folder(), u"server.out"))) return 0;
-    std::string log;
-    for (uint32_t waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-      log = user_.logOf(server->pid());
-      std::smatch match;
-      static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-      if (std::regex_search(log, match, kListen)) return std::stoi(match[1]);
-      if (!server->running()) break;
-      base::PlatformThread::sleepMs(kPollMs);
-    }
-    return 0;
-  }
+  int startServer(ServerProcess* server) { return e2e::startServer(user_, server, kStartTimeoutMs); }
 
   // One phone session: optional authorization, messages, then `frames`
   // pictures of the test card at 30 per second.
@@ -110,29 +98,10 @@ class VideoE2ETest : public ::testing::Test {
     return out.str();
   }
 
-  // Waits until the server's log holds `text` `count` times: a phone's
-  // messages are all handled before its disconnection is logged, so this
-  // makes the checks independent of how slow the server runs (Wine).
   bool waitForLogCount(ServerProcess* server, const std::string& text, size_t count) {
-    for (uint32_t waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-      const std::string log = user_.logOf(server->pid());
-      size_t found = 0;
-      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
-      if (found >= count) return true;
-      base::PlatformThread::sleepMs(kPollMs);
-    }
-    return false;
+    return e2e::waitForLogCount(user_, server, text, count, kStartTimeoutMs);
   }
-
-  int endServer(ServerProcess* server) {
-    ServerProcess exit;
-    int code = -100;
-    if (!exit.start(ServerProcess::defaultProgram(), {"-exit"}, base::joinPath(user_.folder(), u"exit.out")) ||
-        !exit.wait(kEndTimeoutMs, &code) || !server->wait(kEndTimeoutMs, &code)) {
-      return -100;
-    }
-    return code;
-  }
+  int endServer(ServerProcess* server) { return e2e::endServer(user_, server, kEndTimeoutMs); }
 
   PrivateUser user_;
   std::string section_;
