@@ -1,9 +1,9 @@
 // The DNS-SD library as both builds load it: the four entry points, each
 // looked up by name on its first use, and the registrations whose replies
 // pass through our own reply function (which hands them to the caller's).
-// The _win and _posix files supply opening the library, finding a symbol
-// and the library's calling convention (`Api`); the Linux one also bends
-// avahi's differences back through the hooks below.
+// The _win and _posix files supply opening the library and finding a
+// symbol; the Linux one also bends avahi's differences back through the
+// hooks below.
 //
 // Thread: the thread that registers (see dns_sd.h).
 #ifndef BASE_DNS_SD_LOADER_H_
@@ -18,15 +18,29 @@
 namespace base {
 namespace dnssd {
 
-// `Api` names the entry points' types (RegisterFn, SockFdFn,
-// ProcessResultFn, DeallocateFn), the record kept per registration
-// (Registration, with `reply` and `context`) and the reply function handed
-// to the library (Api::nativeReply).
-template <typename Api>
+// The library's calling convention: stdcall on Windows.
+#if defined(_WIN32)
+#define DNSSD_CALL __stdcall
+#else
+#define DNSSD_CALL
+#endif
+
+// What one registration's replies go through on their way to the caller.
+struct RegistrationBase {
+  virtual ~RegistrationBase() = default;
+  // Hands one reply of the library to the caller's reply function.
+  virtual void deliver(ServiceRef ref, uint32_t flags, int32_t error, const char* name, const char* type,
+                       const char* domain) {
+    reply(ref, flags, error, name, type, domain, context);
+  }
+  RegisterReply reply = nullptr;
+  void* context = nullptr;
+};
+
+// `Registration` (a RegistrationBase) is what is kept per registration.
+template <typename Registration>
 class LibraryLoader : public Library {
  public:
-  using Registration = typename Api::Registration;
-
   bool load() { return open(); }
 
   void unload() {
@@ -51,7 +65,7 @@ class LibraryLoader : public Library {
     ServiceRef made = nullptr;
     const int32_t error = fn(&made, 0, 0, nameForLibrary(name), type, domain, nullptr, portNetworkOrder,
                              static_cast<uint16_t>(txt.size()), txt.empty() ? nullptr : txt.data(),
-                             &Api::nativeReply, registration.get());
+                             &nativeReply, registration.get());
     if (error == kErrNoError && made) {
       registrations_[made] = std::move(registration);
       *ref = made;
@@ -101,10 +115,23 @@ class LibraryLoader : public Library {
     return *slot;
   }
 
-  typename Api::RegisterFn register_ = nullptr;
-  typename Api::SockFdFn sockFd_ = nullptr;
-  typename Api::ProcessResultFn processResult_ = nullptr;
-  typename Api::DeallocateFn deallocate_ = nullptr;
+  using NativeReply = void(DNSSD_CALL*)(ServiceRef, uint32_t, int32_t, const char*, const char*, const char*,
+                                        void*);
+  using RegisterFn = int32_t(DNSSD_CALL*)(ServiceRef*, uint32_t, uint32_t, const char*, const char*, const char*,
+                                          const char*, uint16_t, uint16_t, const void*, NativeReply, void*);
+  using SockFdFn = int(DNSSD_CALL*)(ServiceRef);
+  using ProcessResultFn = int32_t(DNSSD_CALL*)(ServiceRef);
+  using DeallocateFn = void(DNSSD_CALL*)(ServiceRef);
+
+  static void DNSSD_CALL nativeReply(ServiceRef ref, uint32_t flags, int32_t error, const char* name,
+                                     const char* type, const char* domain, void* context) {
+    if (context) static_cast<Registration*>(context)->deliver(ref, flags, error, name, type, domain);
+  }
+
+  RegisterFn register_ = nullptr;
+  SockFdFn sockFd_ = nullptr;
+  ProcessResultFn processResult_ = nullptr;
+  DeallocateFn deallocate_ = nullptr;
 };
 
 }  // namespace dnssd

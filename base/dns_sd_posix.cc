@@ -18,46 +18,30 @@ namespace {
 
 constexpr char kLibraryName[] = "libdns_sd.so.1";
 
-// What a registration's replies go through: the caller's reply, and whether
-// a success has been seen yet.
-struct Registration {
-  RegisterReply reply = nullptr;
-  void* context = nullptr;
+// A registration as avahi needs it: whether a success has been seen yet,
+// and a conflict found at once.
+struct Registration : RegistrationBase {
   bool succeeded = false;
   // A conflict avahi found at once, to be replied later (see below).
   int pendingFds[2] = {-1, -1};
   std::string name, type, domain;
-  ~Registration() {
+  ~Registration() override {
     for (int fd : pendingFds)
       if (fd >= 0) ::close(fd);
   }
-};
-
-// The library's own signatures (dns_sd.h).
-struct AvahiApi {
-  using Registration = dnssd::Registration;
-  using NativeReply = void (*)(ServiceRef, uint32_t, int32_t, const char*, const char*, const char*, void*);
-  using RegisterFn = int32_t (*)(ServiceRef*, uint32_t, uint32_t, const char*, const char*, const char*,
-                                 const char*, uint16_t, uint16_t, const void*, NativeReply, void*);
-  using SockFdFn = int (*)(ServiceRef);
-  using ProcessResultFn = int32_t (*)(ServiceRef);
-  using DeallocateFn = void (*)(ServiceRef);
-
-  static void nativeReply(ServiceRef ref, uint32_t flags, int32_t error, const char* name, const char* type,
-                          const char* domain, void* context) {
-    auto* registration = static_cast<Registration*>(context);
-    if (!registration) return;
+  void deliver(ServiceRef ref, uint32_t flags, int32_t error, const char* name, const char* type,
+               const char* domain) override {
     // avahi answers a successful registration with flags 0; callers expect
     // the add flag on the first one.
-    if (error == kErrNoError && !registration->succeeded) {
-      registration->succeeded = true;
+    if (error == kErrNoError && !succeeded) {
+      succeeded = true;
       flags |= kFlagsAdd;
     }
-    registration->reply(ref, flags, error, name, type, domain, registration->context);
+    RegistrationBase::deliver(ref, flags, error, name, type, domain);
   }
 };
 
-class AvahiLibrary : public LibraryLoader<AvahiApi> {
+class AvahiLibrary : public LibraryLoader<Registration> {
  public:
   SocketHandle socketOf(ServiceRef ref) override {
     if (Registration* conflict = pendingConflict(ref)) return static_cast<SocketHandle>(conflict->pendingFds[0]);

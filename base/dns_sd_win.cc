@@ -13,28 +13,7 @@ namespace {
 
 constexpr wchar_t kLibraryName[] = L"dnssd.dll";
 
-struct Registration {
-  RegisterReply reply = nullptr;
-  void* context = nullptr;
-};
-
-struct DnssdApi {
-  using Registration = dnssd::Registration;
-  using NativeReply = void(__stdcall*)(ServiceRef, uint32_t, int32_t, const char*, const char*, const char*, void*);
-  using RegisterFn = int32_t(__stdcall*)(ServiceRef*, uint32_t, uint32_t, const char*, const char*, const char*,
-                                         const char*, uint16_t, uint16_t, const void*, NativeReply, void*);
-  using SockFdFn = int(__stdcall*)(ServiceRef);
-  using ProcessResultFn = int32_t(__stdcall*)(ServiceRef);
-  using DeallocateFn = void(__stdcall*)(ServiceRef);
-
-  static void __stdcall nativeReply(ServiceRef ref, uint32_t flags, int32_t error, const char* name,
-                                    const char* type, const char* domain, void* context) {
-    auto* registration = static_cast<Registration*>(context);
-    if (registration) registration->reply(ref, flags, error, name, type, domain, registration->context);
-  }
-};
-
-class DnssdDll : public LibraryLoader<DnssdApi> {
+class DnssdDll : public LibraryLoader<RegistrationBase> {
  protected:
   bool open() override {
     if (module_) return true;

@@ -99,45 +99,32 @@ void AudioComponent::onSelectProfile(base::PickleIterator* iter) {
 }
 
 void AudioComponent::reject(Reject kind, const std::string& why) {
-  switch (kind) {
-    case Reject::kUnreadable:
-      // Each one: the message itself is broken, not a packet of a stream.
-      stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-      LOG(ERROR) << why;
-      return;
-    case Reject::kMalformed:
-      stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-      break;
-    case Reject::kNoProfile:
-      stats_.withoutProfile.fetch_add(1, std::memory_order_relaxed);
-      break;
-    case Reject::kBadTimestamp:
-      stats_.badTimestamp.fetch_add(1, std::memory_order_relaxed);
-      break;
-    case Reject::kQueueFull:
-      stats_.shed.fetch_add(1, std::memory_order_relaxed);
-      break;
+  // Per kind, in the order of Reject: its counter, and its line (none: the
+  // reason is the line). Unreadable messages are each logged; the others
+  // come in runs and are logged once per connection.
+  struct Kind {
+    std::atomic<uint64_t> Stats::*counter;
+    base::LogSeverity severity;
+    const char* line;
+  };
+  static const Kind kKinds[] = {
+      {&Stats::malformed, base::LOG_ERROR, nullptr},
+      {&Stats::malformed, base::LOG_ERROR, "Dropping malformed audio packets"},
+      {&Stats::withoutProfile, base::LOG_WARNING, "Dropping audio packets: no audio profile is running"},
+      {&Stats::badTimestamp, base::LOG_ERROR, "Dropping audio packets with an absurd \"Timestamp\""},
+      {&Stats::shed, base::LOG_WARNING, "Audio decoding falls behind; dropping packets"},
+  };
+  const Kind& k = kKinds[static_cast<int>(kind)];
+  (stats_.*k.counter).fetch_add(1, std::memory_order_relaxed);
+  if (kind != Reject::kUnreadable) {
+    const uint32_t bit = 1u << static_cast<int>(kind);
+    if (loggedRejects_ & bit) return;
+    loggedRejects_ |= bit;
   }
-  // The others arrive in runs: one line per kind and connection.
-  const uint32_t bit = 1u << static_cast<int>(kind);
-  if (loggedRejects_ & bit) return;
-  loggedRejects_ |= bit;
-  switch (kind) {
-    case Reject::kMalformed:
-      LOG(ERROR) << "Dropping malformed audio packets (" << why << ")";
-      break;
-    case Reject::kBadTimestamp:
-      LOG(ERROR) << "Dropping audio packets with an absurd \"Timestamp\" (" << why << ")";
-      break;
-    case Reject::kNoProfile:
-      LOG(WARNING) << "Dropping audio packets: no audio profile is running";
-      break;
-    case Reject::kQueueFull:
-      LOG(WARNING) << "Audio decoding falls behind; dropping packets";
-      break;
-    case Reject::kUnreadable:
-      break;
-  }
+  base::LogMessage log(__FILE__, __LINE__, k.severity);
+  if (!k.line) log.stream() << why;
+  else if (why.empty()) log.stream() << k.line;
+  else log.stream() << k.line << " (" << why << ")";
 }
 
 void AudioComponent::onAudioPacket(base::PickleIterator* iter) {
