@@ -129,13 +129,9 @@ void CAuxiliaryDialog::end(int result) {
 }
 
 INT_PTR CALLBACK CAuxiliaryDialog::dialogProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (msg == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CAuxiliaryDialog*>(lparam);
-    ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
-    self->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<CAuxiliaryDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+  auto* self = skin::dialogOwner<CAuxiliaryDialog>(hwnd, msg, lparam);
   if (!self) return FALSE;
+  if (msg == WM_INITDIALOG) self->hwnd_ = hwnd;
   return self->handle(msg, wparam, lparam);
 }
 
