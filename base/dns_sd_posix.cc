@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <mutex>
 
 #include "base/dns_sd.h"
+#include "base/dns_sd_loader.h"
 #include "base/logging.h"
 #include "base/message_loop_internal.h"
 
@@ -18,119 +18,34 @@ namespace {
 
 constexpr char kLibraryName[] = "libdns_sd.so.1";
 
-// The library's own reply signature (dns_sd.h).
-using NativeReply = void (*)(ServiceRef, uint32_t, int32_t, const char*, const char*,
-                             const char*, void*);
-using RegisterFn = int32_t (*)(ServiceRef*, uint32_t, uint32_t, const char*, const char*,
-                               const char*, const char*, uint16_t, uint16_t, const void*,
-                               NativeReply, void*);
-using SockFdFn = int (*)(ServiceRef);
-using ProcessResultFn = int32_t (*)(ServiceRef);
-using DeallocateFn = void (*)(ServiceRef);
-
-// What a registration's replies go through: the caller's reply, and whether
-// a success has been seen yet.
-struct Registration {
-  RegisterReply reply = nullptr;
-  void* context = nullptr;
+// A registration as avahi needs it: whether a success has been seen yet,
+// and a conflict found at once.
+struct Registration : RegistrationBase {
   bool succeeded = false;
   // A conflict avahi found at once, to be replied later (see below).
   int pendingFds[2] = {-1, -1};
   std::string name, type, domain;
-  ~Registration() {
+  ~Registration() override {
     for (int fd : pendingFds)
       if (fd >= 0) ::close(fd);
   }
+  void deliver(ServiceRef ref, uint32_t flags, int32_t error, const char* name, const char* type,
+               const char* domain) override {
+    // avahi answers a successful registration with flags 0; callers expect
+    // the add flag on the first one.
+    if (error == kErrNoError && !succeeded) {
+      succeeded = true;
+      flags |= kFlagsAdd;
+    }
+    RegistrationBase::deliver(ref, flags, error, name, type, domain);
+  }
 };
 
-void nativeReply(ServiceRef ref, uint32_t flags, int32_t error, const char* name,
-                 const char* type, const char* domain, void* context) {
-  auto* registration = static_cast<Registration*>(context);
-  if (!registration) return;
-  // avahi answers a successful registration with flags 0; callers expect the
-  // add flag on the first one.
-  if (error == kErrNoError && !registration->succeeded) {
-    registration->succeeded = true;
-    flags |= kFlagsAdd;
-  }
-  registration->reply(ref, flags, error, name, type, domain, registration->context);
-}
-
-class AvahiLibrary : public Library {
+class AvahiLibrary : public LibraryLoader<Registration> {
  public:
-  bool load() {
-    if (handle_) return true;
-    // The compatibility layer warns on standard error at every call otherwise.
-    ::setenv("AVAHI_COMPAT_NOWARN", "1", 1);
-    handle_ = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
-      const char* why = ::dlerror();
-      LOG(INFO) << "Can't load " << kLibraryName << ": " << (why ? why : "unknown reason");
-    }
-    return handle_ != nullptr;
-  }
-
-  void unload() {
-    if (handle_) ::dlclose(handle_);
-    handle_ = nullptr;
-    register_ = nullptr;
-    sockFd_ = nullptr;
-    processResult_ = nullptr;
-    deallocate_ = nullptr;
-    registrations_.clear();
-  }
-
-  int32_t registerService(ServiceRef* ref, const std::string& name, const char* type,
-                          const char* domain, uint16_t portNetworkOrder, const std::string& txt,
-                          RegisterReply reply, void* context) override {
-    *ref = nullptr;
-    auto fn = lookup(&register_, "DNSServiceRegister");
-    if (!fn) return kErrUnknown;
-    if (txt.size() > 0xFFFF) return kErrBadParam;
-    auto registration = std::make_unique<Registration>();
-    registration->reply = reply;
-    registration->context = context;
-    ServiceRef made = nullptr;
-    // avahi refuses "" (kErrBadParam) where the documented library takes it
-    // as "the computer's name"; null means the same to avahi.
-    const int32_t error =
-        fn(&made, 0, 0, name.empty() ? nullptr : name.c_str(), type, domain, nullptr,
-           portNetworkOrder, static_cast<uint16_t>(txt.size()), txt.empty() ? nullptr : txt.data(),
-           nativeReply, registration.get());
-    if (error == kErrNoError && made) {
-      registrations_[made] = std::move(registration);
-      *ref = made;
-      return error;
-    }
-    // avahi refuses a name that is taken on this host at once, where the
-    // documented library accepts the request and replies "name conflict".
-    // That reply is made here: a socket with one byte waiting stands in for
-    // the library's, and processResult() delivers the conflict.
-    if (error == kErrNameConflict &&
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, registration->pendingFds) == 0 &&
-        ::write(registration->pendingFds[1], "c", 1) == 1) {
-      registration->name = name;
-      registration->type = type ? type : "";
-      registration->domain = domain ? domain : "";
-      ServiceRef pending = reinterpret_cast<ServiceRef>(registration.get());
-      registrations_[pending] = std::move(registration);
-      *ref = pending;
-      return kErrNoError;
-    }
-    return error;
-  }
-
-  Registration* pendingConflict(ServiceRef ref) {
-    auto it = registrations_.find(ref);
-    return it != registrations_.end() && it->second->pendingFds[0] >= 0 ? it->second.get() : nullptr;
-  }
-
   SocketHandle socketOf(ServiceRef ref) override {
     if (Registration* conflict = pendingConflict(ref)) return static_cast<SocketHandle>(conflict->pendingFds[0]);
-    auto fn = lookup(&sockFd_, "DNSServiceRefSockFD");
-    if (!fn || !ref) return kInvalidSocket;
-    const int fd = fn(ref);
-    return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
+    return LibraryLoader::socketOf(ref);
   }
 
   int32_t processResult(ServiceRef ref) override {
@@ -141,9 +56,7 @@ class AvahiLibrary : public Library {
                       conflict->domain.c_str(), conflict->context);
       return kErrNoError;
     }
-    auto fn = lookup(&processResult_, "DNSServiceProcessResult");
-    if (!fn || !ref) return kErrUnknown;
-    const int32_t error = fn(ref);
+    const int32_t error = LibraryLoader::processResult(ref);
     // The library read from its socket itself; as Winsock would after that
     // read, the next read event may come. Not after a failure: a broken
     // socket would report itself for ever.
@@ -155,24 +68,61 @@ class AvahiLibrary : public Library {
   }
 
   void deallocate(ServiceRef ref) override {
-    auto fn = lookup(&deallocate_, "DNSServiceRefDeallocate");
-    if (fn && ref && !pendingConflict(ref)) fn(ref);
-    registrations_.erase(ref);
+    if (pendingConflict(ref)) registrations_.erase(ref);
+    else LibraryLoader::deallocate(ref);
+  }
+
+ protected:
+  bool open() override {
+    if (handle_) return true;
+    // The compatibility layer warns on standard error at every call otherwise.
+    ::setenv("AVAHI_COMPAT_NOWARN", "1", 1);
+    handle_ = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+      const char* why = ::dlerror();
+      LOG(INFO) << "Can't load " << kLibraryName << ": " << (why ? why : "unknown reason");
+    }
+    return handle_ != nullptr;
+  }
+
+  void close() override {
+    if (handle_) ::dlclose(handle_);
+    handle_ = nullptr;
+  }
+
+  void* symbol(const char* name) override { return handle_ ? ::dlsym(handle_, name) : nullptr; }
+
+  // avahi refuses "" (kErrBadParam) where the documented library takes it
+  // as "the computer's name"; null means the same to avahi.
+  const char* nameForLibrary(const std::string& name) override { return name.empty() ? nullptr : name.c_str(); }
+
+  // avahi refuses a name that is taken on this host at once, where the
+  // documented library accepts the request and replies "name conflict".
+  // That reply is made here: a socket with one byte waiting stands in for
+  // the library's, and processResult() delivers the conflict.
+  int32_t refused(int32_t error, std::unique_ptr<Registration> registration, const std::string& name,
+                  const char* type, const char* domain, ServiceRef* ref) override {
+    if (error != kErrNameConflict ||
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, registration->pendingFds) != 0 ||
+        ::write(registration->pendingFds[1], "c", 1) != 1) {
+      return error;
+    }
+    registration->name = name;
+    registration->type = type ? type : "";
+    registration->domain = domain ? domain : "";
+    ServiceRef pending = reinterpret_cast<ServiceRef>(registration.get());
+    registrations_[pending] = std::move(registration);
+    *ref = pending;
+    return kErrNoError;
   }
 
  private:
-  template <typename Fn>
-  Fn lookup(Fn* slot, const char* name) {
-    if (!*slot && handle_) *slot = reinterpret_cast<Fn>(::dlsym(handle_, name));
-    return *slot;
+  Registration* pendingConflict(ServiceRef ref) {
+    auto it = registrations_.find(ref);
+    return it != registrations_.end() && it->second->pendingFds[0] >= 0 ? it->second.get() : nullptr;
   }
 
   void* handle_ = nullptr;
-  RegisterFn register_ = nullptr;
-  SockFdFn sockFd_ = nullptr;
-  ProcessResultFn processResult_ = nullptr;
-  DeallocateFn deallocate_ = nullptr;
-  std::map<ServiceRef, std::unique_ptr<Registration>> registrations_;
 };
 
 AvahiLibrary& library() {

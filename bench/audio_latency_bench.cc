@@ -17,7 +17,7 @@
 //  - pc_to_phone_{median,p99}_ms: from the moment the device made a PC
 //    sample available to the moment its packet went to the phone.
 // Markers (2 ms bursts, once a second) are laid over the speech to find the
-// samples again. LUMORA_P6_SECONDS sets the length (60 s).
+// samples again. LUMORA_AUDIO_LATENCY_SECONDS sets the length (60 s).
 // What to expect: play-out starts 100 ms behind the phone, counting the
 // decoder's and resampler's own delay and how long the newest packet has
 // waited, so the median is 100 ms plus what the sending loop here adds
@@ -138,9 +138,9 @@ class SentObserver : public AudioComponent::Observer {
   OnsetFinder finder_{48000 / 5};
 };
 
-void BM_AudioLatencyP6(benchmark::State& state) {
+void BM_AudioLatency(benchmark::State& state) {
   const bool ilbc = state.range(0) != 0;
-  const char* seconds = std::getenv("LUMORA_P6_SECONDS");
+  const char* seconds = std::getenv("LUMORA_AUDIO_LATENCY_SECONDS");
   const int64_t durationUs = (seconds ? std::atoi(seconds) : 60) * int64_t{1000000};
   base::setMinLogSeverity(base::LOG_ERROR);
 
@@ -240,6 +240,6 @@ void BM_AudioLatencyP6(benchmark::State& state) {
     state.SetIterationTime(double(wall) / 1e6);
   }
 }
-BENCHMARK(BM_AudioLatencyP6)->ArgName("ilbc")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_AudioLatency)->ArgName("ilbc")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace

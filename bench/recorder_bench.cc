@@ -1,4 +1,4 @@
-// P4: recording 20 seconds of 640 x 480 video at 25 frames a second with
+// The recorder's cost: recording 20 seconds of 640 x 480 video at 25 frames a second with
 // both audio directions mixed, CPU time of the recorder against the
 // `ffmpeg` command line encoding the same pictures and the same mixed audio
 // to the same codecs and container. Goal: at most 1.2 x the command line.
@@ -64,7 +64,7 @@ bool writeBytes(const base::string16& path, const void* data, size_t size, const
   return std::fclose(f) == 0 && ok;
 }
 
-void BM_P4_RecorderVsFfmpeg(benchmark::State& state) {
+void BM_RecorderVsFfmpeg(benchmark::State& state) {
   base::setMinLogSeverity(base::LOG_WARNING);
   const base::string16 dir = base::makeTempDirectory(u"bench-recorder");
   std::vector<VideoFrame> frames;
@@ -140,6 +140,6 @@ void BM_P4_RecorderVsFfmpeg(benchmark::State& state) {
   state.counters["ratio_1thread"] = ffmpegSingleCpu > 0 ? recorderCpu / ffmpegSingleCpu : 0;
   base::removeTree(dir);
 }
-BENCHMARK(BM_P4_RecorderVsFfmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_RecorderVsFfmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace

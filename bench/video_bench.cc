@@ -1,10 +1,10 @@
-// P1: one 640 x 480 JPEG frame from the phone, held turned (orientation 4),
+// The video path's cost: one 640 x 480 JPEG frame from the phone, held turned (orientation 4),
 // through the video component's decode and turn, then fitted to 352 x 288
 // and drawn into the camera's shared memory, against the bare libjpeg-turbo
 // decode of the same frame. Goal: the whole path at most 1.3 x the bare
 // decode.
 //
-// BM_P1_SideBySide times both in every iteration, one after the other, so a
+// BM_SideBySide times both in every iteration, one after the other, so a
 // noisy machine slows both alike; its counters carry the two times and
 // their ratio. The separate benchmarks give the usual per-path figures.
 #include <benchmark/benchmark.h>
@@ -102,20 +102,20 @@ class Pipeline {
   VideoFrame output_;
 };
 
-void BM_P1_BareDecode(benchmark::State& state) {
+void BM_BareDecode(benchmark::State& state) {
   Pipeline pipeline;
   BareDecoder bare;
   for (auto _ : state) bare.decode(pipeline.jpeg());
 }
-BENCHMARK(BM_P1_BareDecode)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareDecode)->Unit(benchmark::kMicrosecond);
 
-void BM_P1_DecodeTurnFitWrite(benchmark::State& state) {
+void BM_DecodeTurnFitWrite(benchmark::State& state) {
   Pipeline pipeline;
   for (auto _ : state) {
     if (!pipeline.run()) state.SkipWithError("the pipeline failed");
   }
 }
-BENCHMARK(BM_P1_DecodeTurnFitWrite)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeTurnFitWrite)->Unit(benchmark::kMicrosecond);
 
 // This thread's CPU time: on a machine shared with other work, the wall
 // clock also counts the time the thread waited for a core.
@@ -125,7 +125,7 @@ double threadCpuSeconds() {
   return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
 }
 
-void BM_P1_SideBySide(benchmark::State& state) {
+void BM_SideBySide(benchmark::State& state) {
   Pipeline pipeline;
   BareDecoder bare;
   double bareSeconds = 0, pipelineSeconds = 0;
@@ -154,27 +154,27 @@ void BM_P1_SideBySide(benchmark::State& state) {
   state.counters["pipeline_cpu_us"] = pipelineCpu / n * 1e6;
   state.counters["cpu_ratio"] = bareCpu > 0 ? pipelineCpu / bareCpu : 0;
 }
-BENCHMARK(BM_P1_SideBySide)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_SideBySide)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 }  // namespace
 
 namespace {
 
 // The parts on their own, to see where the time goes.
-void BM_P1_PartTurn(benchmark::State& state) {
+void BM_PartTurn(benchmark::State& state) {
   const component::VideoFrame taken = component::takeAsPhone(component::makeTestCard(kHeight, kWidth), kOrientation);
   component::VideoRotator rotator;
   component::VideoFrame out;
   for (auto _ : state) rotator.Convert(taken, &out);
 }
-BENCHMARK(BM_P1_PartTurn)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PartTurn)->Unit(benchmark::kMicrosecond);
 
-void BM_P1_PartFitWrite(benchmark::State& state) {
+void BM_PartFitWrite(benchmark::State& state) {
   const component::VideoFrame upright = component::makeTestCard(kHeight, kWidth);
   component::VideoScaler scaler(component::kFitInside);
   std::vector<uint8_t> area(component::kCameraPixelBytes);
   for (auto _ : state) scaler.Scale(upright, 352, 288, area.data());
 }
-BENCHMARK(BM_P1_PartFitWrite)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PartFitWrite)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1,4 +1,4 @@
-// P5: a phone on loopback sends the test card at 30 frames per second to
+// Latency from phone to camera: a phone on loopback sends the test card at 30 frames per second to
 // the real `server`; each sample is the time from handing a frame to the
 // socket to its picture standing complete in the camera's shared memory
 // (no more changes for 2 ms). Counters: median and 99th percentile in
@@ -47,14 +47,14 @@ int waitForPort(PrivateUser& user, ServerProcess& server) {
   return 0;
 }
 
-void BM_P5_PhoneToCameraLatency(benchmark::State& state) {
+void BM_PhoneToCameraLatency(benchmark::State& state) {
   PrivateUser user;
   if (!user.setUp()) {
     state.SkipWithError("no private user");
     return;
   }
   base::initializeSockets();
-  const std::string section = "LumoraZuvIridarP5-" + std::to_string(Clock::now().time_since_epoch().count() % 100000);
+  const std::string section = "LumoraZuvIridarLatency-" + std::to_string(Clock::now().time_since_epoch().count() % 100000);
   setenv("LUMORA_CAMERA_SECTION", section.c_str(), 1);
   component::SharedSection::unlink(section);
   user.allowPhone(kPhoneId, u"Bench phone");
@@ -110,6 +110,6 @@ void BM_P5_PhoneToCameraLatency(benchmark::State& state) {
   server.wait(10000, &code);
   component::SharedSection::unlink(section);
 }
-BENCHMARK(BM_P5_PhoneToCameraLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PhoneToCameraLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "WebcamWin/console/console_window.h"
 
+#include <cctype>
 #include <chrono>
 
 #include "WebcamWin/app/app_info.h"
@@ -116,83 +117,87 @@ void ConsoleWindow::onInterrupt() {
 void ConsoleWindow::postKey(char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); }
 
 void ConsoleWindow::onKey(char key) {
+  // The open question or prompt takes the key first, then the access list,
+  // then the commands.
   if (asking_) {
-    switch (key) {
-      case 'y':
-      case 'Y':
-        quitAnswer_ = kIdOk;
-        break;
-      case 'd':
-      case 'D':
-        quitAnswer_ = kIdOk;
-        quitDontAsk_ = true;
-        break;
-      case 'n':
-      case 'N':
-      case '\x1b':
-        quitAnswer_ = kIdNo;
-        break;
-      default:
-        break;  // the question stays open
-    }
+    onQuitQuestionKey(key);
     return;
   }
-  if (frame_->authorizationPending()) {
-    switch (key) {
-      case 'a':
-      case 'A':
-        print("Allowed always.");
-        frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways);
-        return;
-      case 'o':
-      case 'O':
-        print("Allowed once.");
-        frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
-        return;
-      case 'd':
-      case 'D':
-      case '\x1b':  // Esc
-        print("Denied.");
-        frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny);
-        return;
-      default:
-        break;
-    }
-  }
+  if (frame_->authorizationPending() && onAuthorizationKey(key)) return;
   if (listing_ && onListKey(key)) return;
-  switch (key) {
+  onCommandKey(key);
+}
+
+namespace {
+
+char lower(char key) { return static_cast<char>(std::tolower(static_cast<unsigned char>(key))); }
+
+}  // namespace
+
+void ConsoleWindow::onQuitQuestionKey(char key) {
+  switch (lower(key)) {
+    case 'y':
+      quitAnswer_ = kIdOk;
+      break;
+    case 'd':
+      quitAnswer_ = kIdOk;
+      quitDontAsk_ = true;
+      break;
+    case 'n':
+    case '\x1b':
+      quitAnswer_ = kIdNo;
+      break;
+    default:
+      break;  // the question stays open
+  }
+}
+
+bool ConsoleWindow::onAuthorizationKey(char key) {
+  switch (lower(key)) {
+    case 'a':
+      print("Allowed always.");
+      frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways);
+      return true;
+    case 'o':
+      print("Allowed once.");
+      frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
+      return true;
+    case 'd':
+    case '\x1b':  // Esc
+      print("Denied.");
+      frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void ConsoleWindow::onCommandKey(char key) {
+  switch (lower(key)) {
     case 'q':
-    case 'Q':
       // As the notification-area menu's Exit: the normal close.
       postClose(0);
       break;
     case 'h':
-    case 'H':
       show(kShowHide);
       break;
     case 'w':
-    case 'W':
       raise();
       break;
     case 's':
-    case 'S':
       print("Snapshot into " + base::wideToUtf8(CSettings::Instance().picturesFolder()));
       frame_->onUiEvent(CMainFrame::UiEvent::kMakeSnapshot);
       break;
     case 'r':
-    case 'R':
       toggleRecording();
       break;
     case 'p':
-    case 'P':
       frame_->onUiEvent(CMainFrame::UiEvent::kOpenSnapshotFolder);
       break;
     case 'v':
-    case 'V':
       frame_->onUiEvent(CMainFrame::UiEvent::kOpenVideoFolder);
       break;
     case 'l':
-    case 'L':
       listAccessList();
       break;
     case '?':
@@ -263,9 +268,7 @@ void ConsoleWindow::removeListedEntry(size_t number) {
   }
   const base::string16 uid = listed_[number - 1];
   const base::string16 name = settings.accessList().at(uid).name;
-  settings.removeDevice(uid);
-  LOG(INFO) << "Removed " << name << " (" << uid << ") from the access list";
-  if (!settings.save()) LOG(ERROR) << "The access list could not be saved";
+  CMainFrame::removeFromAccessList({uid});
   print("Removed " + base::wideToUtf8(name) + " (" + base::wideToUtf8(uid) + ").");
 }
 

@@ -83,6 +83,11 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   void raise();
   void print(const std::string& line);
   void printHelp();
+  // One handler per mode of the keyboard. The quit question keeps every
+  // key; the others return false for a key they leave to the next mode.
+  void onQuitQuestionKey(char key);
+  bool onAuthorizationKey(char key);
+  void onCommandKey(char key);
   // The access list: listed with numbers; a number and Enter removes one.
   void listAccessList();
   // A key while the access list is shown; false when it leaves the list

@@ -96,7 +96,7 @@ class FrameWindow {
   virtual void setTrayIconConnected(bool connected) {}
   virtual void showBalloon(const base::string16& title, const base::string16& text) {}
   // The main view's preview watches the phone's pictures (it may be handed
-  // frames until unwatch() returns).
+  // frames until unwatchVideo() returns).
   virtual void watchVideo(component::VideoComponent* video) {}
   virtual void unwatchVideo(component::VideoComponent* video) {}
   // The modal About box; nothing when one is open already.

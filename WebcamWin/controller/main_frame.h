@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "WebcamWin/controller/frame_window.h"
 #include "WebcamWin/suite/shell_services.h"
@@ -197,6 +198,13 @@ class CMainFrame : private base::MessageWindow::Handler,
   // transport listens there instead; then the settings are saved and the
   // mirror goes to the video component.
   void applySettingsDialog(uint32_t port);
+  // The settings dialog stored the sound devices the bridge uses: the wave
+  // service is told to reload them.
+  void applyAudioDevices();
+  // Removes the phones `uids` from the access list (each is asked about
+  // again at its next connection), logs each and saves the list. Returns
+  // how many were listed.
+  static size_t removeFromAccessList(const std::vector<base::string16>& uids);
   // Creates `folder` with any missing parents and opens it in the desktop.
   static bool openFolder(const base::string16& folder);
   bool balloonOfHidingShown() const { return hiddenBalloonShown_; }

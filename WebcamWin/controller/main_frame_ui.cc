@@ -178,3 +178,22 @@ void CMainFrame::applySettingsDialog(uint32_t port) {
   if (!settings.save()) LOG(ERROR) << "The settings could not be saved";
   applyVideoSettings();
 }
+
+void CMainFrame::applyAudioDevices() {
+  // A service installed or started after this program is reached too.
+  if (services_) services_->reloadWaveDevices();
+}
+
+size_t CMainFrame::removeFromAccessList(const std::vector<base::string16>& uids) {
+  CSettings& settings = CSettings::Instance();
+  size_t removed = 0;
+  for (const base::string16& uid : uids) {
+    const auto entry = settings.accessList().find(uid);
+    if (entry == settings.accessList().end()) continue;
+    LOG(INFO) << "Removed " << entry->second.name << " (" << uid << ") from the access list";
+    settings.removeDevice(uid);
+    ++removed;
+  }
+  if (removed != 0 && !settings.save()) LOG(ERROR) << "The access list could not be saved";
+  return removed;
+}

@@ -244,7 +244,15 @@ TEST_F(MainFrameUiTest, PhoneTakenOffTheListIsAskedAgain) {
   frame_.OnAuthDataReceived(nullptr, phone);
   EXPECT_TRUE(calls_.prompts.empty());
   EXPECT_FALSE(frame_.authorizationPending());
-  s.removeDevice(u"5b1c0d9e-1111");
+  // Both front ends remove through the controller, which saves at once; an
+  // id no longer listed is passed over.
+  s.addDevice(u"other", u"Other iPhone", 1);
+  EXPECT_EQ(1u, CMainFrame::removeFromAccessList({u"5b1c0d9e-1111", u"not-listed"}));
+  CSettings stored;
+  ASSERT_TRUE(stored.load());
+  uint32_t status = 0;
+  EXPECT_FALSE(stored.findDevice(u"5b1c0d9e-1111", &status));
+  EXPECT_TRUE(stored.findDevice(u"other", &status));
   frame_.OnAuthDataReceived(nullptr, phone);
   EXPECT_EQ((std::vector<base::string16>{u"Test iPhone/5b1c0d9e-1111"}), calls_.prompts);
   EXPECT_TRUE(frame_.authorizationPending());

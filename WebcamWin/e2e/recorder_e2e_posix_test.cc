@@ -24,9 +24,6 @@
 
 namespace {
 
-constexpr uint32_t kStartTimeoutMs = 90000;
-constexpr uint32_t kEndTimeoutMs = 60000;
-constexpr uint32_t kPollMs = 50;
 constexpr char kPhoneUid[] = "PHONESIM-RECORDER-E2E";
 
 std::string run(const std::string& command) {
@@ -75,18 +72,6 @@ class RecorderE2ETest : public ::testing::Test {
     if (!IsSkipped()) EXPECT_EQ("", user_.sanitizerReports());
   }
 
-  int startServer(ServerProcess* server) {
-    if (!server->start(ServerProcess::defaultProgram(), {}, base::joinPath(user_.folder(), u"server.out"))) return 0;
-    for (uint32_t waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-      std::smatch match;
-      const std::string log = user_.logOf(server->pid());
-      static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-      if (std::regex_search(log, match, kListen)) return std::stoi(match[1]);
-      if (!server->running()) break;
-      base::PlatformThread::sleepMs(kPollMs);
-    }
-    return 0;
-  }
   std::string runPhone(int port, const std::vector<std::string>& extra) {
     std::vector<std::string> args = {"--port", std::to_string(port), "--auth", kPhoneUid, "--timeout", "60000",
                                      "--video", "pattern", "--fps", "25", "--card", "320x240"};
@@ -97,24 +82,6 @@ class RecorderE2ETest : public ::testing::Test {
     std::ostringstream out;
     phonesim::runSession(options, out, nullptr);
     return out.str();
-  }
-  bool waitForLogCount(ServerProcess* server, const std::string& text, size_t count) {
-    for (uint32_t waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-      const std::string log = user_.logOf(server->pid());
-      size_t found = 0;
-      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
-      if (found >= count) return true;
-      base::PlatformThread::sleepMs(kPollMs);
-    }
-    return false;
-  }
-  int endServer(ServerProcess* server) {
-    ServerProcess exit;
-    int code = -100;
-    if (!exit.start(ServerProcess::defaultProgram(), {"-exit"}, base::joinPath(user_.folder(), u"exit.out")) ||
-        !exit.wait(kEndTimeoutMs, &code) || !server->wait(kEndTimeoutMs, &code))
-      return -100;
-    return code;
   }
   std::vector<base::string16> recordings() const {
     std::vector<base::string16> files = base::listDirectory(movies_);
@@ -129,7 +96,7 @@ class RecorderE2ETest : public ::testing::Test {
 
 TEST_F(RecorderE2ETest, PhoneRecordsEightSecondsIntoAFolderMadeForIt) {
   ServerProcess server;
-  const int port = startServer(&server);
+  const int port = e2e::startServer(user_, &server);
   ASSERT_NE(0, port) << user_.logOf(server.pid());
   ASSERT_FALSE(base::pathExists(base::dirName(movies_)));
 
@@ -170,18 +137,18 @@ TEST_F(RecorderE2ETest, PhoneRecordsEightSecondsIntoAFolderMadeForIt) {
     EXPECT_GT(component::toneLevel(part, 48000, 48000, 1000), 0.05) << "second " << second;
     EXPECT_LT(component::toneLevel(part, 48000, 48000, 700), 0.02) << "second " << second;
   }
-  EXPECT_EQ(1, endServer(&server));
+  EXPECT_EQ(1, e2e::endServer(user_, &server));
 }
 
 TEST_F(RecorderE2ETest, RecordingsCutByTheConnectionOrTheExitStillPlay) {
   ServerProcess server;
-  const int port = startServer(&server);
+  const int port = e2e::startServer(user_, &server);
   ASSERT_NE(0, port) << user_.logOf(server.pid());
 
   // The phone starts a recording and leaves 3 s later without stopping it.
   std::string out = runPhone(port, {"--frames", "100", "--action-at", "1:1", "--linger", "100"});
   ASSERT_NE(std::string::npos, out.find("\naction 1\n")) << out;
-  ASSERT_TRUE(waitForLogCount(&server, "Transport disconnected", 1));
+  ASSERT_TRUE(e2e::waitForLogCount(user_, &server, "Transport disconnected", 1));
   std::vector<base::string16> files = recordings();
   ASSERT_EQ(1u, files.size());
   std::string video = ffprobe(files[0], "v:0", "r_frame_rate,nb_read_frames");
@@ -192,9 +159,9 @@ TEST_F(RecorderE2ETest, RecordingsCutByTheConnectionOrTheExitStillPlay) {
   // A second recording runs while the server is told to quit.
   base::PlatformThread::sleepMs(1100);  // a new file name
   std::thread phone([&] { out = runPhone(port, {"--frames", "0", "--action-at", "0.2:1"}); });
-  ASSERT_TRUE(waitForLogCount(&server, "Capture thread started", 2));
+  ASSERT_TRUE(e2e::waitForLogCount(user_, &server, "Capture thread started", 2));
   base::PlatformThread::sleepMs(2000);
-  EXPECT_EQ(1, endServer(&server));
+  EXPECT_EQ(1, e2e::endServer(user_, &server));
   phone.join();
   files = recordings();
   ASSERT_EQ(2u, files.size());
@@ -211,7 +178,7 @@ TEST_F(RecorderE2ETest, RecorderThatCannotStartTellsNobodyItStarted) {
   // should be.
   ASSERT_TRUE(base::writeFileAtomic(base::dirName(movies_), "not a folder"));
   ServerProcess server;
-  const int port = startServer(&server);
+  const int port = e2e::startServer(user_, &server);
   ASSERT_NE(0, port) << user_.logOf(server.pid());
   const std::string out = runPhone(port, {"--frames", "50", "--action-at", "1:1", "--action-at", "1.5:2"});
   EXPECT_NE(std::string::npos, out.find("sent action 1")) << out;
@@ -220,7 +187,7 @@ TEST_F(RecorderE2ETest, RecorderThatCannotStartTellsNobodyItStarted) {
   EXPECT_EQ(std::string::npos, out.find("recording-time")) << out;
   const std::string log = user_.logOf(server.pid());
   EXPECT_NE(std::string::npos, log.find("Could not open '")) << log;
-  EXPECT_EQ(1, endServer(&server));
+  EXPECT_EQ(1, e2e::endServer(user_, &server));
 }
 
 }  // namespace

@@ -111,11 +111,7 @@ class ServerAudioE2ETest : public ::testing::Test {
     }
     return user_.logOf(server.pid());
   }
-  static int listeningPort(const std::string& log) {
-    std::smatch match;
-    static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-    return std::regex_search(log, match, kListen) ? std::stoi(match[1]) : 0;
-  }
+  static int listeningPort(const std::string& log) { return e2e::listeningPort(log); }
   base::string16 output(const char16_t* name) { return base::joinPath(user_.folder(), name); }
   std::string outputUtf8(const char16_t* name) { return base::wideToUtf8(output(name)); }
 
@@ -131,14 +127,7 @@ class ServerAudioE2ETest : public ::testing::Test {
     phone.join();
     return out.str();
   }
-  int endServer(ServerProcess& server) {
-    ServerProcess exit;
-    int code = -100;
-    if (!exit.start(ServerProcess::defaultProgram(), {"-exit"}, output(u"exit.out")) ||
-        !exit.wait(kEndTimeoutMs, &code) || !server.wait(kEndTimeoutMs, &code))
-      return -100;
-    return code;
-  }
+  int endServer(ServerProcess& server) { return e2e::endServer(user_, &server, kEndTimeoutMs); }
 
   PrivateUser user_;
 };

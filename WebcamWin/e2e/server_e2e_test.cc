@@ -71,11 +71,7 @@ class ServerE2ETest : public ::testing::Test {
   }
 
   // The port of the "Listen on 0.0.0.0:<port>" line, or 0.
-  static int listeningPort(const std::string& log) {
-    std::smatch match;
-    static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-    return std::regex_search(log, match, kListen) ? std::stoi(match[1]) : 0;
-  }
+  static int listeningPort(const std::string& log) { return e2e::listeningPort(log); }
 
   base::string16 output(const char16_t* name) { return base::joinPath(user_.folder(), name); }
 

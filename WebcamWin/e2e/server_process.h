@@ -72,4 +72,25 @@ class PrivateUser {
   std::vector<std::pair<std::string, std::string>> savedEnv_;
 };
 
+// What the tests do with a server run as `user`; each waits at most
+// `timeoutMs` (generous: the server runs slowly under Wine and sanitizers).
+namespace e2e {
+constexpr uint32_t kStartTimeoutMs = 90000;
+constexpr uint32_t kEndTimeoutMs = 60000;
+
+// The port of the "Listen on 0.0.0.0:<port>" line in `log`, or 0.
+int listeningPort(const std::string& log);
+// Starts the program with its output in the user's "server.out" and waits
+// for it to listen: its port, or 0 when it ended or did not listen.
+int startServer(PrivateUser& user, ServerProcess* server, uint32_t timeoutMs = kStartTimeoutMs);
+// Until the log of `server` holds `text` at least `count` times: a phone's
+// messages are all handled before its disconnection is logged, so waiting
+// for that makes checks independent of how slow the server runs (Wine).
+bool waitForLogCount(PrivateUser& user, ServerProcess* server, const std::string& text, size_t count,
+                     uint32_t timeoutMs = kStartTimeoutMs);
+// Ends `server` with another start given "-exit": the server's exit code,
+// or -100 when something did not end.
+int endServer(PrivateUser& user, ServerProcess* server, uint32_t timeoutMs = kEndTimeoutMs);
+}  // namespace e2e
+
 #endif  // WEBCAMWIN_E2E_SERVER_PROCESS_H_

@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr uint32_t kStartTimeoutMs = 90000;
-constexpr uint32_t kEndTimeoutMs = 60000;
 constexpr uint32_t kPollMs = 50;
 constexpr char kPhoneId[] = "e2e-video-phone";
 #if defined(_WIN32)
@@ -69,20 +67,6 @@ class VideoE2ETest : public ::testing::Test {
            user_.allowPhone(kPhoneId, u"Video phone");
   }
 
-  int startServer(ServerProcess* server) {
-    if (!server->start(ServerProcess::defaultProgram(), {}, base::joinPath(user_.folder(), u"server.out"))) return 0;
-    std::string log;
-    for (uint32_t waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-      log = user_.logOf(server->pid());
-      std::smatch match;
-      static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-      if (std::regex_search(log, match, kListen)) return std::stoi(match[1]);
-      if (!server->running()) break;
-      base::PlatformThread::sleepMs(kPollMs);
-    }
-    return 0;
-  }
-
   // One phone session: optional authorization, messages, then `frames`
   // pictures of the test card at 30 per second.
   std::string runPhone(int port, bool authorize, uint32_t frames, uint32_t orientation,
@@ -110,29 +94,6 @@ class VideoE2ETest : public ::testing::Test {
     return out.str();
   }
 
-  // Waits until the server's log holds `text` `count` times: a phone's
-  // messages are all handled before its disconnection is logged, so this
-  // makes the checks independent of how slow the server runs (Wine).
-  bool waitForLogCount(ServerProcess* server, const std::string& text, size_t count) {
-    for (uint32_t waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-      const std::string log = user_.logOf(server->pid());
-      size_t found = 0;
-      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
-      if (found >= count) return true;
-      base::PlatformThread::sleepMs(kPollMs);
-    }
-    return false;
-  }
-
-  int endServer(ServerProcess* server) {
-    ServerProcess exit;
-    int code = -100;
-    if (!exit.start(ServerProcess::defaultProgram(), {"-exit"}, base::joinPath(user_.folder(), u"exit.out")) ||
-        !exit.wait(kEndTimeoutMs, &code) || !server->wait(kEndTimeoutMs, &code)) {
-      return -100;
-    }
-    return code;
-  }
 
   PrivateUser user_;
   std::string section_;
@@ -142,7 +103,7 @@ class VideoE2ETest : public ::testing::Test {
 TEST_F(VideoE2ETest, PhonePictureReachesTheCameraUprightOnlyOnceAccepted) {
   ASSERT_TRUE(storeSettings(false));
   ServerProcess server;
-  const int port = startServer(&server);
+  const int port = e2e::startServer(user_, &server);
   ASSERT_NE(0, port) << user_.logOf(server.pid());
 
   vcamview::CameraView camera(section_);
@@ -153,13 +114,13 @@ TEST_F(VideoE2ETest, PhonePictureReachesTheCameraUprightOnlyOnceAccepted) {
   // A phone that never identifies itself is not accepted: no picture.
   std::string out = runPhone(port, false, 10, 4);
   EXPECT_NE(std::string::npos, out.find("video sent 10 frames")) << out;
-  ASSERT_TRUE(waitForLogCount(&server, "Transport disconnected", 1));
+  ASSERT_TRUE(e2e::waitForLogCount(user_, &server, "Transport disconnected", 1));
   EXPECT_EQ(untouched, camera.fingerprint());
 
   // The listed phone, held turned (orientation 4): upright, with 12-row bands.
   out = runPhone(port, true, 15, 4);
   EXPECT_NE(std::string::npos, out.find("video sent 15 frames")) << out;
-  ASSERT_TRUE(waitForLogCount(&server, "Transport disconnected", 2));
+  ASSERT_TRUE(e2e::waitForLogCount(user_, &server, "Transport disconnected", 2));
   component::VideoFrame picture = camera.picture();
   ASSERT_EQ(352, picture.width);
   component::FitRect rect = vcamview::contentRect(picture);
@@ -175,7 +136,7 @@ TEST_F(VideoE2ETest, PhonePictureReachesTheCameraUprightOnlyOnceAccepted) {
   // The camera asks for 320x240 and the phone is upside down (code 2).
   camera.request(320, -240);
   out = runPhone(port, true, 15, 2);
-  ASSERT_TRUE(waitForLogCount(&server, "Transport disconnected", 3));
+  ASSERT_TRUE(e2e::waitForLogCount(user_, &server, "Transport disconnected", 3));
   picture = camera.picture();
   rect = vcamview::contentRect(picture);
   EXPECT_EQ(320, rect.width) << out;
@@ -204,24 +165,24 @@ TEST_F(VideoE2ETest, PhonePictureReachesTheCameraUprightOnlyOnceAccepted) {
   EXPECT_EQ(360, h);
   EXPECT_TRUE(component::readCard(pixels.data(), w * 3, component::FitRect{0, 0, w, h}).upright());
 
-  EXPECT_EQ(1, endServer(&server));
+  EXPECT_EQ(1, e2e::endServer(user_, &server));
 }
 
 TEST_F(VideoE2ETest, MirrorImageSettingMirrorsTheCamera) {
   ASSERT_TRUE(storeSettings(true));
   ServerProcess server;
-  const int port = startServer(&server);
+  const int port = e2e::startServer(user_, &server);
   ASSERT_NE(0, port);
   vcamview::CameraView camera(section_);
   ASSERT_TRUE(camera.ok());
   const std::string out = runPhone(port, true, 10, 1);
-  ASSERT_TRUE(waitForLogCount(&server, "Transport disconnected", 1));
+  ASSERT_TRUE(e2e::waitForLogCount(user_, &server, "Transport disconnected", 1));
   const component::VideoFrame picture = camera.picture();
   ASSERT_EQ(320, picture.width) << out;
   const component::FitRect rect = vcamview::contentRect(picture);
   const component::CardReading reading = component::readCard(picture.data.data(), picture.stride, rect);
   EXPECT_TRUE(reading.mirrored()) << reading.describe();
-  EXPECT_EQ(1, endServer(&server));
+  EXPECT_EQ(1, e2e::endServer(user_, &server));
 }
 
 }  // namespace

@@ -231,13 +231,9 @@ void AccessListDialog::deleteSelected() {
   const QList<QTreeWidgetItem*> selected = list_->selectedItems();
   if (selected.isEmpty()) return;
   if (showMessageBox(this, loadString(kIdsConfirmDelete), kMbYesNo) != kIdYes) return;
-  CSettings& settings = CSettings::Instance();
-  for (QTreeWidgetItem* row : selected) {
-    const base::string16 uid = fromQt(row->text(1));
-    LOG(INFO) << "Removed from the access list: " << uid;
-    settings.removeDevice(uid);
-  }
-  if (!settings.save()) LOG(ERROR) << "The access list could not be saved";
+  std::vector<base::string16> uids;
+  for (QTreeWidgetItem* row : selected) uids.push_back(fromQt(row->text(1)));
+  CMainFrame::removeFromAccessList(uids);
   fill();
 }
 
@@ -430,9 +426,7 @@ bool SettingsDialog::closeWith(bool ok) {
   };
   CWaveHost::setInputDeviceName(chosen(microphone_));
   CWaveHost::setOutputDeviceName(chosen(speakers_));
-  if (frame_ && frame_->shellServices() && frame_->shellServices()->waveService().opened()) {
-    frame_->shellServices()->waveService().openDevice();
-  }
+  if (frame_) frame_->applyAudioDevices();
   CSettings& settings = CSettings::Instance();
   settings.setCameraSize(fromQt(cameraSize_->currentText().trimmed()));
   settings.setLinuxCamera(fromQt(cameraOutputs_->currentText()));

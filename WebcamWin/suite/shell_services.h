@@ -1,4 +1,4 @@
-// The threads that tie `server` to the rest of the suite and to its maker:
+// The links that tie `server` to the rest of the suite and to its maker:
 // the audio bridge service is paused while a phone is accepted and kept
 // paused by a ping every 500 ms (timer 2); the update check runs at start
 // and every 60 s under its 12-hour rule (timer 1), or at once when the

@@ -92,13 +92,9 @@ void CAuxiliaryDialog::end(int result) {
 }
 
 INT_PTR CALLBACK CAuxiliaryDialog::dialogProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (msg == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CAuxiliaryDialog*>(lparam);
-    ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
-    self->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<CAuxiliaryDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+  auto* self = skin::dialogOwner<CAuxiliaryDialog>(hwnd, msg, lparam);
   if (!self) return FALSE;
+  if (msg == WM_INITDIALOG) self->hwnd_ = hwnd;
   return self->handle(msg, wparam, lparam);
 }
 
@@ -176,9 +172,6 @@ INT_PTR CAuxiliaryDialog::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
       ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
       return TRUE;
     case WM_ERASEBKGND:
-      paintFrame(reinterpret_cast<HDC>(wparam));
-      ::SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 1);
-      return TRUE;
     case skin::kMsgPaintBackground:
       paintFrame(reinterpret_cast<HDC>(wparam));
       ::SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 1);
@@ -255,6 +248,16 @@ void CAuxiliaryDialog::skinButton(int id, const base::string16& free, const base
     return;
   }
   button->setDialogImages(free, over, pressed, caption);
+}
+
+void CAuxiliaryDialog::skinOkButton(int id, uint32_t caption) {
+  skinButton(id, u"settings_OkButton_free.png", u"settings_OkButton_over.png", u"settings_OkButton_press.png",
+             loadString(caption));
+}
+
+void CAuxiliaryDialog::skinCancelButton(int id, uint32_t caption) {
+  skinButton(id, u"settings_CancelButton_free.png", u"settings_CancelButton_over.png",
+             u"settings_CancelButton_press.png", loadString(caption));
 }
 
 void CAuxiliaryDialog::makeLink(int id) {
@@ -356,8 +359,7 @@ void CDlgACLManage::onInit() {
   setText(kIdAclHint, loadString(kIdsAclHint));
   skinButton(kIdAclDelete, u"acl_deletebutton_free.png", u"acl_deletebutton_over.png",
              u"acl_deletebutton_pressed.png", loadString(kIdsDelete));
-  skinButton(IDOK, u"settings_OkButton_free.png", u"settings_OkButton_over.png", u"settings_OkButton_press.png",
-             loadString(kIdsOk));
+  skinOkButton(IDOK, kIdsOk);
   fill();
 }
 
@@ -391,10 +393,7 @@ void CDlgACLManage::deleteSelected() {
     ListView_GetItemText(list, row, 1, uid, 512);
     gone.push_back(fromWide(uid));
   }
-  for (const base::string16& uid : gone) {
-    LOG(INFO) << "Removed from the access list: " << uid;
-    CSettings::Instance().removeDevice(uid);
-  }
+  CMainFrame::removeFromAccessList(gone);
   fill();
 }
 
@@ -562,10 +561,8 @@ void CDlgSettings::onInit() {
 
   skinButton(kIdAclButton, u"settings_aclbttn_free.png", u"settings_aclbttn_over.png", u"settings_aclbttn_pressed.png",
              loadString(kIdsAccessList));
-  skinButton(IDOK, u"settings_OkButton_free.png", u"settings_OkButton_over.png", u"settings_OkButton_press.png",
-             loadString(kIdsOk));
-  skinButton(IDCANCEL, u"settings_CancelButton_free.png", u"settings_CancelButton_over.png",
-             u"settings_CancelButton_press.png", loadString(kIdsCancel));
+  skinOkButton(IDOK, kIdsOk);
+  skinCancelButton(IDCANCEL, kIdsCancel);
   showPage(0);
 }
 
@@ -640,7 +637,7 @@ bool CDlgSettings::close(bool ok) {
   };
   CWaveHost::setInputDeviceName(chosenName(kIdMicrophone));
   CWaveHost::setOutputDeviceName(chosenName(kIdSpeakers));
-  if (frame_ && frame_->shellServices()) frame_->shellServices()->reloadWaveDevices();
+  if (frame_) frame_->applyAudioDevices();
   return true;
 }
 
@@ -797,8 +794,7 @@ void CDlgFirstRunTip::onInit() {
   setText(kIdTipLink, loadString(kIdsOnlineHelp));
   makeLink(kIdTipLink);
   setText(kIdTipCheck, loadString(kIdsDontAskAgain));
-  skinButton(IDOK, u"settings_OkButton_free.png", u"settings_OkButton_over.png", u"settings_OkButton_press.png",
-             loadString(kIdsOk));
+  skinOkButton(IDOK, kIdsOk);
 }
 
 bool CDlgFirstRunTip::onCommand(int id, int code) {
@@ -834,10 +830,8 @@ CDontAskAgainDlg::CDontAskAgainDlg(const base::string16& question)
 void CDontAskAgainDlg::onInit() {
   setText(kIdAskText, question_);
   setText(kIdAskCheck, loadString(kIdsDontAskAgain));
-  skinButton(IDYES, u"settings_OkButton_free.png", u"settings_OkButton_over.png", u"settings_OkButton_press.png",
-             loadString(kIdsYes));
-  skinButton(IDNO, u"settings_CancelButton_free.png", u"settings_CancelButton_over.png",
-             u"settings_CancelButton_press.png", loadString(kIdsNo));
+  skinOkButton(IDYES, kIdsYes);
+  skinCancelButton(IDNO, kIdsNo);
   ::SetForegroundWindow(hwnd());
 }
 

@@ -72,6 +72,10 @@ class CAuxiliaryDialog {
   // two words given) and a caption.
   void skinButton(int id, const base::string16& free, const base::string16& over, const base::string16& pressed,
                   const base::string16& caption);
+  // The settings dialog's OK and Cancel pictures, which the other dialogs
+  // share, with the caption of string `caption`.
+  void skinOkButton(int id, uint32_t caption);
+  void skinCancelButton(int id, uint32_t caption);
   // A static text that works as a link (blue, underlined, hand cursor).
   void makeLink(int id);
   // A text drawn larger or bold.

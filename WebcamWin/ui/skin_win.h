@@ -25,6 +25,15 @@ inline const wchar_t* w(const char16_t* s) { return reinterpret_cast<const wchar
 // (lparam). The parent answers 1 when it painted.
 constexpr UINT kMsgPaintBackground = WM_APP + 40;
 
+// The object a dialog procedure serves: handed in with WM_INITDIALOG (its
+// lparam, kept in DWLP_USER) and read back for every later message; null
+// for the messages before it.
+template <typename T>
+T* dialogOwner(HWND hwnd, UINT msg, LPARAM lparam) {
+  if (msg == WM_INITDIALOG) ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
+  return reinterpret_cast<T*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+}
+
 // A picture of the program's resources, drawn with its alpha channel.
 class Image {
  public:

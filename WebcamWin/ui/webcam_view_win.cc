@@ -244,13 +244,9 @@ bool CWebcamView::create(HINSTANCE resources, HWND parent, int x, int y, bool fi
 }
 
 INT_PTR CALLBACK CWebcamView::dialogProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (msg == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CWebcamView*>(lparam);
-    ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
-    self->hwnd_ = hwnd;
-  }
-  auto* self = reinterpret_cast<CWebcamView*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+  auto* self = skin::dialogOwner<CWebcamView>(hwnd, msg, lparam);
   if (!self) return FALSE;
+  if (msg == WM_INITDIALOG) self->hwnd_ = hwnd;
   return self->handle(msg, wparam, lparam);
 }
 
@@ -315,9 +311,6 @@ INT_PTR CWebcamView::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
       if (HIWORD(wparam) == BN_CLICKED) onCommand(LOWORD(wparam));
       return TRUE;
     case WM_ERASEBKGND:
-      paintBackground(reinterpret_cast<HDC>(wparam));
-      ::SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 1);
-      return TRUE;
     case skin::kMsgPaintBackground:
       paintBackground(reinterpret_cast<HDC>(wparam));
       ::SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 1);

@@ -99,38 +99,49 @@ void AudioComponent::onSelectProfile(base::PickleIterator* iter) {
   startThreads();
 }
 
-void AudioComponent::dropMalformed(const char* why) {
-  stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-  if (loggedMalformed_) return;
-  loggedMalformed_ = true;
-  LOG(ERROR) << "Dropping malformed audio packets (" << why << ")";
+void AudioComponent::reject(Reject kind, const std::string& why) {
+  // Per kind, in the order of Reject: its counter, and its line (none: the
+  // reason is the line). Unreadable messages are each logged; the others
+  // come in runs and are logged once per connection.
+  struct Kind {
+    std::atomic<uint64_t> Stats::*counter;
+    base::LogSeverity severity;
+    const char* line;
+  };
+  static const Kind kKinds[] = {
+      {&Stats::malformed, base::LOG_ERROR, nullptr},
+      {&Stats::malformed, base::LOG_ERROR, "Dropping malformed audio packets"},
+      {&Stats::withoutProfile, base::LOG_WARNING, "Dropping audio packets: no audio profile is running"},
+      {&Stats::badTimestamp, base::LOG_ERROR, "Dropping audio packets with an absurd \"Timestamp\""},
+      {&Stats::shed, base::LOG_WARNING, "Audio decoding falls behind; dropping packets"},
+  };
+  const Kind& k = kKinds[static_cast<int>(kind)];
+  (stats_.*k.counter).fetch_add(1, std::memory_order_relaxed);
+  if (kind != Reject::kUnreadable) {
+    const uint32_t bit = 1u << static_cast<int>(kind);
+    if (loggedRejects_ & bit) return;
+    loggedRejects_ |= bit;
+  }
+  base::LogMessage log(__FILE__, __LINE__, k.severity);
+  if (!k.line) log.stream() << why;
+  else if (why.empty()) log.stream() << k.line;
+  else log.stream() << k.line << " (" << why << ")";
 }
 
 void AudioComponent::onAudioPacket(base::PickleIterator* iter) {
   // The dictionary's type tag comes first; look at it without moving.
   base::PickleIterator peek = *iter;
   uint8_t type = 0;
-  if (!peek.readByte(&type)) {
-    LOG(ERROR) << "Couldn't parse audio packet message";
-    stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
-  if (type != base::Value::kDictionary) {
-    LOG(ERROR) << "Dictionary expected but received " << static_cast<int>(type);
-    stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
+  if (!peek.readByte(&type)) return reject(Reject::kUnreadable, "Couldn't parse audio packet message");
+  if (type != base::Value::kDictionary)
+    return reject(Reject::kUnreadable, "Dictionary expected but received " + std::to_string(type));
   std::unique_ptr<base::DictionaryValue> info = base::readDictionaryFromPickle(iter);
-  if (!info) {
-    LOG(ERROR) << "Couldn't parse audio packet message";
-    stats_.malformed.fetch_add(1, std::memory_order_relaxed);
-    return;
-  }
+  if (!info) return reject(Reject::kUnreadable, "Couldn't parse audio packet message");
   if (!gate_->admit(SessionGate::kAudioPackets)) return;
 
   auto packet = std::make_unique<AudioPacketData>();
   int32_t format = 0;
-  if (!info->getInteger("FormatID", &format)) return dropMalformed("no \"FormatID\"");
+  if (!info->getInteger("FormatID", &format)) return reject(Reject::kMalformed, "no \"FormatID\"");
   packet->format = static_cast<uint32_t>(format);
   int64_t timestamp = 0;
   int32_t timestamp32 = 0;
@@ -138,7 +149,7 @@ void AudioComponent::onAudioPacket(base::PickleIterator* iter) {
   } else if (info->getInteger("Timestamp", &timestamp32)) {
     timestamp = timestamp32;
   } else {
-    return dropMalformed("no \"Timestamp\"");
+    return reject(Reject::kMalformed, "no \"Timestamp\"");
   }
   packet->timestamp = timestamp;
   const int64_t now = clock_->nowUs();
@@ -147,31 +158,17 @@ void AudioComponent::onAudioPacket(base::PickleIterator* iter) {
   TaggedFieldReader reader(iter);
   TaggedField field;
   if (reader.next(&field) != TaggedFieldReader::kField || field.kind != kTaggedBytes)
-    return dropMalformed("no payload field");
+    return reject(Reject::kMalformed, "no payload field");
 
-  if (!profile_ || !decoding_.load()) {
-    stats_.withoutProfile.fetch_add(1, std::memory_order_relaxed);
-    if (!loggedNoProfile_) {
-      loggedNoProfile_ = true;
-      LOG(WARNING) << "Dropping audio packets: no audio profile is running";
-    }
-    return;
-  }
-  if (packet->format != profile_->format) return dropMalformed("format differs from the selected profile");
+  if (!profile_ || !decoding_.load()) return reject(Reject::kNoProfile, "");
+  if (packet->format != profile_->format) return reject(Reject::kMalformed, "format differs from the selected profile");
   const size_t maxBytes =
       profile_->format == kAudioFormatILBC ? 50 * kILBCFrameBytes : kPhoneRate * 2 * kMaxPayloadSeconds;
   if (field.length == 0 || field.length % profile_->frameBytes != 0 || field.length > maxBytes)
-    return dropMalformed("payload is not a whole number of frames");
-  if (!acceptTimestamp(timestamp, now)) return;
+    return reject(Reject::kMalformed, "payload is not a whole number of frames");
+  if (!acceptTimestamp(timestamp, now)) return reject(Reject::kBadTimestamp, std::to_string(timestamp));
+  if (receivedQueue_.size() >= kMaxQueuedPackets) return reject(Reject::kQueueFull, "");
 
-  if (receivedQueue_.size() >= kMaxQueuedPackets) {
-    stats_.shed.fetch_add(1, std::memory_order_relaxed);
-    if (!loggedQueueFull_) {
-      loggedQueueFull_ = true;
-      LOG(WARNING) << "Audio decoding falls behind; dropping packets";
-    }
-    return;
-  }
   packet->data.assign(field.data, field.data + field.length);
   stats_.received.fetch_add(1, std::memory_order_relaxed);
   receivedQueue_.push(packet.release());
@@ -194,14 +191,7 @@ bool AudioComponent::acceptTimestamp(int64_t timestamp, int64_t now) {
       else LOG(WARNING) << "The phone's audio timeline restarted at " << timestamp;
     }
   }
-  if (!good) {
-    stats_.badTimestamp.fetch_add(1, std::memory_order_relaxed);
-    if (!loggedTimestamp_) {
-      loggedTimestamp_ = true;
-      LOG(ERROR) << "Dropping audio packets with an absurd \"Timestamp\" (" << timestamp << ")";
-    }
-    return false;
-  }
+  if (!good) return false;
   haveStream_ = true;
   rejectedRun_ = 0;
   streamTimestamp_ = timestamp;
@@ -234,7 +224,7 @@ void AudioComponent::onClientDidDisconnect(transport::Transport*) {
   profile_ = nullptr;
   haveStream_ = false;
   rejectedRun_ = 0;
-  loggedTimestamp_ = loggedMalformed_ = loggedNoProfile_ = loggedQueueFull_ = false;
+  loggedRejects_ = 0;
 }
 
 // ---------------------------------------------------------------------------

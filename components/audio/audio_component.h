@@ -132,7 +132,11 @@ class AudioComponent : public TransportObserverImpl, public AudioDriver::Delegat
   void onAudioPacket(base::PickleIterator* iter);
   // Checks the packet's timestamp against the stream; false drops it.
   bool acceptTimestamp(int64_t timestamp, int64_t now);
-  void dropMalformed(const char* why);
+  // Why a phone packet is dropped; each kind has its counter.
+  enum class Reject { kUnreadable, kMalformed, kNoProfile, kBadTimestamp, kQueueFull };
+  // Counts and logs a dropped packet: an unreadable message each time,
+  // the other kinds once per connection, `why` saying what was wrong.
+  void reject(Reject kind, const std::string& why);
   void sendCapabilities();
   void sendPacket(const AudioPacketData& packet);
 
@@ -189,11 +193,8 @@ class AudioComponent : public TransportObserverImpl, public AudioDriver::Delegat
   int rejectedRun_ = 0;
   int64_t rejectedTimestamp_ = 0;
   int64_t rejectedTime_ = 0;
-  // One log line per connection for each kind of bad packet.
-  bool loggedTimestamp_ = false;
-  bool loggedMalformed_ = false;
-  bool loggedNoProfile_ = false;
-  bool loggedQueueFull_ = false;
+  // The Reject kinds logged in this connection, one bit each.
+  uint32_t loggedRejects_ = 0;
 
   Stats stats_;
 };

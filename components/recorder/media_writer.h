@@ -74,6 +74,11 @@ class MediaWriter {
 
  private:
   struct State;
+  // Encodes `count` samples as one audio frame (at most a codec frame).
+  bool encodeAudioFrame(const int16_t* samples, size_t count);
+  // Encodes what is left in the FIFO, then drains the encoder.
+  void flushAudio();
+
   std::unique_ptr<State> s_;
   int64_t videoFrames_ = 0;
   int64_t audioSamples_ = 0;
