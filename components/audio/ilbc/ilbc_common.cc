@@ -450,20 +450,13 @@ void ZeroPole(const float* in, int length, const float* b, const float* a,
 
 void SlidingDots(const float* x, const float* y, int count, int length,
                  float* out) {
-  for (int s = 0; s < count; ++s) out[s] = 0.0f;
-  for (int k = 0; k < length; ++k) {
-    const float xk = x[k];
-    const float* yk = y + k;
-    for (int s = 0; s < count; ++s) out[s] += xk * yk[s];
-  }
+  BlockedSums(count, length, out,
+              [x, y](int k, int s) { return x[k] * y[s + k]; });
 }
 
 void SlidingEnergies(const float* y, int count, int length, float* out) {
-  for (int s = 0; s < count; ++s) out[s] = 0.0f;
-  for (int k = 0; k < length; ++k) {
-    const float* yk = y + k;
-    for (int s = 0; s < count; ++s) out[s] += yk[s] * yk[s];
-  }
+  BlockedSums(count, length, out,
+              [y](int k, int s) { return y[s + k] * y[s + k]; });
 }
 
 void LagMeasures(const float* target, int first_lag, int count, int length,

@@ -178,23 +178,6 @@ void EncoderState::QuantizeState(const float* residual, const float* synth,
   }
 }
 
-namespace {
-
-// out[i] = sum over k of x[k][i] * y[k][i] for rows of kSubLen / 2 columns;
-// again each output sums in order of k.
-void ColumnDots(const float* x, const float* y, int count, int length,
-                float* out) {
-  constexpr int kColumns = kSubLen / 2;
-  for (int i = 0; i < count; ++i) out[i] = 0.0f;
-  for (int k = 0; k < length; ++k) {
-    const float* xk = x + k * kColumns;
-    const float* yk = y + k * kColumns;
-    for (int i = 0; i < count; ++i) out[i] += xk[i] * yk[i];
-  }
-}
-
-}  // namespace
-
 // Three-stage search of the adaptive codebook in the weighted domain. The
 // vectors of a lag range are windows of one buffer, so their energies and
 // correlations come from sliding dot products over that buffer; only the
@@ -228,8 +211,9 @@ void EncoderState::Search(const float* target, const float* mem, int mem_len,
       CodebookVector(wmem, filtered, mem_len, length, h * half + plain + i, v);
       for (int k = 0; k < length; ++k) stretched_by_sample[h][k][i] = v[k];
     }
-    ColumnDots(stretched_by_sample[h][0], stretched_by_sample[h][0], stretched,
-               length, stretched_energy[h]);
+    const float(*sv)[kSubLen / 2] = stretched_by_sample[h];
+    BlockedSums(stretched, length, stretched_energy[h],
+                [sv](int k, int i) { return sv[k][i] * sv[k][i]; });
   }
   float best_vector[kSubLen];
   auto vector_of = [&](int index) -> const float* {
@@ -265,10 +249,6 @@ void EncoderState::Search(const float* target, const float* mem, int mem_len,
         best_gain = g;
       }
     };
-    // The goal broadcast per sample for the column sums.
-    float goal_by_sample[kSubLen][kSubLen / 2];
-    for (int k = 0; k < length; ++k)
-      for (int i = 0; i < stretched; ++i) goal_by_sample[k][i] = goal[k];
     const int range = kSearchRange[block][s];
     for (int h = 0; h < 2; ++h) {
       // Lags j < range start at mem_len - length - range + 1 and onwards.
@@ -280,8 +260,9 @@ void EncoderState::Search(const float* target, const float* mem, int mem_len,
                  window_energy[h][start]);
       }
       float stretched_cross[kSubLen / 2];
-      ColumnDots(goal_by_sample[0], stretched_by_sample[h][0], stretched, length,
-                 stretched_cross);
+      const float(*sv)[kSubLen / 2] = stretched_by_sample[h];
+      BlockedSums(stretched, length, stretched_cross,
+                  [&goal, sv](int k, int i) { return goal[k] * sv[k][i]; });
       for (int i = 0; i < stretched; ++i)
         consider(h * half + plain + i, stretched_cross[i],
                  stretched_energy[h][i]);
