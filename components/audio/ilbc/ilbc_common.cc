@@ -58,19 +58,28 @@ int LowerBits(const Bits& bits, int layer) {
   return n;
 }
 
+// Collects fields in a small accumulator and stores whole bytes; Flush
+// writes a last partial byte, padded with zero bits.
 class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : out_(out) {}
   void Put(unsigned value, int count) {
-    for (int i = count - 1; i >= 0; --i) {
-      if ((value >> i) & 1u) out_[pos_ >> 3] |= uint8_t(0x80u >> (pos_ & 7));
-      ++pos_;
+    pending_ = (pending_ << count) | value;
+    bits_ += count;
+    while (bits_ >= 8) {
+      bits_ -= 8;
+      *out_++ = uint8_t(pending_ >> bits_);
     }
+  }
+  void Flush() {
+    if (bits_ > 0) *out_++ = uint8_t(pending_ << (8 - bits_));
+    bits_ = 0;
   }
 
  private:
   uint8_t* out_;
-  int pos_ = 0;
+  uint32_t pending_ = 0;  // only the low bits_ (< 8) bits are still owed
+  int bits_ = 0;
 };
 
 class BitReader {
@@ -122,6 +131,7 @@ void Pack(const FrameParams& params, uint8_t* frame) {
     });
   }
   writer.Put(0, 1);
+  writer.Flush();
 }
 
 bool Unpack(const uint8_t* frame, FrameParams* params) {
@@ -440,10 +450,19 @@ void AllPole(float* data, int length, const float* poly) {
 
 void ZeroPole(const float* in, int length, const float* b, const float* a,
               float* out) {
-  for (int n = 0; n < length; ++n) {
+  // The first samples have fewer past values; after them every sample runs
+  // all taps, a fixed-length loop the compiler unrolls.
+  const int head = length < kOrder ? length : kOrder;
+  for (int n = 0; n < head; ++n) {
     float acc = 0.0f;
-    for (int k = 0; k < kPolyLen && k <= n; ++k) acc += b[k] * in[n - k];
-    for (int k = 1; k < kPolyLen && k <= n; ++k) acc -= a[k] * out[n - k];
+    for (int k = 0; k <= n; ++k) acc += b[k] * in[n - k];
+    for (int k = 1; k <= n; ++k) acc -= a[k] * out[n - k];
+    out[n] = acc;
+  }
+  for (int n = head; n < length; ++n) {
+    float acc = 0.0f;
+    for (int k = 0; k < kPolyLen; ++k) acc += b[k] * in[n - k];
+    for (int k = 1; k < kPolyLen; ++k) acc -= a[k] * out[n - k];
     out[n] = acc;
   }
 }
