@@ -441,9 +441,38 @@ void ExpandBandwidth(const float* in, float chirp, float* out) {
 // Filters.
 
 void AllPole(float* data, int length, const float* poly) {
+  static_assert(kOrder == 10, "the taps below are written out");
+  // The past outputs stay in named registers: read back from memory right
+  // after being stored, they would stall every sample on store forwarding
+  // (and arrays here end up in memory).
+  const float c1 = poly[1], c2 = poly[2], c3 = poly[3], c4 = poly[4],
+              c5 = poly[5], c6 = poly[6], c7 = poly[7], c8 = poly[8],
+              c9 = poly[9], c10 = poly[10];
+  float y1 = data[-1], y2 = data[-2], y3 = data[-3], y4 = data[-4],
+        y5 = data[-5], y6 = data[-6], y7 = data[-7], y8 = data[-8],
+        y9 = data[-9], y10 = data[-10];
   for (int n = 0; n < length; ++n) {
     float acc = data[n];
-    for (int k = 1; k < kPolyLen; ++k) acc -= poly[k] * data[n - k];
+    acc -= c1 * y1;
+    acc -= c2 * y2;
+    acc -= c3 * y3;
+    acc -= c4 * y4;
+    acc -= c5 * y5;
+    acc -= c6 * y6;
+    acc -= c7 * y7;
+    acc -= c8 * y8;
+    acc -= c9 * y9;
+    acc -= c10 * y10;
+    y10 = y9;
+    y9 = y8;
+    y8 = y7;
+    y7 = y6;
+    y6 = y5;
+    y5 = y4;
+    y4 = y3;
+    y3 = y2;
+    y2 = y1;
+    y1 = acc;
     data[n] = acc;
   }
 }
