@@ -58,19 +58,28 @@ int LowerBits(const Bits& bits, int layer) {
   return n;
 }
 
+// Collects fields in a small accumulator and stores whole bytes; Flush
+// writes a last partial byte, padded with zero bits.
 class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : out_(out) {}
   void Put(unsigned value, int count) {
-    for (int i = count - 1; i >= 0; --i) {
-      if ((value >> i) & 1u) out_[pos_ >> 3] |= uint8_t(0x80u >> (pos_ & 7));
-      ++pos_;
+    pending_ = (pending_ << count) | value;
+    bits_ += count;
+    while (bits_ >= 8) {
+      bits_ -= 8;
+      *out_++ = uint8_t(pending_ >> bits_);
     }
+  }
+  void Flush() {
+    if (bits_ > 0) *out_++ = uint8_t(pending_ << (8 - bits_));
+    bits_ = 0;
   }
 
  private:
   uint8_t* out_;
-  int pos_ = 0;
+  uint32_t pending_ = 0;  // only the low bits_ (< 8) bits are still owed
+  int bits_ = 0;
 };
 
 class BitReader {
@@ -122,6 +131,7 @@ void Pack(const FrameParams& params, uint8_t* frame) {
     });
   }
   writer.Put(0, 1);
+  writer.Flush();
 }
 
 bool Unpack(const uint8_t* frame, FrameParams* params) {
@@ -316,21 +326,27 @@ void InterpolatedPoly(const float* lsf_a, const float* lsf_b, float weight,
 
 namespace {
 
-// Value at x = cos(w) of a symmetric degree-10 polynomial c, scaled by
-// e^{5jw}: c5 + 2 * sum c_k T_{5-k}(x).
-double EvalSymmetric(const double* c, double x) {
-  // Written out: as a loop the vectoriser makes it slower.
-  const double t2 = 2.0 * x * x - 1.0;
-  const double t3 = 2.0 * x * t2 - x;
-  const double t4 = 2.0 * x * t3 - t2;
-  const double t5 = 2.0 * x * t4 - t3;
-  double sum = c[5];
-  sum += 2.0 * c[0] * t5;
-  sum += 2.0 * c[1] * t4;
-  sum += 2.0 * c[2] * t3;
-  sum += 2.0 * c[3] * t2;
-  sum += 2.0 * c[4] * x;
-  return sum;
+// Values at x[i] = cos(w) of a symmetric degree-10 polynomial c, scaled by
+// e^{5jw}: c5 + 2 * sum c_k T_{5-k}(x). Every point goes through the same
+// operations in the same order, so evaluating points side by side (the loop
+// vectorises) gives the values one at a time would.
+void EvalSymmetric(const double* c, const double* x, int count, double* out) {
+  const double c0 = 2.0 * c[0], c1 = 2.0 * c[1], c2 = 2.0 * c[2],
+               c3 = 2.0 * c[3], c4 = 2.0 * c[4], c5 = c[5];
+  for (int i = 0; i < count; ++i) {
+    const double xi = x[i];
+    const double t2 = 2.0 * xi * xi - 1.0;
+    const double t3 = 2.0 * xi * t2 - xi;
+    const double t4 = 2.0 * xi * t3 - t2;
+    const double t5 = 2.0 * xi * t4 - t3;
+    double sum = c5;
+    sum += c0 * t5;
+    sum += c1 * t4;
+    sum += c2 * t3;
+    sum += c3 * t2;
+    sum += c4 * xi;
+    out[i] = sum;
+  }
 }
 
 }  // namespace
@@ -362,31 +378,47 @@ bool PolyToLsf(const float* poly, float* lsf) {
       for (int j = 0; j <= kGrid; ++j) x[j] = Cos(kPi * j / kGrid);
     }
   } grid;
+  // Both polynomials on the whole grid in one pass.
+  double on_grid[2][kGrid + 1];
+  EvalSymmetric(pd, grid.x, kGrid + 1, on_grid[0]);
+  EvalSymmetric(qd, grid.x, kGrid + 1, on_grid[1]);
   int found = 0;
   int which = 0;
   double x_prev = 1.0;
-  double f_prev = EvalSymmetric(polys[which], x_prev);
+  double f_prev = on_grid[0][0];
   int j = 1;
   while (j <= kGrid && found < kOrder) {
     const double x_next = grid.x[j];
-    const double f_next = EvalSymmetric(polys[which], x_next);
+    const double f_next = on_grid[which][j];
     if ((f_prev < 0.0) != (f_next < 0.0)) {
-      double lo = x_prev, hi = x_next, f_lo = f_prev;
-      for (int it = 0; it < 48; ++it) {
-        const double mid = 0.5 * (lo + hi);
-        const double f_mid = EvalSymmetric(polys[which], mid);
-        if ((f_mid < 0.0) == (f_lo < 0.0)) {
-          lo = mid;
-          f_lo = f_mid;
-        } else {
-          hi = mid;
-        }
+      // 48 halvings of the cell, three at a time: the seven midpoints three
+      // halvings can visit are computed exactly as one halving after another
+      // would, evaluated side by side, and the path through them is picked
+      // without branches. Same root as plain bisection, a third of the
+      // serial steps.
+      const bool lo_negative = f_prev < 0.0;
+      double lo = x_prev, hi = x_next;
+      for (int step = 0; step < 16; ++step) {
+        double pt[9];
+        pt[0] = lo;
+        pt[8] = hi;
+        pt[4] = 0.5 * (lo + hi);
+        pt[2] = 0.5 * (lo + pt[4]);
+        pt[6] = 0.5 * (pt[4] + hi);
+        for (int i = 1; i < 8; i += 2) pt[i] = 0.5 * (pt[i - 1] + pt[i + 1]);
+        double f[8];
+        EvalSymmetric(polys[which], pt, 8, f);  // f[0] unused
+        int k = (f[4] < 0.0) == lo_negative ? 4 : 0;
+        k += (f[k + 2] < 0.0) == lo_negative ? 2 : 0;
+        k += (f[k + 1] < 0.0) == lo_negative ? 1 : 0;
+        lo = pt[k];
+        hi = pt[k + 1];
       }
       const double root = 0.5 * (lo + hi);
       lsf[found++] = static_cast<float>(Acos(root));
       which ^= 1;
       x_prev = root;
-      f_prev = EvalSymmetric(polys[which], x_prev);
+      EvalSymmetric(polys[which], &x_prev, 1, &f_prev);
       continue;  // the other polynomial may change sign in the same cell
     }
     x_prev = x_next;
@@ -409,39 +441,70 @@ void ExpandBandwidth(const float* in, float chirp, float* out) {
 // Filters.
 
 void AllPole(float* data, int length, const float* poly) {
+  static_assert(kOrder == 10, "the taps below are written out");
+  // The past outputs stay in named registers: read back from memory right
+  // after being stored, they would stall every sample on store forwarding
+  // (and arrays here end up in memory).
+  const float c1 = poly[1], c2 = poly[2], c3 = poly[3], c4 = poly[4],
+              c5 = poly[5], c6 = poly[6], c7 = poly[7], c8 = poly[8],
+              c9 = poly[9], c10 = poly[10];
+  float y1 = data[-1], y2 = data[-2], y3 = data[-3], y4 = data[-4],
+        y5 = data[-5], y6 = data[-6], y7 = data[-7], y8 = data[-8],
+        y9 = data[-9], y10 = data[-10];
   for (int n = 0; n < length; ++n) {
     float acc = data[n];
-    for (int k = 1; k < kPolyLen; ++k) acc -= poly[k] * data[n - k];
+    acc -= c1 * y1;
+    acc -= c2 * y2;
+    acc -= c3 * y3;
+    acc -= c4 * y4;
+    acc -= c5 * y5;
+    acc -= c6 * y6;
+    acc -= c7 * y7;
+    acc -= c8 * y8;
+    acc -= c9 * y9;
+    acc -= c10 * y10;
+    y10 = y9;
+    y9 = y8;
+    y8 = y7;
+    y7 = y6;
+    y6 = y5;
+    y5 = y4;
+    y4 = y3;
+    y3 = y2;
+    y2 = y1;
+    y1 = acc;
     data[n] = acc;
   }
 }
 
 void ZeroPole(const float* in, int length, const float* b, const float* a,
               float* out) {
-  for (int n = 0; n < length; ++n) {
+  // The first samples have fewer past values; after them every sample runs
+  // all taps, a fixed-length loop the compiler unrolls.
+  const int head = length < kOrder ? length : kOrder;
+  for (int n = 0; n < head; ++n) {
     float acc = 0.0f;
-    for (int k = 0; k < kPolyLen && k <= n; ++k) acc += b[k] * in[n - k];
-    for (int k = 1; k < kPolyLen && k <= n; ++k) acc -= a[k] * out[n - k];
+    for (int k = 0; k <= n; ++k) acc += b[k] * in[n - k];
+    for (int k = 1; k <= n; ++k) acc -= a[k] * out[n - k];
+    out[n] = acc;
+  }
+  for (int n = head; n < length; ++n) {
+    float acc = 0.0f;
+    for (int k = 0; k < kPolyLen; ++k) acc += b[k] * in[n - k];
+    for (int k = 1; k < kPolyLen; ++k) acc -= a[k] * out[n - k];
     out[n] = acc;
   }
 }
 
 void SlidingDots(const float* x, const float* y, int count, int length,
                  float* out) {
-  for (int s = 0; s < count; ++s) out[s] = 0.0f;
-  for (int k = 0; k < length; ++k) {
-    const float xk = x[k];
-    const float* yk = y + k;
-    for (int s = 0; s < count; ++s) out[s] += xk * yk[s];
-  }
+  BlockedSums(count, length, out,
+              [x, y](int k, int s) { return x[k] * y[s + k]; });
 }
 
 void SlidingEnergies(const float* y, int count, int length, float* out) {
-  for (int s = 0; s < count; ++s) out[s] = 0.0f;
-  for (int k = 0; k < length; ++k) {
-    const float* yk = y + k;
-    for (int s = 0; s < count; ++s) out[s] += yk[s] * yk[s];
-  }
+  BlockedSums(count, length, out,
+              [y](int k, int s) { return y[s + k] * y[s + k]; });
 }
 
 void LagMeasures(const float* target, int first_lag, int count, int length,

@@ -178,23 +178,6 @@ void EncoderState::QuantizeState(const float* residual, const float* synth,
   }
 }
 
-namespace {
-
-// out[i] = sum over k of x[k][i] * y[k][i] for rows of kSubLen / 2 columns;
-// again each output sums in order of k.
-void ColumnDots(const float* x, const float* y, int count, int length,
-                float* out) {
-  constexpr int kColumns = kSubLen / 2;
-  for (int i = 0; i < count; ++i) out[i] = 0.0f;
-  for (int k = 0; k < length; ++k) {
-    const float* xk = x + k * kColumns;
-    const float* yk = y + k * kColumns;
-    for (int i = 0; i < count; ++i) out[i] += xk[i] * yk[i];
-  }
-}
-
-}  // namespace
-
 // Three-stage search of the adaptive codebook in the weighted domain. The
 // vectors of a lag range are windows of one buffer, so their energies and
 // correlations come from sliding dot products over that buffer; only the
@@ -228,8 +211,9 @@ void EncoderState::Search(const float* target, const float* mem, int mem_len,
       CodebookVector(wmem, filtered, mem_len, length, h * half + plain + i, v);
       for (int k = 0; k < length; ++k) stretched_by_sample[h][k][i] = v[k];
     }
-    ColumnDots(stretched_by_sample[h][0], stretched_by_sample[h][0], stretched,
-               length, stretched_energy[h]);
+    const float(*sv)[kSubLen / 2] = stretched_by_sample[h];
+    BlockedSums(stretched, length, stretched_energy[h],
+                [sv](int k, int i) { return sv[k][i] * sv[k][i]; });
   }
   float best_vector[kSubLen];
   auto vector_of = [&](int index) -> const float* {
@@ -247,28 +231,11 @@ void EncoderState::Search(const float* target, const float* mem, int mem_len,
   float rebuilt[kSubLen] = {};
   float cross[kCbMemLen];
   for (int s = 0; s < kStages; ++s) {
-    int best = 0;
-    float best_measure = -1.0f;
-    float best_gain = 0.0f;
-    auto consider = [&](int index, float c, float e) {
-      if (e <= 0.0f) return;
-      if (s == 0 && c <= 0.0f) return;  // first gain is positive
-      // Clearly below the best so far: skip the divisions. The margin is far
-      // above rounding, so this never changes which vector wins.
-      if (c * c < best_measure * e * 0.999f) return;
-      const float g = c / e;
-      if (std::fabs(g) >= kMaxSearchGain) return;
-      const float measure = c * c / e;
-      if (measure > best_measure) {
-        best_measure = measure;
-        best = index;
-        best_gain = g;
-      }
-    };
-    // The goal broadcast per sample for the column sums.
-    float goal_by_sample[kSubLen][kSubLen / 2];
-    for (int k = 0; k < length; ++k)
-      for (int i = 0; i < stretched; ++i) goal_by_sample[k][i] = goal[k];
+    // Every candidate's correlation and energy in index order, then the
+    // measures side by side (the loop vectorises), then the first largest.
+    float cand_cross[kCbMaxSize], cand_energy[kCbMaxSize];
+    int cand_index[kCbMaxSize];
+    int n = 0;
     const int range = kSearchRange[block][s];
     for (int h = 0; h < 2; ++h) {
       // Lags j < range start at mem_len - length - range + 1 and onwards.
@@ -276,16 +243,41 @@ void EncoderState::Search(const float* target, const float* mem, int mem_len,
       SlidingDots(goal, sources[h] + first, range, length, cross);
       for (int j = 0; j < range; ++j) {
         const int start = mem_len - length - j;
-        consider(h * half + j, cross[start - first],
-                 window_energy[h][start]);
+        cand_cross[n] = cross[start - first];
+        cand_energy[n] = window_energy[h][start];
+        cand_index[n++] = h * half + j;
       }
-      float stretched_cross[kSubLen / 2];
-      ColumnDots(goal_by_sample[0], stretched_by_sample[h][0], stretched, length,
-                 stretched_cross);
-      for (int i = 0; i < stretched; ++i)
-        consider(h * half + plain + i, stretched_cross[i],
-                 stretched_energy[h][i]);
+      const float(*sv)[kSubLen / 2] = stretched_by_sample[h];
+      BlockedSums(stretched, length, cand_cross + n,
+                  [&goal, sv](int k, int i) { return goal[k] * sv[k][i]; });
+      for (int i = 0; i < stretched; ++i) {
+        cand_energy[n] = stretched_energy[h][i];
+        cand_index[n++] = h * half + plain + i;
+      }
     }
+    // A candidate needs energy, a gain the quantiser can reach and, in the
+    // first stage, a positive gain.
+    const bool any_sign = s > 0;
+    float measure[kCbMaxSize];
+    for (int i = 0; i < n; ++i) {
+      const float c = cand_cross[i], e = cand_energy[i];
+      const float g = c / e;
+      const float m = c * c / e;
+      const bool usable = (e > 0.0f) & (any_sign | (c > 0.0f)) &
+                          (std::fabs(g) < kMaxSearchGain);
+      measure[i] = usable ? m : -1.0f;
+    }
+    int best_at = -1;
+    float best_measure = -1.0f;
+    for (int i = 0; i < n; ++i) {
+      if (measure[i] > best_measure) {
+        best_measure = measure[i];
+        best_at = i;
+      }
+    }
+    const int best = best_at < 0 ? 0 : cand_index[best_at];
+    const float best_gain =
+        best_at < 0 ? 0.0f : cand_cross[best_at] / cand_energy[best_at];
     cb[s] = best;
     gain[s] = QuantizeGain(best_gain, s, previous);
     quantized[s] = DecodeGain(s, gain[s], previous);

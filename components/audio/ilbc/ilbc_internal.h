@@ -92,10 +92,35 @@ float LagMeasure(const float* target, const float* lagged, int length);
 void LagMeasures(const float* target, int first_lag, int count, int length,
                  float* out);
 
+// out[s] = sum over k < length of term(k, s), for s < count, each output
+// adding its terms in order of k. Blocks of outputs stay in registers over
+// the whole sum instead of going through memory for every k; the last block
+// overlaps the one before rather than leaving a tail, since its outputs come
+// out the same either time.
+constexpr int kSumBlock = 8;
+
+template <typename Term>
+void BlockedSums(int count, int length, float* out, Term term) {
+  if (count < kSumBlock) {
+    for (int s = 0; s < count; ++s) {
+      float acc = 0.0f;
+      for (int k = 0; k < length; ++k) acc += term(k, s);
+      out[s] = acc;
+    }
+    return;
+  }
+  for (int s = 0;; s += kSumBlock) {
+    if (s + kSumBlock > count) s = count - kSumBlock;
+    float acc[kSumBlock] = {};
+    for (int k = 0; k < length; ++k)
+      for (int i = 0; i < kSumBlock; ++i) acc[i] += term(k, s + i);
+    for (int i = 0; i < kSumBlock; ++i) out[s + i] = acc[i];
+    if (s + kSumBlock == count) break;
+  }
+}
+
 // out[s] = sum over k < length of x[k] * y[s + k], for s < count (and the
-// energies y[s + k]^2). The sum over k is the outer loop, so the compiler
-// vectorises across s while each output still adds its products in order of
-// k, exactly as a plain dot product would.
+// energies y[s + k]^2), each in order of k as a plain dot product would.
 void SlidingDots(const float* x, const float* y, int count, int length,
                  float* out);
 void SlidingEnergies(const float* y, int count, int length, float* out);

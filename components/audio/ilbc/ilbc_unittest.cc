@@ -173,6 +173,34 @@ TEST(IlbcMathTest, BatchedLagMeasuresEqualSingleOnes) {
   }
 }
 
+// Blocked sliding sums must equal plain in-order dot products to the bit for
+// every count: below one block, exact blocks, and a partial last block that
+// overlaps the one before.
+TEST(IlbcMathTest, SlidingSumsEqualPlainDotProducts) {
+  const std::vector<int16_t> speech = testing::SpeechLikeSignal(4, 5);
+  const std::vector<float> x(speech.begin(), speech.end());
+  for (int count : {0, 1, 7, 8, 9, 15, 20, 44, 108}) {
+    for (int length : {23, 40}) {
+      const float* target = x.data() + 300;
+      const float* y = x.data() + 100;
+      float dots[128], energies[128];
+      for (float& v : dots) v = -1.0f;  // untouched outputs stay visible
+      internal::SlidingDots(target, y, count, length, dots);
+      internal::SlidingEnergies(y, count, length, energies);
+      for (int s = 0; s < count; ++s) {
+        float dot = 0.0f, energy = 0.0f;
+        for (int k = 0; k < length; ++k) {
+          dot += target[k] * y[s + k];
+          energy += y[s + k] * y[s + k];
+        }
+        ASSERT_EQ(dot, dots[s]) << "count " << count << " s " << s;
+        ASSERT_EQ(energy, energies[s]) << "count " << count << " s " << s;
+      }
+      EXPECT_EQ(-1.0f, dots[count]) << "written past count " << count;
+    }
+  }
+}
+
 TEST(IlbcLsfTest, PolynomialAndLsfConvertBothWays) {
   // Every LSF codebook combination's polynomial gives its LSFs back.
   for (int i = 0; i < 64; i += 3) {
