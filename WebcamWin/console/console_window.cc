@@ -30,7 +30,10 @@ bool ConsoleWindow::create(const base::string16& title) {
   // Before anything can start threads: they must leave the signals to us.
   input_ = std::make_unique<TerminalInput>();
   TerminalInput::Callbacks callbacks;
-  callbacks.onKey = [this](char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); };
+  // A key answers the prompt that was on the screen when it was pressed.
+  callbacks.onKey = [this](char key) {
+    window_->post(kMsgKey, static_cast<unsigned char>(key), static_cast<intptr_t>(frame_->promptId()));
+  };
   callbacks.onTerminate = [this] { window_->post(kMsgTerminate); };
   callbacks.onInterrupt = [this] { window_->post(kMsgInterrupt); };
   if (!input_->start(std::move(callbacks))) input_.reset();
@@ -103,10 +106,13 @@ void ConsoleWindow::closeAuthorizationPrompt() { prompting_ = false; }
 bool ConsoleWindow::answerFromAnotherStart(uintptr_t answer) {
   auto pending = std::make_shared<PendingAnswer>();
   pending->answer = answer;
+  pending->promptId = frame_->promptId();
   std::unique_lock<std::mutex> lock(answersMu_);
   answers_.push_back(pending);
   if (!window_->post(kMsgAnswer)) return false;
   answersDone_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs), [&] { return pending->done; });
+  // The asking start reports failure now; the answer must not land later.
+  if (!pending->done) pending->abandoned = true;
   return pending->done && pending->answered;
 }
 
@@ -117,10 +123,17 @@ void ConsoleWindow::answerWaitingRequests() {
     waiting.swap(answers_);
   }
   for (const auto& pending : waiting) {
+    {
+      std::lock_guard<std::mutex> lock(answersMu_);
+      if (pending->abandoned) {
+        LOG(WARNING) << "An answer from another start came too late and was dropped";
+        continue;
+      }
+    }
     CMainFrame::AuthAnswer answer = CMainFrame::AuthAnswer::kDeny;
     if (pending->answer == shell::kAnswerAllowAlways) answer = CMainFrame::AuthAnswer::kAllowAlways;
     else if (pending->answer == shell::kAnswerAllowOnce) answer = CMainFrame::AuthAnswer::kAllowOnce;
-    const bool answered = frame_->answerAuthorization(answer);
+    const bool answered = frame_->answerAuthorization(answer, pending->promptId);
     std::lock_guard<std::mutex> lock(answersMu_);
     pending->answered = answered;
     pending->done = true;
@@ -143,7 +156,7 @@ void ConsoleWindow::onInterrupt() {
 
 void ConsoleWindow::postKey(char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); }
 
-void ConsoleWindow::onKey(char key) {
+void ConsoleWindow::onKey(char key, uint64_t promptId) {
   if (asking_) {
     switch (key) {
       case 'y':
@@ -170,18 +183,18 @@ void ConsoleWindow::onKey(char key) {
       case 'a':
       case 'A':
         print("Allowed always.");
-        frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways);
+        frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways, promptId);
         return;
       case 'o':
       case 'O':
         print("Allowed once.");
-        frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
+        frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce, promptId);
         return;
       case 'd':
       case 'D':
       case '\x1b':  // Esc
         print("Denied.");
-        frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny);
+        frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny, promptId);
         return;
       default:
         break;
@@ -404,7 +417,7 @@ void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lpa
       raise();
       break;
     case kMsgKey:
-      onKey(static_cast<char>(wparam));
+      onKey(static_cast<char>(wparam), static_cast<uint64_t>(lparam));
       break;
     case kMsgInterrupt:
       onInterrupt();

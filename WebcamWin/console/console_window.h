@@ -68,7 +68,8 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   void setInteractive(bool interactive) { interactive_ = interactive; }
 
   // A key as the terminal delivered it (UI thread).
-  void onKey(char key);
+  // `promptId`: the prompt shown when the key was read.
+  void onKey(char key, uint64_t promptId = CMainFrame::kAnyPrompt);
   // Ctrl-C (UI thread): denies an open prompt, closes otherwise.
   void onInterrupt();
 
@@ -102,6 +103,8 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   // An answer of another start, waiting for the user-interface thread.
   struct PendingAnswer {
     uintptr_t answer = 0;
+    uint64_t promptId = 0;   // the prompt open when the request came
+    bool abandoned = false;  // the asking start stopped waiting
     bool done = false;
     bool answered = false;
   };
