@@ -232,6 +232,7 @@ void CMainFrame::onClientDidConnect(transport::Transport* transport) {
 void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
   LOG(INFO) << "Transport disconnected";
   decisionDeferred_ = false;
+  promptedThisConnection_ = false;
   if (timers_) timers_->killTimer(kPromptTimer);
   streaming_ = false;
   setCameraPhoneAccepted(false);
@@ -282,7 +283,6 @@ void CMainFrame::OnAuthDataReceived(component::AuthComponent* component,
 void CMainFrame::runDeferredDecision() {
   if (!decisionDeferred_) return;
   decisionDeferred_ = false;
-  if (!transport_ || !transport_->clientBearer()) return;
   decide(deferredRecord_);
 }
 
@@ -304,7 +304,7 @@ void CMainFrame::decide(const component::AuthComponent::Record& record) {
   if (CSettings::Instance().findDevice(base::utf8ToWide(record.uniqueId), &status)) {
     // Listed: allowed for good, or (status 0) left without an answer.
     if (status != 0) {
-      auth_->Accept();
+      if (auth_) auth_->Accept();
       afterAccepted();
     } else if (transport_) {
       transport_->setClientStanding(Standing::kRefused);

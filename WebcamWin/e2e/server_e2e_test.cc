@@ -11,6 +11,7 @@
 #include "base/platform_thread.h"
 #include "base/socket.h"
 #include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/session_messages.h"
 
 namespace {
 
@@ -115,6 +116,10 @@ TEST_F(ServerE2ETest, OneInstanceListensAndExitSwitchEndsIt) {
   log = waitForLog(first, "Did connect to 127.0.0.1:" + std::to_string(phone.connection().localPort()));
   EXPECT_NE(std::string::npos, log.find("Did connect to 127.0.0.1:")) << log;
   EXPECT_FALSE(phone.connection().farewellReceived());
+  // It identifies itself; while the user is asked about it, it keeps its
+  // place.
+  phone.connection().sendMessage(phonesim::kAuthType, phonesim::authData("e2e-first", "First"));
+  waitForLog(first, "Waiting for the user's answer about the phone");
 
   // A second phone is turned away while the first is admitted.
   Phone other;
