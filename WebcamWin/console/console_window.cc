@@ -8,6 +8,7 @@
 #include "WebcamWin/settings/settings.h"
 #include "WebcamWin/controller/ui_rules.h"
 #include "base/logging.h"
+#include "base/peer_text.h"
 
 std::unique_ptr<FrameWindow> FrameWindow::make(CMainFrame* frame) {
   return std::make_unique<ConsoleWindow>(frame, stdout);
@@ -261,8 +262,11 @@ void ConsoleWindow::listAccessList() {
   print("Access list:");
   for (const auto& item : list) {
     listed_.push_back(item.first);
-    print(base::stringPrintf("  %zu. ", listed_.size()) + base::wideToUtf8(item.second.name) + " (" +
-          base::wideToUtf8(item.first) + ")" + (item.second.status != 0 ? ", always allowed" : ", not answered"));
+    // Entries stored before phone strings were cleaned may still hold
+    // control characters.
+    print(base::stringPrintf("  %zu. ", listed_.size()) + base::escapePeerText(base::wideToUtf8(item.second.name)) +
+          " (" + base::escapePeerText(base::wideToUtf8(item.first)) + ")" +
+          (item.second.status != 0 ? ", always allowed" : ", not answered"));
   }
   print("Type a number and Enter to remove that phone; Enter alone leaves the list.");
   listing_ = true;

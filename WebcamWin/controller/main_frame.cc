@@ -184,6 +184,7 @@ void CMainFrame::rememberQuitAnswer(uint32_t question, bool dontAskAgain, CSetti
 
 void CMainFrame::onDestroy() {
   LOG(INFO) << "WM_DESTROY message";
+  decisionDeferred_ = false;
   closePrompt();
   if (transport_) {
     transport_->disconnectClient();
