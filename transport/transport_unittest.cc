@@ -398,6 +398,7 @@ TEST_F(TransportTest, ConnectionsWithoutAHandshakeAreClosedAfterTenSeconds) {
   // A phone that handshakes is not held to the deadline.
   auto phoneNow = phone();
   ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1; }));
+  transport_.setClientStanding(Transport::ClientStanding::kAccepted);
   EXPECT_EQ(transport_.pendingCount(), 2u);
 
   now_ += 1;
@@ -458,6 +459,7 @@ TEST_F(TransportTest, AtMostThirtyTwoConnectionsWaitAndANewOneClosesTheOldest) {
   // A real phone still gets in during the crowd (pushing out the next oldest).
   auto real = phone();
   ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1 && waiting[1]->closed; }));
+  transport_.setClientStanding(Transport::ClientStanding::kAccepted);
   EXPECT_EQ(transport_.counters().pendingEvictions, 2u);
   EXPECT_EQ(real->frames.size(), 1u);
   EXPECT_EQ(transport_.pendingCount(), Transport::kMaxPendingConnections - 1);

@@ -68,8 +68,9 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   void setInteractive(bool interactive) { interactive_ = interactive; }
 
   // A key as the terminal delivered it (UI thread).
-  // `promptId`: the prompt shown when the key was read.
-  void onKey(char key, uint64_t promptId = CMainFrame::kAnyPrompt);
+  // `promptId`: the prompt shown when the key was read (0: whichever is
+  // open).
+  void onKey(char key, uint64_t promptId = 0);
   // Ctrl-C (UI thread): denies an open prompt, closes otherwise.
   void onInterrupt();
 
