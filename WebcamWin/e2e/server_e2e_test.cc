@@ -119,7 +119,9 @@ TEST_F(ServerE2ETest, OneInstanceListensAndExitSwitchEndsIt) {
   // It identifies itself; while the user is asked about it, it keeps its
   // place.
   phone.connection().sendMessage(phonesim::kAuthType, phonesim::authData("e2e-first", "First"));
-  waitForLog(first, "Waiting for the user's answer about the phone");
+  ASSERT_TRUE(phone.runUntil(
+      [&] { return user_.logOf(first.pid()).find("Waiting for the user's answer about the phone") != std::string::npos; },
+      kStartTimeoutMs));
 
   // A second phone is turned away while the first is admitted.
   Phone other;

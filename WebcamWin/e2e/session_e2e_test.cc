@@ -340,8 +340,6 @@ TEST_F(SessionE2ETest, HostileStringsReachTheLogAndConsoleOnlyEscaped) {
   peer.sendAuth("EVIL\r\n\x1b[1A", hostile::escapeDeviceName());
   const std::string text = waitForLog(kPromptLine);
   ASSERT_NE(std::string::npos, text.find(kPromptLine)) << text;
-  EXPECT_NE(std::string::npos, text.find("iPhone15,3\\x0aCompressedLog:/home/user/.ssh/id_rsa\\x0aTarFile:TRUE"))
-      << text;
   EXPECT_NE(std::string::npos, text.find("UID: EVIL\\x0d\\x0a\\x1b[1A"));
   EXPECT_NE(std::string::npos, text.find("Name: Anna\\x1b[8m\\u202egpj.exe\\x9b0m"));
   EXPECT_NE(std::string::npos, text.find("escaped"));
@@ -356,6 +354,10 @@ TEST_F(SessionE2ETest, HostileStringsReachTheLogAndConsoleOnlyEscaped) {
   base::readFile(output(consoleFile), &console);
   EXPECT_EQ(std::string::npos, console.find('\x1b'));
   EXPECT_EQ(std::string::npos, console.find("\xe2\x80\xae"));
+  EXPECT_EQ(std::string::npos, console.find("\nCompressedLog:"));
+  // Linux: the console's status line shows the model (the Windows window
+  // writes nothing to standard output).
+  if (!console.empty()) EXPECT_NE(std::string::npos, console.find("iPhone15,3\\x0aCompressedLog:")) << console;
 }
 
 TEST_F(SessionE2ETest, SilentAndDeniedPeersMakeWayForTheRealPhone) {
