@@ -28,6 +28,9 @@ bool deleteFile(const string16& path);
 bool removeEmptyDirectory(const string16& path);
 // Creates the folder and its missing parents.
 bool createDirectories(const string16& path);
+// Lets only the owner into an existing folder (Linux: mode 0700; Windows:
+// nothing to do, the per-user folders are private already).
+bool restrictToOwner(const string16& folder);
 // Names (not paths) of the entries of a folder, "." and ".." left out, in the
 // order the system lists them (Linux: sorted by name, as NTFS lists them).
 std::vector<string16> listDirectory(const string16& folder);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace base {
@@ -46,6 +47,10 @@ bool createDirectories(const string16& path) {
   return isDirectory(path);
 }
 
+bool restrictToOwner(const string16& folder) {
+  return ::chmod(nativePath(folder).c_str(), 0700) == 0;
+}
+
 std::vector<string16> listDirectory(const string16& folder) {
   std::vector<std::string> names;
   if (DIR* dir = ::opendir(nativePath(folder).c_str())) {
@@ -82,6 +87,24 @@ bool readFile(const string16& path, std::string* contents) {
   return true;
 }
 
+namespace {
+
+// Read from /proc so that no other thread ever sees a changed umask.
+mode_t currentUmask() {
+  FILE* status = std::fopen("/proc/self/status", "re");
+  if (status) {
+    char line[128];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof(line), status)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  return 022;
+}
+
+}  // namespace
+
 bool writeFileAtomic(const string16& path, const std::string& contents) {
   const std::string target = nativePath(path);
   std::string tmp = target + ".XXXXXX";
@@ -98,7 +121,9 @@ bool writeFileAtomic(const string16& path, const std::string& contents) {
     }
     done += static_cast<size_t>(n);
   }
-  ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  // mkstemp makes the file 0600; a file written in place would get 0666
+  // less the umask, and so does this one.
+  ok = ok && ::fchmod(fd, 0666 & ~currentUmask()) == 0 && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
     ::unlink(tmp.c_str());

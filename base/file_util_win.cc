@@ -38,6 +38,8 @@ bool createDirectories(const string16& path) {
   return ::CreateDirectoryW(wstr(path), nullptr) != 0 || isDirectory(path);
 }
 
+bool restrictToOwner(const string16&) { return true; }
+
 std::vector<string16> listDirectory(const string16& folder) {
   std::vector<string16> names;
   WIN32_FIND_DATAW data;

@@ -3,6 +3,7 @@
 // system mutex is an flock()ed file in the temporary folder.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
@@ -55,8 +56,11 @@ class PosixSystemMutex : public SystemMutex {
 
 std::unique_ptr<LogFile> LogFile::open(const string16& name) {
   const int fd = ::open(nativePath(name).c_str(),
-                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
+  // The log holds the phones' unique ids; a file left readable by an older
+  // run is closed to others too.
+  ::fchmod(fd, 0600);
   return std::make_unique<PosixLogFile>(fd);
 }
 

@@ -2,6 +2,8 @@
 
 #include "components/component_message.h"
 
+#include "base/peer_text.h"
+
 namespace component {
 
 AuthComponent::AuthComponent(transport::Transport* transport, uint32_t componentId)
@@ -35,8 +37,9 @@ void AuthComponent::receiveAuthData(base::PickleIterator* iter) {
   while (reader.next(&field) == TaggedFieldReader::kField) {
     if (field.tag != kTagUniqueId && field.tag != kTagName) continue;
     if (field.kind != kTaggedBytes) break;
-    std::string text(reinterpret_cast<const char*>(field.data), field.length);
-    (field.tag == kTagUniqueId ? record_.uniqueId : record_.name) = std::move(text);
+    const std::string text(reinterpret_cast<const char*>(field.data), field.length);
+    if (field.tag == kTagUniqueId) record_.uniqueId = base::cleanPeerText(text, "unique id");
+    else record_.name = base::cleanPeerText(text, "device name");
     ++counted;
   }
   // The phone gets no answer to data it could not fully describe itself in.

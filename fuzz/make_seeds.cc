@@ -84,6 +84,35 @@ Bytes rawStream(uint8_t chunking, const std::vector<std::pair<uint32_t, Bytes>>&
   return out;
 }
 
+Bytes asBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// UTF-16LE of ASCII text, as the main program writes the support request.
+Bytes utf16le(const std::string& ascii) {
+  Bytes bytes;
+  for (char c : ascii) {
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.push_back(0);
+  }
+  return bytes;
+}
+
+// The support tool's request and the cleaning of a phone's strings: what the
+// server sends, and what a hostile phone once smuggled into it.
+bool writeTextSeeds(const std::string& root) {
+  const std::string request =
+      "Product:Lumora ZuvIridar for iPhone\nCompany:Quillon Labs\nVersion:2.2.0.0\nLog:/tmp/Webcam.log\n"
+      "SupportForm:http://h/en/support/support.php?form=zuviridar_iphone\nDeviceModel:iPhone15,3\n"
+      "DeviceSoftware:iOS v17.4\n";
+  bool ok = writeSeed(root, "fuzz_support_request", "seven_lines", utf16le(request));
+  ok &= writeSeed(root, "fuzz_support_request", "injected_keys",
+                  utf16le("DeviceModel:X\nCompressedLog:/home/u/.ssh/id_rsa\nTarFile:TRUE\nShippedLog:x\n" + request));
+  ok &= writeSeed(root, "fuzz_peer_text", "injected_line", asBytes("iPhone15,3\nCompressedLog:/etc/passwd\r\n"));
+  ok &= writeSeed(root, "fuzz_peer_text", "terminal_sequences", asBytes("iOS\x1b]0;t\x07\x1b[2J\xc2\x9b" "0m\x7f"));
+  ok &= writeSeed(root, "fuzz_peer_text", "directional", asBytes("Anna\xe2\x80\xae" "gpj.exe\xe2\x81\xa6x\xe2\x81\xa9"));
+  ok &= writeSeed(root, "fuzz_peer_text", "invalid_utf8", asBytes("\xff\xc0\x80\xed\xa0\x80\xf4\x90\x80\x80 ok"));
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,5 +220,6 @@ int main(int argc, char** argv) {
            {"plain", "2.3.1"}, {"bom_revision", "\xEF\xBB\xBF 2.2.0.15\r\n"}, {"html", "<html>2.3</html>"}})
     ok &= writeSeed(root, "fuzz_update_answer", name, Bytes(text.begin(), text.end()));
 
+  ok &= writeTextSeeds(root);
   return ok ? 0 : 1;
 }

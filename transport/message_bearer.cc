@@ -1,12 +1,28 @@
 #include "transport/message_bearer.h"
 
 #include <chrono>
+#include <vector>
 
 #include "base/logging.h"
+#include "base/peer_text.h"
 #include "transport/byte_order.h"
 
 namespace transport {
 namespace {
+
+// The phone describes itself in these strings; they are shown, logged and
+// handed on, so they are cleaned here, once.
+void cleanClientStrings(base::DictionaryValue* information) {
+  std::vector<std::string> keys;
+  for (const auto& entry : *information) keys.push_back(entry.first);
+  for (const std::string& key : keys) {
+    std::string value;
+    if (!information->getString(key, &value)) continue;
+    const std::string what = base::escapePeerText(key);
+    const std::string clean = base::cleanPeerText(value, what.c_str());
+    if (clean != value) information->setString(key, clean);
+  }
+}
 
 int64_t steadyNowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -143,6 +159,7 @@ void MessageBearer::handleClientHandshake(const std::vector<uint8_t>& payload) {
   if (clientVersion_ >= ClientHandshake::dictionaryVersion()) {
     clientInformation_ = readHandshakeDictionary(handshake.rest, handshake.restSize);
     if (!clientInformation_) LOG(WARNING) << "Client information could not be decoded; ignored";
+    else cleanClientStrings(clientInformation_.get());
   }
   handshakePassed_ = true;
   sendHandshake();

@@ -117,6 +117,10 @@ void Transport::onBearerDidAcceptNewBearer(DataBearer* bearer, DataBearer* newBe
   messageBearer->attach(newBearer);
   pending_.push_back({messageBearer.get(), clock_() + kHandshakeTimeoutMs});
   bearers_.push_back(std::move(messageBearer));
+  startCheckTimer();
+}
+
+void Transport::startCheckTimer() {
   if (!checkTimerRunning_) checkTimerRunning_ = window_->setTimer(kHandshakeCheckTimerId, kHandshakeCheckIntervalMs);
 }
 
@@ -126,7 +130,13 @@ void Transport::closeOverdueHandshakes() {
     ++counters_.handshakeTimeouts;
     closePending(pending_.front().bearer, "no handshake within the time-out");
   }
-  if (pending_.empty() && checkTimerRunning_) {
+  const bool identifying = client_ && standing_ == ClientStanding::kIdentifying;
+  if (identifying && identifyDeadlineMs_ <= now) {
+    ++counters_.identifyTimeouts;
+    sendClientAway("no authorization data within the time-out");
+  }
+  const bool stillIdentifying = client_ && standing_ == ClientStanding::kIdentifying;
+  if (pending_.empty() && !stillIdentifying && checkTimerRunning_) {
     window_->killTimer(kHandshakeCheckTimerId);
     checkTimerRunning_ = false;
   }
@@ -151,14 +161,36 @@ void Transport::forgetPending(MessageBearer* bearer) {
   if (it != pending_.end()) pending_.erase(it);
 }
 
+void Transport::setClientStanding(ClientStanding standing) {
+  if (!client_) return;
+  standing_ = standing;
+}
+
+void Transport::sendClientAway(const char* reason) {
+  MessageBearer* client = client_;
+  LOG(WARNING) << "Phone at " << peerOf(client) << " sent away: " << reason;
+  client_ = nullptr;
+  client->sendFarewell(kFarewellSessionEnded);
+  FOR_EACH_OBSERVER(Observer, observers_, onClientDidDisconnect(this));
+}
+
 void Transport::onMessageBearerDidConnect(MessageBearer* bearer) {
   forgetPending(bearer);
+  const bool clientHoldsSlot =
+      client_ && (standing_ == ClientStanding::kAccepted || standing_ == ClientStanding::kDeciding);
+  if (client_ && !clientHoldsSlot) {
+    ++counters_.clientsDisplaced;
+    sendClientAway("it was not accepted and another phone connected");
+  }
   if (client_) {
     LOG(INFO) << "Another phone is connected already; saying farewell to the new one";
     bearer->sendFarewell(kFarewellAnotherPhoneConnected);
     return;
   }
   client_ = bearer;
+  standing_ = ClientStanding::kIdentifying;
+  identifyDeadlineMs_ = clock_() + kIdentifyTimeoutMs;
+  startCheckTimer();
   FOR_EACH_OBSERVER(Observer, observers_, onClientDidConnect(this));
 }
 

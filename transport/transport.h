@@ -9,6 +9,12 @@
 // kHandshakeTimeoutMs, and at most kMaxPendingConnections of them at once: a
 // connection beyond that closes the oldest. Both are logged and counted.
 //
+// The slot cannot be held against the real phone: the owner tells the
+// transport how the client stands (setClientStanding). A client that is
+// still identifying after kIdentifyTimeoutMs is sent away, and a client that
+// is neither accepted nor being decided on makes way for the next phone whose
+// handshake passes. An accepted client, or one being decided on, keeps it.
+//
 // Thread: create, use and destroy on the thread that runs the sockets' loop;
 // observers are called on that thread. Observers must not destroy the
 // transport from inside a notification.
@@ -60,10 +66,23 @@ class Transport : public DataBearer::Delegate,
   // How often overdue handshakes are looked for while any is pending.
   static constexpr uint32_t kHandshakeCheckIntervalMs = 1000;
 
+  // The client must have identified itself this soon after its handshake.
+  static constexpr int64_t kIdentifyTimeoutMs = 10000;
+
+  // How the admitted client stands with its owner.
+  enum class ClientStanding {
+    kIdentifying,  // admitted, no authorization data yet
+    kDeciding,     // a decision about it is pending (prompt open)
+    kAccepted,
+    kRefused,      // rejected, or left without an answer
+  };
+
   // What the connection rules have done since the transport was created.
   struct Counters {
     uint64_t handshakeTimeouts = 0;  // closed: no handshake within the time-out
     uint64_t pendingEvictions = 0;   // closed: too many waiting for a handshake
+    uint64_t identifyTimeouts = 0;   // sent away: no authorization data in time
+    uint64_t clientsDisplaced = 0;   // sent away: made way for a new phone
   };
 
   Transport();
@@ -95,6 +114,11 @@ class Transport : public DataBearer::Delegate,
   // hear no onClientDidDisconnect for it, and the next phone may be admitted.
   void disconnectClient();
 
+  // Starts as kIdentifying for every new client. The client is told
+  // nothing; observers hear onClientDidDisconnect when it is sent away.
+  void setClientStanding(ClientStanding standing);
+  ClientStanding clientStanding() const { return standing_; }
+
   // The admitted phone's bearer (components send through its sendMessage),
   // or null.
   MessageBearer* clientBearer() const { return client_; }
@@ -119,8 +143,9 @@ class Transport : public DataBearer::Delegate,
   size_t pendingCount() const { return pending_.size(); }
   const Counters& counters() const { return counters_; }
 
-  // Closes every connection whose handshake is overdue. Runs by itself every
-  // kHandshakeCheckIntervalMs while connections are pending.
+  // Closes every connection whose handshake is overdue, and sends away a
+  // client that has not identified itself in time. Runs by itself every
+  // kHandshakeCheckIntervalMs while either deadline runs.
   void closeOverdueHandshakes();
   // The monotonic clock (milliseconds) the handshake deadlines are measured
   // with; tests substitute their own before connections arrive.
@@ -149,6 +174,9 @@ class Transport : public DataBearer::Delegate,
   // closes it; nobody is told.
   void closePending(MessageBearer* bearer, const char* reason);
   void forgetPending(MessageBearer* bearer);
+  // Farewell 0 to the client, then observers hear it is gone.
+  void sendClientAway(const char* reason);
+  void startCheckTimer();
 
   uint32_t applicationId_ = 0;
   std::string version_;
@@ -169,6 +197,8 @@ class Transport : public DataBearer::Delegate,
   // In the order accepted, which is also the order of their deadlines.
   std::deque<Pending> pending_;
   bool checkTimerRunning_ = false;
+  ClientStanding standing_ = ClientStanding::kIdentifying;
+  int64_t identifyDeadlineMs_ = 0;  // while the client is identifying
   std::function<int64_t()> clock_;
   Counters counters_;
 };

@@ -165,6 +165,17 @@ TEST_F(TransportTest, AdmittedClientIsDescribedAndItsMessagesRouted) {
   transport_.removeObserver(&video);
 }
 
+TEST_F(TransportTest, PhoneDescriptionArrivesWithoutControlCharacters) {
+  auto peer = phone(kAppId, 2, 0,
+                    pickledStrings({{"DeviceModel", "X\nCompressedLog:/home/u/.ssh/id_rsa"},
+                                    {"SystemName", "\x1b[2Jios"},
+                                    {"SystemVersion", "17\xe2\x80\xae"}}));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1; }));
+  EXPECT_EQ(transport_.deviceModel(), "X\\x0aCompressedLog:/home/u/.ssh/id_rsa");
+  EXPECT_EQ(transport_.systemName(), "\\x1b[2Jios");
+  EXPECT_EQ(transport_.systemVersion(), "17\\u202e");
+}
+
 TEST_F(TransportTest, OlderPhoneHasNoDescription) {
   auto peer = phone(kAppId, 1, 9, pickledStrings({{"DeviceModel", "ignored"}}));
   ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1; }));
@@ -177,6 +188,7 @@ TEST_F(TransportTest, SecondPhoneGetsFarewellOneAndIsNeverHeard) {
   transport_.addObserver(&auth);
   auto first = phone();
   ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1; }));
+  transport_.setClientStanding(Transport::ClientStanding::kAccepted);
 
   auto second = std::make_unique<TestPeer>();
   ASSERT_TRUE(second->connect(port_));
@@ -198,6 +210,64 @@ TEST_F(TransportTest, SecondPhoneGetsFarewellOneAndIsNeverHeard) {
   ASSERT_TRUE(runUntil(&loop_, [&] { return auth.messages.size() == 1; }));
   EXPECT_EQ(auth.messages[0], std::vector<uint8_t>{1});
   transport_.removeObserver(&auth);
+}
+
+TEST_F(TransportTest, OnlyAnAcceptedClientOrOneBeingDecidedOnKeepsTheSlot) {
+  using Standing = Transport::ClientStanding;
+  const struct {
+    Standing standing;
+    bool keeps;
+  } cases[] = {{Standing::kIdentifying, false}, {Standing::kRefused, false},
+               {Standing::kAccepted, true}, {Standing::kDeciding, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.standing));
+    const int connects = watcher_.count("connect");
+    const int disconnects = watcher_.count("disconnect");
+    auto holder = phone();
+    ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == connects + 1; }));
+    transport_.setClientStanding(c.standing);
+
+    auto newcomer = phone();
+    TestPeer* away = c.keeps ? newcomer.get() : holder.get();
+    ASSERT_TRUE(runUntil(&loop_, [&] { return away->closed; }));
+    ASSERT_EQ(away->frames.size(), 2u);
+    EXPECT_EQ(away->frames[1].type, kMessageFarewell);
+    EXPECT_EQ(farewellReason(away->frames[1]), c.keeps ? kFarewellAnotherPhoneConnected : kFarewellSessionEnded);
+    TestPeer* stays = c.keeps ? holder.get() : newcomer.get();
+    EXPECT_EQ(transport_.clientPort(), stays->socket()->localPort());
+    EXPECT_EQ(watcher_.count("disconnect"), disconnects + (c.keeps ? 0 : 1));
+    EXPECT_EQ(watcher_.count("connect"), connects + (c.keeps ? 1 : 2));
+    EXPECT_EQ(transport_.clientStanding(), c.keeps ? c.standing : Standing::kIdentifying);
+
+    transport_.disconnectClient();
+    ASSERT_TRUE(runUntil(&loop_, [&] { return stays->closed; }));
+  }
+  EXPECT_EQ(transport_.counters().clientsDisplaced, 2u);
+}
+
+TEST_F(TransportTest, ClientThatNeverIdentifiesItselfIsSentAway) {
+  auto silentOne = phone();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1; }));
+  now_ += Transport::kIdentifyTimeoutMs - 1;
+  transport_.closeOverdueHandshakes();
+  EXPECT_NE(transport_.clientBearer(), nullptr);
+  now_ += 1;
+  transport_.closeOverdueHandshakes();
+  EXPECT_EQ(transport_.clientBearer(), nullptr);
+  EXPECT_EQ(watcher_.count("disconnect"), 1);
+  EXPECT_EQ(transport_.counters().identifyTimeouts, 1u);
+  ASSERT_TRUE(runUntil(&loop_, [&] { return silentOne->closed; }));
+  ASSERT_EQ(silentOne->frames.size(), 2u);
+  EXPECT_EQ(farewellReason(silentOne->frames[1]), kFarewellSessionEnded);
+
+  // One that identified itself in time is not held to the deadline.
+  auto talker = phone();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 2; }));
+  transport_.setClientStanding(Transport::ClientStanding::kRefused);
+  now_ += 10 * Transport::kIdentifyTimeoutMs;
+  transport_.closeOverdueHandshakes();
+  EXPECT_NE(transport_.clientBearer(), nullptr);
+  EXPECT_EQ(transport_.counters().identifyTimeouts, 1u);
 }
 
 TEST_F(TransportTest, DisconnectClientSaysFarewellAndLetsTheNextPhoneIn) {
@@ -328,6 +398,7 @@ TEST_F(TransportTest, ConnectionsWithoutAHandshakeAreClosedAfterTenSeconds) {
   // A phone that handshakes is not held to the deadline.
   auto phoneNow = phone();
   ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1; }));
+  transport_.setClientStanding(Transport::ClientStanding::kAccepted);
   EXPECT_EQ(transport_.pendingCount(), 2u);
 
   now_ += 1;
@@ -388,6 +459,7 @@ TEST_F(TransportTest, AtMostThirtyTwoConnectionsWaitAndANewOneClosesTheOldest) {
   // A real phone still gets in during the crowd (pushing out the next oldest).
   auto real = phone();
   ASSERT_TRUE(runUntil(&loop_, [&] { return watcher_.count("connect") == 1 && waiting[1]->closed; }));
+  transport_.setClientStanding(Transport::ClientStanding::kAccepted);
   EXPECT_EQ(transport_.counters().pendingEvictions, 2u);
   EXPECT_EQ(real->frames.size(), 1u);
   EXPECT_EQ(transport_.pendingCount(), Transport::kMaxPendingConnections - 1);

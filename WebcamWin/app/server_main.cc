@@ -27,6 +27,8 @@ constexpr char16_t kNoResourceLibrary[] = u"Unable to load resource dll";
 void startLogging() {
   const base::string16 folder = shell::logFolder();
   base::createDirectories(folder);
+  // The logs carry the unique ids the access list trusts.
+  base::restrictToOwner(folder);
   const base::string16 file = base::makeLogFileName(folder, kLogFilesKept, kLogPrefix);
   // Each start has a file of its own (a second start in the same second is
   // named apart), so a leftover of that name is replaced.

@@ -9,6 +9,7 @@
 #include "WebcamWin/settings/settings.h"
 #include "WebcamWin/controller/ui_rules.h"
 #include "base/logging.h"
+#include "base/peer_text.h"
 
 ConsoleWindow::ConsoleWindow(CMainFrame* frame, FILE* out)
     : frame_(frame), out_(out), interactive_(TerminalInput::interactive()) {
@@ -27,7 +28,10 @@ bool ConsoleWindow::create(const base::string16& title) {
   // Before anything can start threads: they must leave the signals to us.
   input_ = std::make_unique<TerminalInput>();
   TerminalInput::Callbacks callbacks;
-  callbacks.onKey = [this](char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); };
+  // A key answers the prompt that was on the screen when it was pressed.
+  callbacks.onKey = [this](char key) {
+    window_->post(kMsgKey, static_cast<unsigned char>(key), static_cast<intptr_t>(frame_->promptId()));
+  };
   callbacks.onTerminate = [this] { window_->post(kMsgTerminate); };
   callbacks.onInterrupt = [this] { window_->post(kMsgInterrupt); };
   if (!input_->start(std::move(callbacks))) input_.reset();
@@ -98,7 +102,7 @@ void ConsoleWindow::showAuthorizationPrompt(const base::string16& name, const ba
 void ConsoleWindow::closeAuthorizationPrompt() { prompting_ = false; }
 
 bool ConsoleWindow::answerFromAnotherStart(uintptr_t answer) {
-  return answers_.relay(answer, [this] { return window_->post(kMsgAnswer); });
+  return answers_.relay(answer, frame_->promptId(), [this] { return window_->post(kMsgAnswer); });
 }
 
 void ConsoleWindow::onInterrupt() {
@@ -116,14 +120,14 @@ void ConsoleWindow::onInterrupt() {
 
 void ConsoleWindow::postKey(char key) { window_->post(kMsgKey, static_cast<unsigned char>(key)); }
 
-void ConsoleWindow::onKey(char key) {
+void ConsoleWindow::onKey(char key, uint64_t promptId) {
   // The open question or prompt takes the key first, then the access list,
   // then the commands.
   if (asking_) {
     onQuitQuestionKey(key);
     return;
   }
-  if (frame_->authorizationPending() && onAuthorizationKey(key)) return;
+  if (frame_->authorizationPending() && onAuthorizationKey(key, promptId)) return;
   if (listing_ && onListKey(key)) return;
   onCommandKey(key);
 }
@@ -152,20 +156,20 @@ void ConsoleWindow::onQuitQuestionKey(char key) {
   }
 }
 
-bool ConsoleWindow::onAuthorizationKey(char key) {
+bool ConsoleWindow::onAuthorizationKey(char key, uint64_t promptId) {
   switch (lower(key)) {
     case 'a':
       print("Allowed always.");
-      frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways);
+      frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways, promptId);
       return true;
     case 'o':
       print("Allowed once.");
-      frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
+      frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce, promptId);
       return true;
     case 'd':
     case '\x1b':  // Esc
       print("Denied.");
-      frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny);
+      frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny, promptId);
       return true;
     default:
       return false;
@@ -225,8 +229,11 @@ void ConsoleWindow::listAccessList() {
   print("Access list:");
   for (const auto& item : list) {
     listed_.push_back(item.first);
-    print(base::stringPrintf("  %zu. ", listed_.size()) + base::wideToUtf8(item.second.name) + " (" +
-          base::wideToUtf8(item.first) + ")" + (item.second.status != 0 ? ", always allowed" : ", not answered"));
+    // Entries stored before phone strings were cleaned may still hold
+    // control characters.
+    print(base::stringPrintf("  %zu. ", listed_.size()) + base::escapePeerText(base::wideToUtf8(item.second.name)) +
+          " (" + base::escapePeerText(base::wideToUtf8(item.first)) + ")" +
+          (item.second.status != 0 ? ", always allowed" : ", not answered"));
   }
   print("Type a number and Enter to remove that phone; Enter alone leaves the list.");
   listing_ = true;
@@ -382,7 +389,7 @@ void ConsoleWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lpa
       raise();
       break;
     case kMsgKey:
-      onKey(static_cast<char>(wparam));
+      onKey(static_cast<char>(wparam), static_cast<uint64_t>(lparam));
       break;
     case kMsgInterrupt:
       onInterrupt();

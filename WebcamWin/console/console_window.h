@@ -64,7 +64,9 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   void setInteractive(bool interactive) { interactive_ = interactive; }
 
   // A key as the terminal delivered it (UI thread).
-  void onKey(char key);
+  // `promptId`: the prompt shown when the key was read (0: whichever is
+  // open).
+  void onKey(char key, uint64_t promptId = 0);
   // Ctrl-C (UI thread): denies an open prompt, closes otherwise.
   void onInterrupt();
 
@@ -86,7 +88,7 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   // One handler per mode of the keyboard. The quit question keeps every
   // key; the others return false for a key they leave to the next mode.
   void onQuitQuestionKey(char key);
-  bool onAuthorizationKey(char key);
+  bool onAuthorizationKey(char key, uint64_t promptId);
   void onCommandKey(char key);
   // The access list: listed with numbers; a number and Enter removes one.
   void listAccessList();

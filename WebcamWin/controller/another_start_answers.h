@@ -22,16 +22,20 @@ class AnotherStartAnswers {
   // How long an answer waits for the user-interface thread.
   static constexpr int kWaitMs = 4000;
 
-  // Queues `answer` (a shell::kAnswer* code), calls `wake` to have the
-  // user-interface thread run answerWaiting(), and waits for it. False when
-  // no phone was waiting, `wake` failed or the thread did not answer in time.
-  bool relay(uintptr_t answer, const std::function<bool()>& wake);
+  // Queues `answer` (a shell::kAnswer* code) for the prompt numbered
+  // `promptId` (the one open when the request came), calls `wake` to have
+  // the user-interface thread run answerWaiting(), and waits for it. False
+  // when no phone was waiting, `wake` failed or the thread did not answer
+  // in time; an answer that timed out is dropped, never applied later.
+  bool relay(uintptr_t answer, uint64_t promptId, const std::function<bool()>& wake);
   // Hands every queued answer to `frame` in arrival order.
   void answerWaiting(CMainFrame* frame);
 
  private:
   struct Pending {
     uintptr_t answer = 0;
+    uint64_t promptId = 0;
+    bool abandoned = false;  // the asking start stopped waiting
     bool done = false;
     bool answered = false;
   };

@@ -6,6 +6,8 @@
 #include "WebcamWin/platform/resource_library.h"
 #include "WebcamWin/settings/settings.h"
 
+#include <chrono>
+
 #include "base/file_util.h"
 #include "base/logging.h"
 #include "base/message_loop.h"
@@ -24,7 +26,12 @@ base::string16 g_deviceSoftware;
 
 }  // namespace
 
-CMainFrame::CMainFrame() = default;
+CMainFrame::CMainFrame()
+    : clock_([] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+      }) {}
 
 CMainFrame::~CMainFrame() {
   // A window still there is destroyed the usual way first.
@@ -39,7 +46,7 @@ CMainFrame::~CMainFrame() {
   // call the audio component: the link goes first.
   audioDriver_.reset();
   // A recording still running is finished before its sources go.
-  recordingTimer_.reset();
+  timers_.reset();
   if (recorder_) {
     recorder_->stop();
     if (audio_) audio_->RemoveObserver(recorder_.get());
@@ -177,6 +184,7 @@ void CMainFrame::rememberQuitAnswer(uint32_t question, bool dontAskAgain, CSetti
 
 void CMainFrame::onDestroy() {
   LOG(INFO) << "WM_DESTROY message";
+  decisionDeferred_ = false;
   closePrompt();
   if (transport_) {
     transport_->disconnectClient();
@@ -212,6 +220,8 @@ void CMainFrame::onTransportDidStopListening(transport::Transport* transport) {
 void CMainFrame::onClientDidConnect(transport::Transport* transport) {
   const std::string peer = transport->clientAddress() + ":" + std::to_string(transport->clientPort());
   LOG(INFO) << "Did connect to " << peer;
+  promptedThisConnection_ = false;
+  decisionDeferred_ = false;
   g_deviceModel = base::utf8ToWide(transport->deviceModel());
   g_deviceSoftware = base::utf8ToWide(transport->systemName() + " v" + transport->systemVersion());
   if (window_) {
@@ -222,6 +232,9 @@ void CMainFrame::onClientDidConnect(transport::Transport* transport) {
 
 void CMainFrame::onClientDidDisconnect(transport::Transport* transport) {
   LOG(INFO) << "Transport disconnected";
+  decisionDeferred_ = false;
+  promptedThisConnection_ = false;
+  if (timers_) timers_->killTimer(kPromptTimer);
   streaming_ = false;
   setCameraPhoneAccepted(false);
   // A prompt still open for this phone ends without a result.
@@ -253,6 +266,38 @@ void CMainFrame::OnAuthDataReceived(component::AuthComponent* component,
   LOG(INFO) << "Did receive auth data";
   LOG(INFO) << "Name: " << record.name;
   LOG(INFO) << "UID: " << record.uniqueId;
+  // Whoever the phone says it is now has not been decided on yet.
+  holdSession();
+  const int64_t sinceLastPrompt = clock_() - lastPromptAtMs_;
+  if (promptedThisConnection_ && sinceLastPrompt < kPromptIntervalMs) {
+    LOG(INFO) << "Authorization data again within " << kPromptIntervalMs << " ms; decided when the interval ends";
+    closePrompt();
+    deferredRecord_ = record;
+    if (!decisionDeferred_) timers()->setTimer(kPromptTimer, static_cast<uint32_t>(kPromptIntervalMs - sinceLastPrompt));
+    decisionDeferred_ = true;
+    if (transport_) transport_->setClientStanding(transport::Transport::ClientStanding::kDeciding);
+    return;
+  }
+  decide(record);
+}
+
+void CMainFrame::runDeferredDecision() {
+  if (!decisionDeferred_) return;
+  decisionDeferred_ = false;
+  decide(deferredRecord_);
+}
+
+void CMainFrame::holdSession() {
+  if (gate_) gate_->close();
+  if (streaming_) {
+    streaming_ = false;
+    setCameraPhoneAccepted(false);
+    stopAudioLink();
+  }
+}
+
+void CMainFrame::decide(const component::AuthComponent::Record& record) {
+  using Standing = transport::Transport::ClientStanding;
   lastDeviceName_ = record.name;
   // New data restarts the decision: a prompt still open goes first.
   closePrompt();
@@ -260,21 +305,31 @@ void CMainFrame::OnAuthDataReceived(component::AuthComponent* component,
   if (CSettings::Instance().findDevice(base::utf8ToWide(record.uniqueId), &status)) {
     // Listed: allowed for good, or (status 0) left without an answer.
     if (status != 0) {
-      component->Accept();
+      if (auth_) auth_->Accept();
       afterAccepted();
+    } else if (transport_) {
+      transport_->setClientStanding(Standing::kRefused);
     }
     return;
   }
   promptOpen_ = true;
   promptRecord_ = record;
+  ++promptId_;
+  promptedThisConnection_ = true;
+  lastPromptAtMs_ = clock_();
+  if (transport_) transport_->setClientStanding(Standing::kDeciding);
   if (window_) {
     window_->show(kShowNormal);
     window_->showAuthorizationPrompt(base::utf8ToWide(record.name), base::utf8ToWide(record.uniqueId));
   }
 }
 
-bool CMainFrame::answerAuthorization(AuthAnswer answer) {
+bool CMainFrame::answerAuthorization(AuthAnswer answer, uint64_t promptId) {
   if (!promptOpen_) return false;
+  if (promptId != kAnyPrompt && promptId != promptId_.load()) {
+    LOG(WARNING) << "An answer meant for an earlier prompt was dropped";
+    return false;
+  }
   if (answer == AuthAnswer::kAllowAlways) {
     CSettings& settings = CSettings::Instance();
     settings.addDevice(base::utf8ToWide(promptRecord_.uniqueId), base::utf8ToWide(promptRecord_.name), 1);
@@ -312,6 +367,7 @@ void CMainFrame::afterAccepted() {
 
 void CMainFrame::OnAccepted(component::AuthComponent* component) {
   LOG(INFO) << "Connection was accepted.";
+  if (transport_) transport_->setClientStanding(transport::Transport::ClientStanding::kAccepted);
   gate_->open();
   streaming_ = true;
   setCameraPhoneAccepted(true);
@@ -324,6 +380,7 @@ void CMainFrame::OnAccepted(component::AuthComponent* component) {
 
 void CMainFrame::OnRejected(component::AuthComponent* component) {
   LOG(INFO) << "Connection was rejected.";
+  if (transport_) transport_->setClientStanding(transport::Transport::ClientStanding::kRefused);
   gate_->close();
   streaming_ = false;
   setCameraPhoneAccepted(false);
@@ -377,17 +434,13 @@ void CMainFrame::startRecording() {
     if (window_) window_->showRecording(false);
     return;
   }
-  if (!recordingTimer_) {
-    recordingTimer_ = std::make_unique<base::MessageWindow>(u"com.quillonlabs.recording_time",
-                                                            static_cast<base::MessageWindow::Handler*>(this));
-  }
-  recordingTimer_->setTimer(kRecordingTimer, kRecordingTimePeriodMs);
+  timers()->setTimer(kRecordingTimer, kRecordingTimePeriodMs);
   if (action_) action_->SendAction(component::ActionComponent::kActionStartRecording);
 }
 
 void CMainFrame::stopRecording() {
   if (window_) window_->showRecording(false);
-  if (recordingTimer_) recordingTimer_->killTimer(kRecordingTimer);
+  if (timers_) timers_->killTimer(kRecordingTimer);
   if (!recorder_ || !recorder_->recording()) return;
   recorder_->stop();
   if (action_) action_->SendAction(component::ActionComponent::kActionStopRecording);
@@ -406,10 +459,23 @@ uint32_t CMainFrame::recordingTime() {
   return time;
 }
 
+base::MessageWindow* CMainFrame::timers() {
+  if (!timers_) {
+    timers_ = std::make_unique<base::MessageWindow>(u"com.quillonlabs.recording_time",
+                                                    static_cast<base::MessageWindow::Handler*>(this));
+  }
+  return timers_.get();
+}
+
 void CMainFrame::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  if (msg == base::kMsgTimer && wparam == kPromptTimer) {
+    timers_->killTimer(kPromptTimer);
+    runDeferredDecision();
+    return;
+  }
   if (msg != base::kMsgTimer || wparam != kRecordingTimer) return;
   if (!recording()) {
-    recordingTimer_->killTimer(kRecordingTimer);
+    timers_->killTimer(kRecordingTimer);
     return;
   }
   // The file could not be written any more (a full disk): the recording

@@ -12,7 +12,9 @@
 #ifndef WEBCAMWIN_MAIN_FRAME_H_
 #define WEBCAMWIN_MAIN_FRAME_H_
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,8 +91,23 @@ class CMainFrame : private base::MessageWindow::Handler,
 
   // The authorization prompt. answerAuthorization() answers the open prompt
   // ("allow always" also lists the phone and saves the settings at once)
-  // and closes it; false when no phone is waiting for an answer.
-  bool answerAuthorization(AuthAnswer answer);
+  // and closes it; false when no phone is waiting for an answer. An answer
+  // given to the prompt numbered `promptId` is dropped when another prompt
+  // has replaced it since (kAnyPrompt: whatever prompt is open).
+  static constexpr uint64_t kAnyPrompt = 0;
+  bool answerAuthorization(AuthAnswer answer, uint64_t promptId = kAnyPrompt);
+  // The number of the prompt shown last; any thread may read it (the front
+  // ends note it when an answer starts on its way).
+  uint64_t promptId() const { return promptId_.load(); }
+  // A phone that sends authorization data again and again is asked about at
+  // most once this often; data in between waits for the interval's end.
+  static constexpr int64_t kPromptIntervalMs = 3000;
+  static constexpr uintptr_t kPromptTimer = 4;
+  // The monotonic clock (ms) of that interval; tests substitute their own.
+  void setClockForTesting(std::function<int64_t()> nowMs) { clock_ = std::move(nowMs); }
+  // A decision that waits for the interval to end (the prompt timer).
+  bool decisionDeferred() const { return decisionDeferred_; }
+  void runDeferredDecision();
   // The prompt ended with `code` (1 accepts, 5 is ignored, anything else
   // rejects).
   void onAuthorizationResult(int code);
@@ -216,6 +233,12 @@ class CMainFrame : private base::MessageWindow::Handler,
   // connected icon, the balloon and the view.
   void afterAccepted();
   void closePrompt();
+  // The list's answer, or the prompt; the transport learns how the phone
+  // stands.
+  void decide(const component::AuthComponent::Record& record);
+  // Nothing flows until the phone is accepted (again).
+  void holdSession();
+  base::MessageWindow* timers();
   base::string16 listeningStatus() const;
 
   std::unique_ptr<FrameWindow> window_;
@@ -244,14 +267,21 @@ class CMainFrame : private base::MessageWindow::Handler,
   std::unique_ptr<component::WDMAudioDriver> audioDriver_;
   void stopAudioLink();
   // The recorder, observer of video_ and audio_, and the hidden window whose
-  // timer asks it for the recording time.
+  // timers ask it for the recording time and run a deferred decision.
   std::unique_ptr<component::FFVideoFile> recorder_;
-  std::unique_ptr<base::MessageWindow> recordingTimer_;
+  std::unique_ptr<base::MessageWindow> timers_;
   void onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) override;
 
   // The phone the open prompt asks about.
   bool promptOpen_ = false;
   component::AuthComponent::Record promptRecord_;
+  std::atomic<uint64_t> promptId_{0};
+  // When this connection's last prompt was raised (none: a long time ago).
+  int64_t lastPromptAtMs_ = 0;
+  bool promptedThisConnection_ = false;
+  bool decisionDeferred_ = false;
+  component::AuthComponent::Record deferredRecord_;
+  std::function<int64_t()> clock_;
   // The name from the last authorization data (the disconnection balloon).
   std::string lastDeviceName_;
   bool streaming_ = false;

@@ -261,6 +261,47 @@ TEST_F(MainFrameUiTest, PhoneTakenOffTheListIsAskedAgain) {
   EXPECT_EQ(kShowNormal, calls_.shows.back());
 }
 
+TEST_F(MainFrameUiTest, AnswerCountsOnlyForThePromptItWasGivenFor) {
+  int64_t now = 1000000;
+  frame_.setClockForTesting([&] { return now; });
+  component::AuthComponent::Record first;
+  first.name = "Anna's iPhone";
+  first.uniqueId = "u-1";
+  component::AuthComponent::Record swapped;
+  swapped.name = "Somebody else";
+  swapped.uniqueId = "u-2";
+
+  frame_.OnAuthDataReceived(nullptr, first);
+  const uint64_t firstPrompt = frame_.promptId();
+  // The same connection says it is someone else at once: the old prompt
+  // goes, and the new one waits for the interval to end.
+  now += CMainFrame::kPromptIntervalMs - 1;
+  frame_.OnAuthDataReceived(nullptr, swapped);
+  EXPECT_FALSE(frame_.authorizationPending());
+  EXPECT_TRUE(frame_.decisionDeferred());
+  EXPECT_EQ(1u, calls_.prompts.size());
+  EXPECT_FALSE(frame_.answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways, firstPrompt));
+
+  now += 1;
+  frame_.runDeferredDecision();
+  ASSERT_EQ((std::vector<base::string16>{u"Anna's iPhone/u-1", u"Somebody else/u-2"}), calls_.prompts);
+  EXPECT_TRUE(frame_.authorizationPending());
+  // A key or button pressed for the first prompt does not answer the second.
+  EXPECT_FALSE(frame_.answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways, firstPrompt));
+  EXPECT_TRUE(frame_.authorizationPending());
+  uint32_t status = 0;
+  EXPECT_FALSE(CSettings::Instance().findDevice(u"u-1", &status));
+  EXPECT_FALSE(CSettings::Instance().findDevice(u"u-2", &status));
+  EXPECT_TRUE(frame_.answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways, frame_.promptId()));
+  EXPECT_TRUE(CSettings::Instance().findDevice(u"u-2", &status));
+  EXPECT_FALSE(frame_.authorizationPending());
+
+  // A new connection is asked about at once.
+  frame_.onClientDidDisconnect(nullptr);
+  frame_.OnAuthDataReceived(nullptr, first);
+  EXPECT_EQ(3u, calls_.prompts.size());
+}
+
 TEST_F(MainFrameUiTest, ConnectionBalloonsNameThePhoneAndFollowTheSetting) {
   // The balloons' texts come from the resource library beside the programs.
   ResourceLibrary library;

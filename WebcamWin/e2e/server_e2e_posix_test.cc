@@ -105,6 +105,18 @@ TEST_F(ServerE2EPosixTest, StartKeepsTheTenNewestLogs) {
   EXPECT_TRUE(base::pathExists(base::joinPath(logs, u"Webcam-2020.01.01-00.00.01.log")));
   EXPECT_TRUE(base::pathExists(base::joinPath(logs, u"notes.txt")));
   EXPECT_NE(std::string::npos, user_.logOf(server.pid()).find("Called with arguments: -exit"));
+  // The logs hold the phones' unique ids: nobody else may read them.
+  struct stat info;
+  ASSERT_EQ(0, ::stat(base::wideToUtf8(logs).c_str(), &info));
+  EXPECT_EQ(0700u, info.st_mode & 0777);
+  int newLogs = 0;
+  for (const base::string16& name : names) {
+    if (name == u"notes.txt" || name.compare(0, 11, u"Webcam-2020") == 0) continue;
+    ASSERT_EQ(0, ::stat(base::wideToUtf8(base::joinPath(logs, name)).c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777) << base::wideToUtf8(name);
+    ++newLogs;
+  }
+  EXPECT_EQ(1, newLogs);
 }
 
 // What avahi resolves for the service type, one line per address.

@@ -11,6 +11,7 @@
 #include "base/platform_thread.h"
 #include "base/socket.h"
 #include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/session_messages.h"
 
 namespace {
 
@@ -111,6 +112,12 @@ TEST_F(ServerE2ETest, OneInstanceListensAndExitSwitchEndsIt) {
   log = waitForLog(first, "Did connect to 127.0.0.1:" + std::to_string(phone.connection().localPort()));
   EXPECT_NE(std::string::npos, log.find("Did connect to 127.0.0.1:")) << log;
   EXPECT_FALSE(phone.connection().farewellReceived());
+  // It identifies itself; while the user is asked about it, it keeps its
+  // place.
+  phone.connection().sendMessage(phonesim::kAuthType, phonesim::authData("e2e-first", "First"));
+  ASSERT_TRUE(phone.runUntil(
+      [&] { return user_.logOf(first.pid()).find("Waiting for the user's answer about the phone") != std::string::npos; },
+      kStartTimeoutMs));
 
   // A second phone is turned away while the first is admitted.
   Phone other;

@@ -16,6 +16,7 @@
 #include "base/platform_thread.h"
 #include "base/reg_key.h"
 #include "base/socket.h"
+#include "tools/hostilephone/hostile_peer.h"
 #include "tools/phonesim/phone_connection.h"
 #include "tools/phonesim/session_messages.h"
 
@@ -42,11 +43,11 @@ class SessionPhone : public phonesim::PhoneConnection::Observer {
   SessionPhone() { connection_.addObserver(this); }
   ~SessionPhone() override { connection_.removeObserver(this); }
 
-  bool connect(uint16_t port) {
+  bool connect(uint16_t port, const phonesim::PhoneIdentity& identity = phonesim::PhoneIdentity()) {
     std::string error;
     if (!connection_.connect("127.0.0.1", port, kPhoneTimeoutMs, &error)) return false;
     if (!runUntil([this] { return connection_.isConnected() || connection_.isClosed(); })) return false;
-    if (!connection_.isConnected() || !connection_.sendHandshake(phonesim::PhoneIdentity())) return false;
+    if (!connection_.isConnected() || !connection_.sendHandshake(identity)) return false;
     return runUntil([this] { return connection_.serverHandshake() || connection_.isClosed(); }) &&
            connection_.serverHandshake() && !connection_.farewellReceived();
   }
@@ -325,6 +326,107 @@ TEST_F(SessionE2ETest, NewDataRestartsTheQuestionAndADisconnectionEndsIt) {
   EXPECT_EQ(1, phone.waitForResult());
   EXPECT_TRUE(storedDevice(u"%second%005Cid", &name, &status));
   EXPECT_EQ(u"Second", name);
+  EXPECT_EQ(1, endServer());
+}
+
+// Peers the user never accepts. Each must leave the real phone its place,
+// learn nothing, and carry nothing raw into the log or the console.
+TEST_F(SessionE2ETest, HostileStringsReachTheLogAndConsoleOnlyEscaped) {
+  const uint16_t port = startServer();
+  ASSERT_NE(0, port) << log();
+  const std::string consoleFile = "server" + std::to_string(starts_) + ".out";
+  SessionPhone peer;
+  ASSERT_TRUE(peer.connect(port, hostile::hostileIdentity("/home/user/.ssh/id_rsa")));
+  peer.sendAuth("EVIL\r\n\x1b[1A", hostile::escapeDeviceName());
+  const std::string text = waitForLog(kPromptLine);
+  ASSERT_NE(std::string::npos, text.find(kPromptLine)) << text;
+  EXPECT_NE(std::string::npos, text.find("UID: EVIL\\x0d\\x0a\\x1b[1A"));
+  EXPECT_NE(std::string::npos, text.find("Name: Anna\\x1b[8m\\u202egpj.exe\\x9b0m"));
+  EXPECT_NE(std::string::npos, text.find("escaped"));
+  EXPECT_EQ(std::string::npos, text.find("\nCompressedLog:"));
+  EXPECT_EQ(std::string::npos, text.find("\nTarFile:"));
+  EXPECT_EQ(std::string::npos, text.find('\x1b'));
+  EXPECT_EQ(std::string::npos, text.find("\xe2\x80\xae"));
+  EXPECT_EQ(std::string::npos, text.find("\xc2\x9b"));
+  EXPECT_EQ(1, endServer());
+  // What the console printed (the prompt names the phone) is as clean.
+  std::string console;
+  base::readFile(output(consoleFile), &console);
+  EXPECT_EQ(std::string::npos, console.find('\x1b'));
+  EXPECT_EQ(std::string::npos, console.find("\xe2\x80\xae"));
+  EXPECT_EQ(std::string::npos, console.find("\nCompressedLog:"));
+  // Linux: the console's status line shows the model (the Windows window
+  // writes nothing to standard output).
+  if (!console.empty()) EXPECT_NE(std::string::npos, console.find("iPhone15,3\\x0aCompressedLog:")) << console;
+}
+
+TEST_F(SessionE2ETest, SilentAndDeniedPeersMakeWayForTheRealPhone) {
+  ASSERT_TRUE(storeDevice(u"REAL-PHONE", u"Real", 1));
+  const uint16_t port = startServer();
+  ASSERT_NE(0, port) << log();
+  SessionPhone silent;
+  ASSERT_TRUE(silent.connect(port));
+  waitForLog("Did connect to ");
+
+  // The denied one takes the slot from the silent one, and after the
+  // answer stays connected so that it can show it.
+  SessionPhone denied;
+  ASSERT_TRUE(denied.connect(port));
+  ASSERT_TRUE(silent.runUntil([&] { return silent.connection().isClosed(); }));
+  EXPECT_TRUE(silent.connection().farewellReceived());
+  EXPECT_EQ(0u, silent.connection().farewellReason());
+  denied.sendAuth("STRANGER", "Stranger");
+  waitForLog(kPromptLine);
+  // While its prompt is open, it keeps its place.
+  {
+    SessionPhone early;
+    early.connect(port);
+    ASSERT_TRUE(early.runUntil([&] { return early.connection().farewellReceived(); }));
+    EXPECT_EQ(1u, early.connection().farewellReason());
+  }
+  int code = -100;
+  ASSERT_TRUE(runOther("-deny", &code));
+  EXPECT_EQ(0, denied.waitForResult());
+  denied.listen(300);
+  EXPECT_FALSE(denied.connection().isClosed());
+
+  SessionPhone real;
+  ASSERT_TRUE(real.connect(port));
+  real.sendAuth("REAL-PHONE", "Real");
+  EXPECT_EQ(1, real.waitForResult());
+  ASSERT_TRUE(denied.runUntil([&] { return denied.connection().isClosed(); }));
+  EXPECT_EQ(0u, denied.connection().farewellReason());
+  EXPECT_FALSE(real.connection().farewellReceived());
+  EXPECT_NE(std::string::npos, log().find("it was not accepted and another phone connected"));
+  EXPECT_EQ(1, endServer());
+}
+
+TEST_F(SessionE2ETest, AnAcceptedPhoneThatChangesIdentityWaitsForTheAnswer) {
+  ASSERT_TRUE(storeDevice(u"LISTED", u"Listed", 1));
+  const uint16_t port = startServer();
+  ASSERT_NE(0, port) << log();
+  SessionPhone phone;
+  ASSERT_TRUE(phone.connect(port));
+  phone.sendAuth("LISTED", "Listed");
+  EXPECT_EQ(1, phone.waitForResult());
+  // Right behind the new identity, a snapshot: it must not be taken.
+  phone.sendAuth("UNKNOWN", "Someone else");
+  phone.sendAction(3);
+  waitForLog(kPromptLine);
+  phone.listen(kQuietMs);
+  std::string text = log();
+  EXPECT_EQ(0u, count(text, kSnapshotLine)) << text;
+  EXPECT_TRUE(phone.actions().empty());
+  EXPECT_NE(std::string::npos, text.find("Dropping actions from a phone that has not been accepted"));
+
+  int code = -100;
+  ASSERT_TRUE(runOther("-allow-once", &code));
+  EXPECT_EQ(0, code);
+  ASSERT_TRUE(phone.runUntil([&] { return phone.results().size() == 2; }));
+  EXPECT_EQ(1, phone.results()[1]);
+  phone.sendAction(3);
+  text = waitForLog(kSnapshotLine);
+  EXPECT_EQ(1u, count(text, kSnapshotLine));
   EXPECT_EQ(1, endServer());
 }
 

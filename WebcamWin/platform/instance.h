@@ -29,7 +29,9 @@ constexpr uintptr_t kAnswerAllowOnce = 2;
 constexpr uintptr_t kAnswerDeny = 3;
 
 // Windows: the main window's message that carries kAnswer (WM_APP + 2); it
-// returns 1 when a phone was waiting for the answer.
+// returns 1 when a phone was waiting for the answer. Its second parameter is
+// the tick count at which the sender stops waiting (0: none); later it is
+// dropped.
 constexpr uint32_t kMsgAnswerRequest = 0x8002;
 
 // The running instance's claim on its name, held until destroyed (or until

@@ -50,7 +50,9 @@ bool sendToInstance(const base::string16& name, const InstanceRequest& request, 
   if (!window) return false;
   if (request.kind == InstanceRequest::kAnswer) {
     DWORD_PTR result = 0;
-    if (!::SendMessageTimeoutW(window, kMsgAnswerRequest, request.param, 0, SMTO_NORMAL,
+    // The instance drops the answer if it only gets to it after we gave up.
+    const DWORD deadline = ::GetTickCount() + kCloseTimeoutMs;
+    if (!::SendMessageTimeoutW(window, kMsgAnswerRequest, request.param, static_cast<LPARAM>(deadline), SMTO_NORMAL,
                                kCloseTimeoutMs, &result)) {
       return false;
     }

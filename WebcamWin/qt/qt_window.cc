@@ -221,8 +221,11 @@ void QtWindow::showAuthorizationPrompt(const base::string16& name, const base::s
   closeAuthorizationPrompt();
   // The answer is handled after the button's own event has returned: it
   // closes (and deletes) the prompt.
-  prompt_ = new AuthorizationPrompt(name, uid, [this](CMainFrame::AuthAnswer answer) {
-    window_->post(kMsgPromptAnswer, codeOf(answer));
+  // The answer belongs to this prompt: one that replaced it in between
+  // is not answered by it.
+  const uint64_t promptId = frame_->promptId();
+  prompt_ = new AuthorizationPrompt(name, uid, [this, promptId](CMainFrame::AuthAnswer answer) {
+    window_->post(kMsgPromptAnswer, codeOf(answer), static_cast<intptr_t>(promptId));
   });
   prompt_->present();
   LOG(INFO) << "Waiting for the user's answer about the phone. Answer in the prompt, or with "
@@ -236,7 +239,7 @@ void QtWindow::closeAuthorizationPrompt() {
 }
 
 bool QtWindow::answerFromAnotherStart(uintptr_t answer) {
-  return answers_.relay(answer, [this] { return window_->post(kMsgAnswer); });
+  return answers_.relay(answer, frame_->promptId(), [this] { return window_->post(kMsgAnswer); });
 }
 
 int QtWindow::messageBox(const base::string16& text, uint32_t type) {
@@ -378,7 +381,7 @@ void QtWindow::onCloseButton() {
   else frame_->onClose(0);
 }
 
-void QtWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t) {
+void QtWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   if (!created_) {
     if (msg == kMsgAnswer) answers_.answerWaiting(frame_);  // nobody waits long
     return;
@@ -399,7 +402,7 @@ void QtWindow::onWindowMessage(uint32_t msg, uintptr_t wparam, intptr_t) {
       answers_.answerWaiting(frame_);
       break;
     case kMsgPromptAnswer:
-      frame_->answerAuthorization(answerOf(wparam));
+      frame_->answerAuthorization(answerOf(wparam), static_cast<uint64_t>(lparam));
       break;
     case kMsgFirstRunTip:
       showFirstRunTip();

@@ -68,7 +68,7 @@ HResult CCompressLog::execute(const StopEvent& stop) {
   if (failed(hr)) {
     LOG(INFO) << "CCompressLog::Execute left " << packedPath;
   } else {
-    store_->insert(kKeyCompressedLog, packedPath);
+    store_->set(kKeyCompressedLog, packedPath);
     LOG(INFO) << "CCompressLog::Execute " << kKeyCompressedLog << " = " << packedPath;
   }
   LOGF(INFO, "CCompressLog::Execute ****** Finish with %#x ******", static_cast<unsigned>(hr));

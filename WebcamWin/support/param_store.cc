@@ -14,6 +14,11 @@ bool CParamStore::insert(const string16& key, const string16& value) {
   return values_.emplace(key, value).second;
 }
 
+void CParamStore::set(const string16& key, const string16& value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  values_[key] = value;
+}
+
 bool CParamStore::lookup(const string16& key, string16* value) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = values_.find(key);
@@ -48,6 +53,10 @@ string16 decodeUtf16Le(const std::string& bytes) {
   return text;
 }
 
+bool isToolOwnedKey(const string16& key) {
+  return key == kKeyCompressedLog || key == kKeyShippedLog || key == kKeyTarFile;
+}
+
 size_t parseRequest(const string16& text, CParamStore* store) {
   size_t parsed = 0;
   size_t pos = 0;
@@ -65,6 +74,13 @@ size_t parseRequest(const string16& text, CParamStore* store) {
     }
     const string16 key = text.substr(pos, colon - pos);
     const string16 value = text.substr(colon + 1, lineEnd - colon - 1);
+    if (isToolOwnedKey(key)) {
+      // Only the tool names the files it uploads; a request that names one
+      // (a phone's text smuggled into a line) is not obeyed.
+      LOG(WARNING) << "Request line with the tool's own key '" << key << "' refused";
+      pos = lineEnd + 1;
+      continue;
+    }
     LOG(INFO) << "Parsed: " << key << " = " << value;
     if (!store->insert(key, value))
       LOG(INFO) << "'" << key << "' already given; the first value stays";

@@ -1,7 +1,8 @@
 // The facts the support tool works with: what the main program sent over the
 // pipe ("Log", "Version", ...) and what the jobs add on the way
-// ("CompressedLog", "ShippedLog"). One store per process; the first value
-// stored under a key wins. Keys are compared exactly (case-sensitively).
+// ("CompressedLog", "ShippedLog"). One store per process; for the request's
+// keys the first value wins, while the jobs' own values always replace any
+// earlier one. Keys are compared exactly (case-sensitively).
 #ifndef WEBCAMWIN_SUPPORT_PARAM_STORE_H_
 #define WEBCAMWIN_SUPPORT_PARAM_STORE_H_
 
@@ -39,6 +40,8 @@ class CParamStore {
 
   // False (and the old value kept) when the key is already present.
   bool insert(const string16& key, const string16& value);
+  // Stores `value` whatever was there (the jobs' own results).
+  void set(const string16& key, const string16& value);
   bool lookup(const string16& key, string16* value) const;
   // Empty when missing.
   string16 get(const string16& key) const;
@@ -55,10 +58,13 @@ class CParamStore {
 string16 decodeUtf16Le(const std::string& bytes);
 
 // Splits a request into "key:value" lines ending in LF and inserts them
-// into `store`. The key ends at the first ':' of its line; the value runs to
+// into `store`. Lines with a key only the tool itself sets
+// ("CompressedLog", "ShippedLog", "TarFile") are refused. The key ends at the first ':' of its line; the value runs to
 // the LF and is not trimmed. A line without ':' is skipped, and a last line
 // without LF is ignored. Returns the number of lines parsed.
 size_t parseRequest(const string16& text, CParamStore* store);
+// Keys the request may not give.
+bool isToolOwnedKey(const string16& key);
 
 }  // namespace support
 

@@ -54,6 +54,22 @@ TEST(RequestParserTest, ValueKeepsColonsCarriageReturnsAndSpaces) {
   EXPECT_EQ(u"", value);
 }
 
+TEST(RequestParserTest, TheToolsOwnKeysAreRefusedAndItsOwnValuesAlwaysWin) {
+  CParamStore store;
+  // What a phone's model with line ends in it used to add to the request.
+  EXPECT_EQ(2u, parseRequest(u"DeviceModel:X\nCompressedLog:/home/u/.ssh/id_rsa\nShippedLog:x\n"
+                             u"TarFile:TRUE\nVersion:1\n",
+                             &store));
+  EXPECT_EQ(u"X", store.get(kKeyDeviceModel));
+  EXPECT_FALSE(store.lookup(kKeyCompressedLog, nullptr));
+  EXPECT_FALSE(store.lookup(kKeyShippedLog, nullptr));
+  EXPECT_FALSE(store.lookup(kKeyTarFile, nullptr));
+  // Whatever got there first, the jobs' results replace it.
+  store.insert(kKeyCompressedLog, u"/home/u/.ssh/id_rsa");
+  store.set(kKeyCompressedLog, u"/tmp/Log.txt.gz");
+  EXPECT_EQ(u"/tmp/Log.txt.gz", store.get(kKeyCompressedLog));
+}
+
 TEST(RequestParserTest, LineWithoutColonDoesNotSwallowTheNextLine) {
   CParamStore store;
   EXPECT_EQ(1u, parseRequest(u"garbage\nVersion:2.2.0.0\n", &store));

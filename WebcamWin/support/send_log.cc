@@ -24,7 +24,7 @@ HResult CSendLog::execute(const StopEvent& stop) {
       while (!stop.isSet()) {
         if (uploader.finished()) {
           const string16 answer = uploader.responseText();
-          store_->insert(kKeyShippedLog, answer);
+          store_->set(kKeyShippedLog, answer);
           LOG(INFO) << "CSendLog::Execute " << kKeyShippedLog << " = " << answer;
           sent_ = uploader.bytesSent();
           hr = kSOk;

@@ -190,6 +190,29 @@ TEST_F(SupportToolTest, FullReportUploadsTheLogAndOpensTheFormWithTheAnswer) {
             events());
 }
 
+TEST_F(SupportToolTest, RequestCannotNameTheFileThatIsUploaded) {
+  ASSERT_TRUE(base::writeFileAtomic(log_, "INFO: the real log\r\n"));
+  const string16 secret = base::joinPath(folder_, u"id_rsa");
+  ASSERT_TRUE(base::writeFileAtomic(secret, "PRIVATE KEY"));
+  TestHttpServer server;
+  ASSERT_TRUE(server.start());
+  server.setAnswer(200, "stored");
+  const std::string host = server.hostAndPort();
+
+  // Lines a phone's model once carried into the request, ahead of the rest.
+  const std::string injected = utf16le("DeviceModel:X\nCompressedLog:" + path(secret) +
+                                       "\nTarFile:TRUE\nShippedLog:evil\n");
+  std::string output;
+  EXPECT_EQ(1, run(host, injected + request(host), &output));
+  const std::vector<HttpRequest> requests = server.requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ(std::string::npos, requests[0].body.find("PRIVATE KEY"));
+  EXPECT_EQ("INFO: the real log\r\n", gunzip(filePart(requests[0].body)));
+  EXPECT_NE(std::string::npos, requests[0].body.find(".txt.gz\""));
+  ASSERT_EQ(1u, opened().size());
+  EXPECT_NE(std::string::npos, opened()[0].find("&userfile=stored"));
+}
+
 TEST_F(SupportToolTest, AnswerOnlyAfterTheRequestEndsAndNoLogGoesStraightToTheForm) {
   TestHttpServer server;
   ASSERT_TRUE(server.start());

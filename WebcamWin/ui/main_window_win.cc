@@ -99,8 +99,10 @@ class MainWindowWin : public FrameWindow {
   void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) override {
     prompt_.reset();
     HWND main = hwnd_.load();
-    prompt_ = std::make_unique<CDlgAuthorization>(name, uid, [main](int button) {
-      ::PostMessageW(main, kMsgPromptAnswer, static_cast<WPARAM>(button), 0);
+    // The answer names its prompt, so that it cannot land on a newer one.
+    const LPARAM promptId = static_cast<LPARAM>(frame_->promptId());
+    prompt_ = std::make_unique<CDlgAuthorization>(name, uid, [main, promptId](int button) {
+      ::PostMessageW(main, kMsgPromptAnswer, static_cast<WPARAM>(button), promptId);
     });
     if (!prompt_->create(main)) prompt_.reset();
     LOG(INFO) << "Waiting for the user's answer about the phone. Answer in the prompt, or with "
@@ -223,9 +225,9 @@ class MainWindowWin : public FrameWindow {
         onTrayEvent(CTrayIcon::translate(lparam));
         return 0;
       case shell::kMsgAnswerRequest:
-        return answerRequest(wparam);
+        return answerRequest(wparam, lparam);
       case kMsgPromptAnswer:
-        onPromptAnswer(static_cast<int>(wparam));
+        onPromptAnswer(static_cast<int>(wparam), static_cast<uint64_t>(static_cast<ULONG_PTR>(lparam)));
         return 0;
       case kMsgShowRequest:
         ::ShowWindow(hwnd, SW_SHOWNORMAL);
@@ -273,14 +275,21 @@ class MainWindowWin : public FrameWindow {
     tip.doModal(hwnd_.load());
   }
 
-  void onPromptAnswer(int button) {
-    if (button == CDlgAuthorization::kIdAllowAlways) frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowAlways);
-    else if (button == CDlgAuthorization::kIdAllow) frame_->answerAuthorization(CMainFrame::AuthAnswer::kAllowOnce);
-    else frame_->answerAuthorization(CMainFrame::AuthAnswer::kDeny);
+  void onPromptAnswer(int button, uint64_t promptId) {
+    CMainFrame::AuthAnswer which = CMainFrame::AuthAnswer::kDeny;
+    if (button == CDlgAuthorization::kIdAllowAlways) which = CMainFrame::AuthAnswer::kAllowAlways;
+    else if (button == CDlgAuthorization::kIdAllow) which = CMainFrame::AuthAnswer::kAllowOnce;
+    frame_->answerAuthorization(which, promptId);
   }
 
   // Another start's -allow, -allow-once or -deny: 1 when a phone waited.
-  LRESULT answerRequest(WPARAM answer) {
+  // `deadline` (a tick count, 0: none) is when that start stops waiting; a
+  // message handled after it must not answer anything.
+  LRESULT answerRequest(WPARAM answer, LPARAM deadline) {
+    if (deadline != 0 && static_cast<LONG>(::GetTickCount() - static_cast<DWORD>(deadline)) > 0) {
+      LOG(WARNING) << "An answer from another start came too late and was dropped";
+      return 0;
+    }
     CMainFrame::AuthAnswer which = CMainFrame::AuthAnswer::kDeny;
     if (answer == shell::kAnswerAllowAlways) which = CMainFrame::AuthAnswer::kAllowAlways;
     else if (answer == shell::kAnswerAllowOnce) which = CMainFrame::AuthAnswer::kAllowOnce;

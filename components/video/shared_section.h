@@ -18,7 +18,8 @@ class SharedSection {
  public:
   // Creates or opens the section `name` (no prefix; "LumoraZuvIridar") with
   // `sectionBytes` and maps its first `viewBytes`. A new section reads as
-  // zeros. Never fails outright: check data().
+  // zeros. Linux: a section another user made is refused with a log line.
+  // Never fails outright: check data().
   SharedSection(const std::string& name, size_t sectionBytes, size_t viewBytes, bool readOnly);
   ~SharedSection();
   SharedSection(const SharedSection&) = delete;
@@ -30,7 +31,8 @@ class SharedSection {
   bool readOnly() const { return readOnly_; }
 
   // Removes the name so the next opener makes a fresh section (Linux; the
-  // Windows section goes with its last handle). For tests.
+  // Windows section goes with its last handle). The writer calls it at a
+  // clean exit; tests too.
   static void unlink(const std::string& name);
 
   struct Handle;

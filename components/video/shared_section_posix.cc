@@ -26,8 +26,15 @@ SharedSection::SharedSection(const std::string& name, size_t sectionBytes, size_
     LOG(ERROR) << "Cannot open shared memory " << path << ": " << std::strerror(errno);
     return;
   }
-  handle_->fd = fd;
   struct stat info;
+  // /dev/shm is shared by every user: a section someone else made under our
+  // name could be read or written by them, so it is never used.
+  if (fstat(fd, &info) != 0 || info.st_uid != geteuid()) {
+    LOG(ERROR) << "Shared memory " << path << " belongs to another user; not used";
+    close(fd);
+    return;
+  }
+  handle_->fd = fd;
   // A section left smaller than ours (made by something else) is grown, so
   // the view never reaches past its end.
   if (fstat(fd, &info) == 0 && static_cast<size_t>(info.st_size) < sectionBytes) {

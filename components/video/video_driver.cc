@@ -35,10 +35,15 @@ void cameraPictureSize(int32_t requestedWidth, int32_t requestedHeight, int32_t*
 }
 
 VideoDriver::VideoDriver(const std::string& name)
-    : section_(std::make_unique<SharedSection>(name, kCameraSectionBytes, kCameraViewBytes, false)),
+    : name_(name),
+      section_(std::make_unique<SharedSection>(name, kCameraSectionBytes, kCameraViewBytes, false)),
       scaler_(kFitInside) {}
 
-VideoDriver::~VideoDriver() = default;
+VideoDriver::~VideoDriver() {
+  // A clean exit leaves no section behind (Linux; on Windows it goes with
+  // its last handle anyway).
+  if (section_->data()) SharedSection::unlink(name_);
+}
 
 void VideoDriver::OnVideoFrame(VideoComponent*, const VideoFrame& frame) { WriteFrame(frame); }
 

@@ -44,7 +44,8 @@ void cameraPictureSize(int32_t requestedWidth, int32_t requestedHeight, int32_t*
 
 class VideoDriver : public VideoComponent::Observer {
  public:
-  // Opens or creates the section `name` (tests pass their own).
+  // Opens or creates the section `name` (tests pass their own); its name is
+  // removed again when the driver goes.
   explicit VideoDriver(const std::string& name = cameraSectionName());
   ~VideoDriver() override;
   VideoDriver(const VideoDriver&) = delete;
@@ -63,6 +64,7 @@ class VideoDriver : public VideoComponent::Observer {
   // The picture size for the camera's current request.
   void pictureSize(int32_t* width, int32_t* height) const;
 
+  std::string name_;
   std::unique_ptr<SharedSection> section_;
   VideoScaler scaler_;
 };
