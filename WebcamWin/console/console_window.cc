@@ -11,11 +11,7 @@
 #include "base/logging.h"
 
 ConsoleWindow::ConsoleWindow(CMainFrame* frame, FILE* out)
-    : frame_(frame), out_(out), interactive_(TerminalInput::interactive()) {
-  // Made at once so that other threads may post from the start.
-  window_ = std::make_unique<base::MessageWindow>(
-      kInstanceName, static_cast<base::MessageWindow::Handler*>(this));
-}
+    : MessageFrameWindow(frame), out_(out), interactive_(TerminalInput::interactive()) {}
 
 ConsoleWindow::~ConsoleWindow() {
   if (input_) input_->stop();
@@ -71,10 +67,6 @@ void ConsoleWindow::destroy() {
   frame_->onDestroy();
 }
 
-void ConsoleWindow::postClose(uintptr_t param) { window_->post(kMsgClose, param); }
-
-void ConsoleWindow::postShow() { window_->post(kMsgShow); }
-
 void ConsoleWindow::showStatus(const base::string16& text) {
   if (text == status_) return;
   status_ = text;
@@ -96,10 +88,6 @@ void ConsoleWindow::showAuthorizationPrompt(const base::string16& name, const ba
 }
 
 void ConsoleWindow::closeAuthorizationPrompt() { prompting_ = false; }
-
-bool ConsoleWindow::answerFromAnotherStart(uintptr_t answer) {
-  return answers_.relay(answer, [this] { return window_->post(kMsgAnswer); });
-}
 
 void ConsoleWindow::onInterrupt() {
   if (asking_) {
