@@ -122,7 +122,41 @@ class Stream {
   std::chrono::steady_clock::time_point next_;
 };
 
-class PulseWaveOut : public WaveOutPort {
+// What both directions share: the stream, the block numbers queued for the
+// serving thread and stopping that thread. The queue and the flag are
+// guarded by `mutex_`.
+class PulseWorker {
+ protected:
+  // Waits for a queued block and takes it; false when the thread is to stop.
+  bool nextBlock(std::unique_lock<std::mutex>& lock, unsigned* index) {
+    cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return false;
+    *index = queue_.front();
+    queue_.pop_front();
+    return true;
+  }
+
+  // Asks the serving thread to stop and waits for it.
+  void stopThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      cv_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
+  Stream stream_;
+  bool opened_ = false;
+  std::vector<uint8_t*> blocks_;
+  std::deque<unsigned> queue_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+class PulseWaveOut : public WaveOutPort, private PulseWorker {
  public:
   ~PulseWaveOut() override { close(); }
 
@@ -161,12 +195,7 @@ class PulseWaveOut : public WaveOutPort {
 
   void close() override {
     if (!opened_) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-      cv_.notify_all();
-    }
-    if (thread_.joinable()) thread_.join();
+    stopThread();
     reset();
     stream_.close();
     opened_ = false;
@@ -187,10 +216,8 @@ class PulseWaveOut : public WaveOutPort {
         if (stopping_) return;
         continue;
       }
-      cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
-      const unsigned index = queue_.front();
-      queue_.pop_front();
+      unsigned index = 0;
+      if (!nextBlock(lock, &index)) return;
       const size_t bytes = sizes_[index];
       lock.unlock();
       int error = 0;
@@ -201,19 +228,11 @@ class PulseWaveOut : public WaveOutPort {
     }
   }
 
-  Stream stream_;
-  bool opened_ = false;
   Client* client_ = nullptr;
-  std::vector<uint8_t*> blocks_;
   std::vector<size_t> sizes_;
-  std::deque<unsigned> queue_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool stopping_ = false;
-  std::thread thread_;
 };
 
-class PulseWaveIn : public WaveInPort {
+class PulseWaveIn : public WaveInPort, private PulseWorker {
  public:
   ~PulseWaveIn() override { close(); }
 
@@ -243,14 +262,7 @@ class PulseWaveIn : public WaveInPort {
     return true;
   }
 
-  void stop() override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-      cv_.notify_all();
-    }
-    if (thread_.joinable()) thread_.join();
-  }
+  void stop() override { stopThread(); }
 
   void close() override {
     stop();
@@ -268,10 +280,8 @@ class PulseWaveIn : public WaveInPort {
         if (stopping_) return;
         continue;
       }
-      cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
-      const unsigned index = queue_.front();
-      queue_.pop_front();
+      unsigned index = 0;
+      if (!nextBlock(lock, &index)) return;
       lock.unlock();
       int error = 0;
       // The source runs on the server's clock, so a read returns within a
@@ -293,16 +303,8 @@ class PulseWaveIn : public WaveInPort {
     }
   }
 
-  Stream stream_;
-  bool opened_ = false;
   Client* client_ = nullptr;
   size_t blockBytes_ = 0;
-  std::vector<uint8_t*> blocks_;
-  std::deque<unsigned> queue_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool stopping_ = false;
-  std::thread thread_;
 };
 
 }  // namespace

@@ -29,29 +29,96 @@ UINT deviceId(const RealDeviceInfo* device) {
   return device ? static_cast<UINT>(std::stoul(device->id)) : WAVE_MAPPER;
 }
 
-class WinMMWaveOut : public WaveOutPort {
- public:
-  ~WinMMWaveOut() override { close(); }
+// WinMM's wave-out and wave-in calls differ only in their names; these name
+// them once per direction so opening, the headers and closing are shared.
+struct WaveOutApi {
+  using Handle = HWAVEOUT;
+  using Caps = WAVEOUTCAPSW;
+  static MMRESULT open(Handle* wave, UINT id, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance) {
+    return ::waveOutOpen(wave, id, format, callback, instance, CALLBACK_FUNCTION);
+  }
+  static MMRESULT prepare(Handle wave, WAVEHDR* header) { return ::waveOutPrepareHeader(wave, header, sizeof(WAVEHDR)); }
+  static MMRESULT unprepare(Handle wave, WAVEHDR* header) {
+    return ::waveOutUnprepareHeader(wave, header, sizeof(WAVEHDR));
+  }
+  static MMRESULT reset(Handle wave) { return ::waveOutReset(wave); }
+  static MMRESULT close(Handle wave) { return ::waveOutClose(wave); }
+  static UINT deviceCount() { return ::waveOutGetNumDevs(); }
+  static MMRESULT caps(UINT id, Caps* caps) { return ::waveOutGetDevCapsW(id, caps, sizeof(Caps)); }
+};
 
-  bool open(const RealDeviceInfo* device, uint32_t rate, Client* client, uint8_t* const* blocks, unsigned count,
-            size_t blockBytes, int* error) override {
+struct WaveInApi {
+  using Handle = HWAVEIN;
+  using Caps = WAVEINCAPSW;
+  static MMRESULT open(Handle* wave, UINT id, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance) {
+    return ::waveInOpen(wave, id, format, callback, instance, CALLBACK_FUNCTION);
+  }
+  static MMRESULT prepare(Handle wave, WAVEHDR* header) { return ::waveInPrepareHeader(wave, header, sizeof(WAVEHDR)); }
+  static MMRESULT unprepare(Handle wave, WAVEHDR* header) {
+    return ::waveInUnprepareHeader(wave, header, sizeof(WAVEHDR));
+  }
+  static MMRESULT reset(Handle wave) { return ::waveInReset(wave); }
+  static MMRESULT close(Handle wave) { return ::waveInClose(wave); }
+  static UINT deviceCount() { return ::waveInGetNumDevs(); }
+  static MMRESULT caps(UINT id, Caps* caps) { return ::waveInGetDevCapsW(id, caps, sizeof(Caps)); }
+};
+
+// One open WinMM wave device with a prepared header per block. `Port` is the
+// interface it implements; the direction supplies the callback.
+template <typename Api, typename Port>
+class WinMMWave : public Port {
+ public:
+  ~WinMMWave() override { close(); }
+
+  void close() override {
+    if (!wave_) return;
+    Api::reset(wave_);
+    for (auto& header : headers_) Api::unprepare(wave_, &header);
+    Api::close(wave_);
+    wave_ = nullptr;
+  }
+
+ protected:
+  using Client = typename Port::Client;
+  using Callback = void(CALLBACK*)(typename Api::Handle, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+
+  // Opens the device and prepares one header per block (the header's user
+  // word is the block number). Returns the first error of the lot, or
+  // MMSYSERR_NOERROR; `wave_` stays null when the device did not open.
+  MMRESULT openWave(const RealDeviceInfo* device, uint32_t rate, Callback callback, Client* client,
+                    uint8_t* const* blocks, unsigned count, size_t blockBytes) {
     client_ = client;
     WAVEFORMATEX format = formatFor(rate);
-    const MMRESULT result = ::waveOutOpen(&wave_, deviceId(device), &format, reinterpret_cast<DWORD_PTR>(&callbackOut),
-                                          reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+    MMRESULT result = Api::open(&wave_, deviceId(device), &format, reinterpret_cast<DWORD_PTR>(callback),
+                                reinterpret_cast<DWORD_PTR>(this));
     if (result != MMSYSERR_NOERROR) {
-      *error = static_cast<int>(result);
       wave_ = nullptr;
-      return false;
+      return result;
     }
     headers_.assign(count, WAVEHDR());
     for (unsigned i = 0; i < count; ++i) {
       headers_[i].lpData = reinterpret_cast<LPSTR>(blocks[i]);
       headers_[i].dwBufferLength = static_cast<DWORD>(blockBytes);
       headers_[i].dwUser = i;
-      ::waveOutPrepareHeader(wave_, &headers_[i], sizeof(WAVEHDR));
+      const MMRESULT prepared = Api::prepare(wave_, &headers_[i]);
+      if (result == MMSYSERR_NOERROR) result = prepared;
     }
-    return true;
+    return result;
+  }
+
+  typename Api::Handle wave_ = nullptr;
+  Client* client_ = nullptr;
+  std::vector<WAVEHDR> headers_;
+};
+
+class WinMMWaveOut : public WinMMWave<WaveOutApi, WaveOutPort> {
+ public:
+  bool open(const RealDeviceInfo* device, uint32_t rate, Client* client, uint8_t* const* blocks, unsigned count,
+            size_t blockBytes, int* error) override {
+    const MMRESULT result = openWave(device, rate, &callbackOut, client, blocks, count, blockBytes);
+    // A header that failed to prepare shows up as a failed write later.
+    if (!wave_) *error = static_cast<int>(result);
+    return wave_ != nullptr;
   }
 
   bool write(unsigned index, size_t bytes, int* error) override {
@@ -66,14 +133,6 @@ class WinMMWaveOut : public WaveOutPort {
     if (wave_) ::waveOutReset(wave_);
   }
 
-  void close() override {
-    if (!wave_) return;
-    ::waveOutReset(wave_);
-    for (auto& header : headers_) ::waveOutUnprepareHeader(wave_, &header, sizeof(WAVEHDR));
-    ::waveOutClose(wave_);
-    wave_ = nullptr;
-  }
-
  private:
   static void CALLBACK callbackOut(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
     if (message != WOM_DONE) return;
@@ -81,40 +140,20 @@ class WinMMWaveOut : public WaveOutPort {
     const auto* header = reinterpret_cast<const WAVEHDR*>(param1);
     self->client_->onBlockDone(static_cast<unsigned>(header->dwUser));
   }
-
-  HWAVEOUT wave_ = nullptr;
-  Client* client_ = nullptr;
-  std::vector<WAVEHDR> headers_;
 };
 
-class WinMMWaveIn : public WaveInPort {
+class WinMMWaveIn : public WinMMWave<WaveInApi, WaveInPort> {
  public:
-  ~WinMMWaveIn() override { close(); }
-
   bool open(const RealDeviceInfo* device, uint32_t rate, Client* client, uint8_t* const* blocks, unsigned count,
             size_t blockBytes, int* error) override {
-    client_ = client;
-    WAVEFORMATEX format = formatFor(rate);
-    MMRESULT result = ::waveInOpen(&wave_, deviceId(device), &format, reinterpret_cast<DWORD_PTR>(&callbackIn),
-                                   reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
-    if (result != MMSYSERR_NOERROR) {
-      *error = static_cast<int>(result);
-      wave_ = nullptr;
-      return false;
+    MMRESULT result = openWave(device, rate, &callbackIn, client, blocks, count, blockBytes);
+    // Every block is queued before recording starts.
+    for (auto& header : headers_) {
+      if (result != MMSYSERR_NOERROR) break;
+      result = ::waveInAddBuffer(wave_, &header, sizeof(WAVEHDR));
     }
-    headers_.assign(count, WAVEHDR());
-    for (unsigned i = 0; i < count; ++i) {
-      headers_[i].lpData = reinterpret_cast<LPSTR>(blocks[i]);
-      headers_[i].dwBufferLength = static_cast<DWORD>(blockBytes);
-      headers_[i].dwUser = i;
-      result = ::waveInPrepareHeader(wave_, &headers_[i], sizeof(WAVEHDR));
-      if (result == MMSYSERR_NOERROR) result = ::waveInAddBuffer(wave_, &headers_[i], sizeof(WAVEHDR));
-      if (result != MMSYSERR_NOERROR) {
-        *error = static_cast<int>(result);
-        return false;
-      }
-    }
-    return true;
+    if (result != MMSYSERR_NOERROR) *error = static_cast<int>(result);
+    return result == MMSYSERR_NOERROR;
   }
 
   bool requeue(unsigned index) override {
@@ -127,14 +166,6 @@ class WinMMWaveIn : public WaveInPort {
     if (wave_) ::waveInStop(wave_);
   }
 
-  void close() override {
-    if (!wave_) return;
-    ::waveInReset(wave_);
-    for (auto& header : headers_) ::waveInUnprepareHeader(wave_, &header, sizeof(WAVEHDR));
-    ::waveInClose(wave_);
-    wave_ = nullptr;
-  }
-
  private:
   static void CALLBACK callbackIn(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
     if (message != WIM_DATA) return;
@@ -143,39 +174,28 @@ class WinMMWaveIn : public WaveInPort {
     if (!(header->dwFlags & WHDR_DONE)) return;
     self->client_->onBlockFilled(static_cast<unsigned>(header->dwUser), header->dwBytesRecorded);
   }
-
-  HWAVEIN wave_ = nullptr;
-  Client* client_ = nullptr;
-  std::vector<WAVEHDR> headers_;
 };
+
+template <typename Api>
+std::vector<RealDeviceInfo> listDevices() {
+  std::vector<RealDeviceInfo> devices;
+  const UINT count = Api::deviceCount();
+  for (UINT i = 0; i < count; ++i) {
+    typename Api::Caps caps = {};
+    if (Api::caps(i, &caps) != MMSYSERR_NOERROR) continue;
+    caps.szPname[MAXPNAMELEN - 1] = 0;
+    devices.push_back({base::fromWide(caps.szPname), caps.dwFormats, std::to_string(i)});
+  }
+  return devices;
+}
 
 }  // namespace
 
 size_t maxRealDeviceNameChars() { return MAXPNAMELEN - 1; }
 
-std::vector<RealDeviceInfo> listRealOutputs() {
-  std::vector<RealDeviceInfo> devices;
-  const UINT count = ::waveOutGetNumDevs();
-  for (UINT i = 0; i < count; ++i) {
-    WAVEOUTCAPSW caps = {};
-    if (::waveOutGetDevCapsW(i, &caps, sizeof(caps)) != MMSYSERR_NOERROR) continue;
-    caps.szPname[MAXPNAMELEN - 1] = 0;
-    devices.push_back({base::fromWide(caps.szPname), caps.dwFormats, std::to_string(i)});
-  }
-  return devices;
-}
+std::vector<RealDeviceInfo> listRealOutputs() { return listDevices<WaveOutApi>(); }
 
-std::vector<RealDeviceInfo> listRealInputs() {
-  std::vector<RealDeviceInfo> devices;
-  const UINT count = ::waveInGetNumDevs();
-  for (UINT i = 0; i < count; ++i) {
-    WAVEINCAPSW caps = {};
-    if (::waveInGetDevCapsW(i, &caps, sizeof(caps)) != MMSYSERR_NOERROR) continue;
-    caps.szPname[MAXPNAMELEN - 1] = 0;
-    devices.push_back({base::fromWide(caps.szPname), caps.dwFormats, std::to_string(i)});
-  }
-  return devices;
-}
+std::vector<RealDeviceInfo> listRealInputs() { return listDevices<WaveInApi>(); }
 
 std::unique_ptr<WaveOutPort> createWaveOutPort() { return std::make_unique<WinMMWaveOut>(); }
 std::unique_ptr<WaveInPort> createWaveInPort() { return std::make_unique<WinMMWaveIn>(); }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "PC_Audio_DRV/wave_service.h"
+#include "base/test_util_win.h"
 #include "base/win_util.h"
 
 namespace {
@@ -63,17 +64,6 @@ int runWavehost(const std::wstring& args, std::string* output) {
   return static_cast<int>(code);
 }
 
-bool waitForState(SC_HANDLE service, DWORD wanted) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  for (;;) {
-    SERVICE_STATUS status = {};
-    if (!::QueryServiceStatus(service, &status)) return false;
-    if (status.dwCurrentState == wanted) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-}
-
 std::string fileText(const std::wstring& path) {
   std::ifstream in(base::wideToUtf8(base::fromWide(path.c_str())).c_str());
   std::stringstream text;
@@ -96,7 +86,7 @@ class WavehostServiceTest : public ::testing::Test {
     if (SC_HANDLE old = ::OpenServiceW(manager_, base::wstr(kWaveServiceName), SERVICE_ALL_ACCESS)) {
       SERVICE_STATUS status;
       ::ControlService(old, SERVICE_CONTROL_STOP, &status);
-      waitForState(old, SERVICE_STOPPED);
+      base::waitForServiceState(old, SERVICE_STOPPED);
       ::DeleteService(old);
       ::CloseServiceHandle(old);
     }
@@ -158,16 +148,16 @@ TEST_F(WavehostServiceTest, StartedServiceAnswersTheCustomCodes) {
   const std::wstring traceArg = L"LUMORA_WAVEHOST_TRACE=" + trace;
   const wchar_t* args[] = {traceArg.c_str()};
   ASSERT_TRUE(::StartServiceW(service, 1, args)) << ::GetLastError();
-  ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
+  ASSERT_TRUE(base::waitForServiceState(service, SERVICE_RUNNING));
   SERVICE_STATUS status = {};
   for (DWORD code : {WAVE_SERVICE_PING, WAVE_SERVICE_PAUSE, WAVE_SERVICE_CONTINUE, WAVE_SERVICE_OPEN_DEVICE, 250u})
     EXPECT_TRUE(::ControlService(service, code, &status)) << code << " error " << ::GetLastError();
   EXPECT_TRUE(::ControlService(service, SERVICE_CONTROL_PAUSE, &status));
-  EXPECT_TRUE(waitForState(service, SERVICE_PAUSED));
+  EXPECT_TRUE(base::waitForServiceState(service, SERVICE_PAUSED));
   EXPECT_TRUE(::ControlService(service, SERVICE_CONTROL_CONTINUE, &status));
-  EXPECT_TRUE(waitForState(service, SERVICE_RUNNING));
+  EXPECT_TRUE(base::waitForServiceState(service, SERVICE_RUNNING));
   EXPECT_TRUE(::ControlService(service, SERVICE_CONTROL_STOP, &status)) << ::GetLastError();
-  EXPECT_TRUE(waitForState(service, SERVICE_STOPPED));
+  EXPECT_TRUE(base::waitForServiceState(service, SERVICE_STOPPED));
   ::DeleteService(service);
   ::CloseServiceHandle(service);
 
@@ -256,7 +246,7 @@ TEST_F(WavehostBridgeTest, ServiceBridgesTheTestDevicesAndPausesOnCode201) {
   const std::wstring trace = L"LUMORA_WAVEHOST_TRACE=" + folder + L"\\trace.log";
   const wchar_t* args[] = {device.c_str(), trace.c_str()};
   ASSERT_TRUE(::StartServiceW(service, 2, args)) << ::GetLastError();
-  ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
+  ASSERT_TRUE(base::waitForServiceState(service, SERVICE_RUNNING));
 
   const std::wstring render = sim + L"\\render.raw";
   auto size = [&] { return fileText(render).size(); };
@@ -289,7 +279,7 @@ TEST_F(WavehostBridgeTest, ServiceBridgesTheTestDevicesAndPausesOnCode201) {
   }
   EXPECT_TRUE(again);
   ::ControlService(service, SERVICE_CONTROL_STOP, &status);
-  waitForState(service, SERVICE_STOPPED);
+  base::waitForServiceState(service, SERVICE_STOPPED);
   ::DeleteService(service);
   ::CloseServiceHandle(service);
 }

@@ -3,7 +3,6 @@
 // fixture starts it). Skipped when the daemon cannot be reached.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "base/bonjour_service.h"
@@ -24,37 +23,18 @@ class Waiter : public BonjourService::Delegate {
 };
 
 // What avahi-browse resolves for the service type, one line per address.
-std::string browse() {
-  std::string out;
-  FILE* pipe = ::popen("avahi-browse -rtpk _lumora_webcam._tcp 2>/dev/null", "r");
-  if (!pipe) return out;
-  char buffer[1024];
-  while (std::fgets(buffer, sizeof(buffer), pipe)) out += buffer;
-  ::pclose(pipe);
-  return out;
-}
+std::string browse() { return base::commandOutput("avahi-browse -rtpk _lumora_webcam._tcp 2>/dev/null"); }
 
 class BonjourAvahiTest : public ::testing::Test {
  protected:
+  // The library stays loaded, as in the program until its very end, so that
+  // what it keeps for the process is told apart from our leaks.
   void SetUp() override {
     base::initializeSockets();
-    dir_ = base::makeTempDirectory(u"bonjour-avahi");
-    log_ = base::joinPath(dir_, u"test.log");
-    base::resetLoggingForTesting();
-    ASSERT_TRUE(base::initLogging(log_, base::kLogToFile, base::kLockInProcess, 0));
+    ASSERT_TRUE(log_.active());
     if (!base::dnssd::loadSystemLibrary()) GTEST_SKIP() << "no libdns_sd.so.1";
   }
-  void TearDown() override {
-    // The library stays loaded, as in the program until its very end, so
-    // that what it keeps for the process is told apart from our leaks.
-    base::resetLoggingForTesting();
-    base::removeTree(dir_);
-  }
-  std::string log() {
-    std::string text;
-    base::readFile(log_, &text);
-    return text;
-  }
+  std::string log() { return log_.contents(); }
   // Pumps until the service has an outcome.
   bool settle(const Waiter& waiter) {
     for (int i = 0; i < 200 && !waiter.published && !waiter.failed; ++i) loop_.runFor(50);
@@ -70,9 +50,9 @@ class BonjourAvahiTest : public ::testing::Test {
     return port;
   }
 
+  base::LogCapture log_{u"bonjour-avahi"};
   base::MessageLoop loop_;
   base::SocketHandle listener_ = base::kInvalidSocket;
-  base::string16 dir_, log_;
 };
 
 TEST_F(BonjourAvahiTest, PublishesUnderTheComputersNameAndWithdraws) {

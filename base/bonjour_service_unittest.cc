@@ -66,22 +66,13 @@ class BonjourServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     base::initializeSockets();
-    dir_ = base::makeTempDirectory(u"bonjour");
-    log_ = base::joinPath(dir_, u"test.log");
-    base::resetLoggingForTesting();
-    ASSERT_TRUE(base::initLogging(log_, base::kLogToFile, base::kLockInProcess, 0));
+    ASSERT_TRUE(log_.active());
   }
   void TearDown() override {
     if (peer_ != base::kInvalidSocket) base::socketClose(peer_);
     if (library_.socket != base::kInvalidSocket) base::socketClose(library_.socket);
-    base::resetLoggingForTesting();
-    base::removeTree(dir_);
   }
-  std::string log() {
-    std::string text;
-    base::readFile(log_, &text);
-    return text;
-  }
+  std::string log() { return log_.contents(); }
   // A connected pair on loopback: the library's reply socket and the end
   // through which the "daemon" makes it readable.
   void makeReplySocket() {
@@ -111,11 +102,11 @@ class BonjourServiceTest : public ::testing::Test {
     ASSERT_EQ(before + 1, library_.processed);
   }
 
+  base::LogCapture log_{u"bonjour"};
   base::MessageLoop loop_;
   FakeLibrary library_;
   Recorder recorder_;
   base::SocketHandle peer_ = base::kInvalidSocket;
-  base::string16 dir_, log_;
 };
 
 TEST_F(BonjourServiceTest, RegistersAndFollowsTheDaemonsReplies) {

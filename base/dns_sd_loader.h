@@ -37,13 +37,24 @@ struct RegistrationBase {
   void* context = nullptr;
 };
 
+// The library as the program loads it at start and unloads at exit.
+class LoadableLibrary : public Library {
+ public:
+  virtual bool load() = 0;
+  virtual void unload() = 0;
+};
+
+// This build's library, made once by dns_sd.cc and kept until the process
+// ends (dns_sd_win.cc, dns_sd_posix.cc).
+LoadableLibrary* makeSystemLibrary();
+
 // `Registration` (a RegistrationBase) is what is kept per registration.
 template <typename Registration>
-class LibraryLoader : public Library {
+class LibraryLoader : public LoadableLibrary {
  public:
-  bool load() { return open(); }
+  bool load() override { return open(); }
 
-  void unload() {
+  void unload() override {
     close();
     register_ = nullptr;
     sockFd_ = nullptr;

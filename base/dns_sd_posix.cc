@@ -125,18 +125,9 @@ class AvahiLibrary : public LibraryLoader<Registration> {
   void* handle_ = nullptr;
 };
 
-AvahiLibrary& library() {
-  static AvahiLibrary* instance = new AvahiLibrary();  // lives until the process ends
-  return *instance;
-}
-
 }  // namespace
 
-Library* systemLibrary() { return &library(); }
-
-bool loadSystemLibrary() { return library().load(); }
-
-void unloadSystemLibrary() { library().unload(); }
+LoadableLibrary* makeSystemLibrary() { return new AvahiLibrary(); }
 
 }  // namespace dnssd
 }  // namespace base

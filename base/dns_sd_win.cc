@@ -35,18 +35,9 @@ class DnssdDll : public LibraryLoader<RegistrationBase> {
   HMODULE module_ = nullptr;
 };
 
-DnssdDll& library() {
-  static DnssdDll* instance = new DnssdDll();  // lives until the process ends
-  return *instance;
-}
-
 }  // namespace
 
-Library* systemLibrary() { return &library(); }
-
-bool loadSystemLibrary() { return library().load(); }
-
-void unloadSystemLibrary() { library().unload(); }
+LoadableLibrary* makeSystemLibrary() { return new DnssdDll(); }
 
 }  // namespace dnssd
 }  // namespace base

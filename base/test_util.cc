@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "base/file_util.h"
+#include "base/logging.h"
 
 namespace base {
 
@@ -26,6 +27,24 @@ bool removeTree(const string16& path) {
   bool ok = true;
   for (const string16& name : listDirectory(path)) ok = removeTree(joinPath(path, name)) && ok;
   return removeEmptyDirectory(path) && ok;
+}
+
+LogCapture::LogCapture(const string16& tag) {
+  dir_ = makeTempDirectory(tag);
+  file_ = joinPath(dir_, u"test.log");
+  resetLoggingForTesting();
+  active_ = initLogging(file_, kLogToFile, kLockInProcess, 0);
+}
+
+LogCapture::~LogCapture() {
+  resetLoggingForTesting();
+  removeTree(dir_);
+}
+
+std::string LogCapture::contents() const {
+  std::string text;
+  readFile(file_, &text);
+  return text;
 }
 
 }  // namespace base

@@ -12,7 +12,6 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -76,9 +75,7 @@ void BM_PhoneToPipeWireConsumer(benchmark::State& state) {
   options.width = 1280;
   options.height = 720;
   if (port == 0 ||
-      !phonesim::startVideoSession(&loop, &phone, static_cast<uint16_t>(port), phonesim::PhoneIdentity(), kPhoneId,
-                                   "bench", &error) ||
-      (messages = phonesim::videoFrameMessages(options, &error)).empty()) {
+      !bench::startVideoPhone(&loop, &phone, port, kPhoneId, options, &messages, &error)) {
     state.SkipWithError("no server to talk to");
   } else {
     loop.runFor(200);  // the acceptance goes first
@@ -128,12 +125,7 @@ void BM_PhoneToPipeWireConsumer(benchmark::State& state) {
     stop = true;
     if (consumer.joinable()) consumer.join();
   }
-  if (!latenciesMs.empty()) {
-    std::sort(latenciesMs.begin(), latenciesMs.end());
-    state.counters["median_ms"] = latenciesMs[latenciesMs.size() / 2];
-    state.counters["p99_ms"] = latenciesMs[std::min(latenciesMs.size() - 1, latenciesMs.size() * 99 / 100)];
-    state.counters["frames"] = static_cast<double>(latenciesMs.size());
-  }
+  bench::setLatencyCounters(state, latenciesMs);
   state.counters["server_cpu"] = cpuShare;
   state.SetLabel(camera ? "camera " + size : "camera off");
   phone.abort();

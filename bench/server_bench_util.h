@@ -1,12 +1,13 @@
 // Helpers of the benchmarks that drive the real Linux `server` beside a
-// private PipeWire: its CPU time from /proc and the wait until it listens
-// (and, with the camera, until its PipeWire node is up). Called from the
-// benchmark's own thread.
+// private PipeWire: its CPU time from /proc, the wait until it listens
+// (and, with the camera, until its PipeWire node is up), the phone's video
+// session and the latency counters. Called from the benchmark's own thread.
 #ifndef BENCH_SERVER_BENCH_UTIL_H_
 #define BENCH_SERVER_BENCH_UTIL_H_
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <iterator>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -23,6 +25,8 @@
 #include "base/reg_key.h"
 #include "base/socket.h"
 #include "base/string_util.h"
+#include "tools/phonesim/phone_connection.h"
+#include "tools/phonesim/video_sender.h"
 
 namespace bench {
 
@@ -72,6 +76,27 @@ inline bool prepareUser(benchmark::State& state, PrivateUser& user, const std::s
   app.writeValue(u"LinuxCamera", camera ? u"pipewire" : u"off");
   user.allowPhone(phoneId, u"Bench phone");
   return true;
+}
+
+// Connects `phone` to the server at `port` as the allowed phone `phoneId`,
+// starts the video session and makes the messages of `options`' pictures.
+// False, with `error`, when any of it fails.
+inline bool startVideoPhone(base::MessageLoop* loop, phonesim::PhoneConnection* phone, int port, const char* phoneId,
+                            const phonesim::VideoOptions& options, std::vector<std::vector<uint8_t>>* messages,
+                            std::string* error) {
+  return phonesim::startVideoSession(loop, phone, static_cast<uint16_t>(port), phonesim::PhoneIdentity(), phoneId,
+                                     "bench", error) &&
+         !(*messages = phonesim::videoFrameMessages(options, error)).empty();
+}
+
+// The counters median_ms, p99_ms and frames of the measured latencies (none
+// when nothing was measured).
+inline void setLatencyCounters(benchmark::State& state, std::vector<double> latenciesMs) {
+  if (latenciesMs.empty()) return;
+  std::sort(latenciesMs.begin(), latenciesMs.end());
+  state.counters["median_ms"] = latenciesMs[latenciesMs.size() / 2];
+  state.counters["p99_ms"] = latenciesMs[std::min(latenciesMs.size() - 1, latenciesMs.size() * 99 / 100)];
+  state.counters["frames"] = static_cast<double>(latenciesMs.size());
 }
 
 }  // namespace bench

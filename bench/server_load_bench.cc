@@ -135,9 +135,7 @@ void BM_ServerAtWork(benchmark::State& state) {
   video.width = 1280;
   video.height = 720;
   if (port == 0 || !audioOk ||
-      !phonesim::startVideoSession(&loop, &phone, static_cast<uint16_t>(port), phonesim::PhoneIdentity(), kPhoneId,
-                                   "bench", &error) ||
-      (messages = phonesim::videoFrameMessages(video, &error)).empty()) {
+      !bench::startVideoPhone(&loop, &phone, port, kPhoneId, video, &messages, &error)) {
     state.SkipWithError(("no server to talk to: " + error).c_str());
     server.terminate();
     int code = 0;

@@ -8,10 +8,8 @@
 // benchmark (bin/), like the end-to-end tests.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,9 +18,9 @@
 #include "WebcamWin/e2e/server_process.h"
 #include "base/file_util.h"
 #include "base/message_loop.h"
-#include "base/platform_thread.h"
 #include "base/reg_key.h"
 #include "base/socket.h"
+#include "bench/server_bench_util.h"
 #include "components/component_message.h"
 #include "tools/phonesim/phone_connection.h"
 #include "tools/phonesim/video_sender.h"
@@ -35,17 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr char kPhoneId[] = "bench-phone";
 constexpr int kFramesPerSecond = 30;
 constexpr int kFrames = 300;
-
-int waitForPort(PrivateUser& user, ServerProcess& server) {
-  static const std::regex kListen("Listen on [0-9.]+:([0-9]+)");
-  for (int waited = 0; waited < 30000; waited += 50) {
-    std::smatch match;
-    const std::string log = user.logOf(server.pid());
-    if (std::regex_search(log, match, kListen)) return std::stoi(match[1]);
-    base::PlatformThread::sleepMs(50);
-  }
-  return 0;
-}
 
 void BM_PhoneToCameraLatency(benchmark::State& state) {
   PrivateUser user;
@@ -64,7 +51,7 @@ void BM_PhoneToCameraLatency(benchmark::State& state) {
     state.SkipWithError("cannot start the server");
     return;
   }
-  const int port = waitForPort(user, server);
+  const int port = bench::waitForServer(user, server, false);
   vcamview::CameraView camera(section);
   base::MessageLoop loop;
   phonesim::PhoneConnection phone;
@@ -76,9 +63,7 @@ void BM_PhoneToCameraLatency(benchmark::State& state) {
   options.source = "pattern";
   options.orientation = 4;
   if (port == 0 || !camera.ok() ||
-      !phonesim::startVideoSession(&loop, &phone, static_cast<uint16_t>(port), phonesim::PhoneIdentity(), kPhoneId,
-                                   "bench", &error) ||
-      (messages = phonesim::videoFrameMessages(options, &error)).empty()) {
+      !bench::startVideoPhone(&loop, &phone, port, kPhoneId, options, &messages, &error)) {
     state.SkipWithError("no server to talk to");
   } else {
     loop.runFor(200);  // the acceptance goes first
@@ -98,12 +83,7 @@ void BM_PhoneToCameraLatency(benchmark::State& state) {
       }
     }
   }
-  if (!latenciesMs.empty()) {
-    std::sort(latenciesMs.begin(), latenciesMs.end());
-    state.counters["median_ms"] = latenciesMs[latenciesMs.size() / 2];
-    state.counters["p99_ms"] = latenciesMs[std::min(latenciesMs.size() - 1, latenciesMs.size() * 99 / 100)];
-    state.counters["frames"] = static_cast<double>(latenciesMs.size());
-  }
+  bench::setLatencyCounters(state, latenciesMs);
   phone.abort();
   server.terminate();
   int code = 0;

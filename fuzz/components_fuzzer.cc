@@ -21,12 +21,11 @@
 #include "components/component_message.h"
 #include "components/component_test_support.h"
 #include "components/session_gate.h"
+#include "fuzz/fuzz_util.h"
+
+using fuzz::check;
 
 namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 uint32_t le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |

@@ -16,11 +16,14 @@
 #include <vector>
 
 #include "base/logging.h"
+#include "fuzz/fuzz_util.h"
 #include "transport/byte_order.h"
 #include "transport/handshake.h"
 #include "transport/message_bearer.h"
 #include "transport/message_frame.h"
 #include "transport/transport_test_support.h"
+
+using fuzz::check;
 
 namespace {
 
@@ -44,10 +47,6 @@ struct Reader {
     return out;
   }
 };
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
 
 std::vector<uint8_t> recipe(Reader* in) {
   static const uint32_t kTypes[] = {kMessageHandshake, kMessageFarewell, 14, 13001, 56001, 91001};
@@ -93,8 +92,7 @@ bool occursIn(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& by
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  base::initLogging(base::string16(), base::kLogNone, base::kLockInProcess, 1);
-  base::setMinLogSeverity(base::LOG_FATAL + 1);
+  fuzz::silenceLogging();
   return 0;
 }
 

@@ -12,15 +12,14 @@
 #include <vector>
 
 #include "components/audio/ilbc/ilbc.h"
+#include "fuzz/fuzz_util.h"
+
+using fuzz::check;
 
 namespace {
 
 const char kHeader[] = "#!iLBC20\n";
 constexpr size_t kHeaderBytes = sizeof(kHeader) - 1;
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
 
 std::vector<float> decodeAll(ilbc::Decoder* decoder, const uint8_t* frames, size_t count, uint8_t losses) {
   std::vector<float> out;

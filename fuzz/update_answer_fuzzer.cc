@@ -9,14 +9,9 @@
 #include <string>
 
 #include "WebcamWin/suite/check_for_update.h"
+#include "fuzz/fuzz_util.h"
 
-namespace {
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string answer(reinterpret_cast<const char*>(data), size);

@@ -13,18 +13,12 @@
 #include "PC_Audio_DRV/control_line.h"
 #include "PC_Audio_DRV/wave_service_protocol.h"
 #include "base/logging.h"
+#include "fuzz/fuzz_util.h"
 
-namespace {
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  base::initLogging(base::string16(), base::kLogNone, base::kLockInProcess, 1);
-  base::setMinLogSeverity(base::LOG_FATAL + 1);
+  fuzz::silenceLogging();
   return 0;
 }
 

@@ -2,10 +2,7 @@
 
 #include <chrono>
 
-#include "base/file_util.h"
-#include "base/logging.h"
 #include "base/pickle.h"
-#include "base/test_util.h"
 #include "base/values.h"
 #include "transport/byte_order.h"
 #include "transport/handshake.h"
@@ -63,24 +60,6 @@ void TestPeer::onSocketDataRead(AsyncSocketBase* socket, const std::vector<uint8
     return true;
   });
   socket->read(-1, 0);
-}
-
-LogCapture::LogCapture() {
-  dir_ = base::makeTempDirectory(u"transport-log");
-  file_ = base::joinPath(dir_, u"test.log");
-  base::resetLoggingForTesting();
-  base::initLogging(file_, base::kLogToFile, base::kLockInProcess, 0);
-}
-
-LogCapture::~LogCapture() {
-  base::resetLoggingForTesting();
-  base::removeTree(dir_);
-}
-
-std::string LogCapture::contents() const {
-  std::string text;
-  base::readFile(file_, &text);
-  return text;
 }
 
 std::vector<uint8_t> falseFrameHeaders(size_t count, uint32_t declaredBytes) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/message_loop.h"
+#include "base/test_util.h"
 #include "transport/async_socket.h"
 #include "transport/data_bearer.h"
 #include "transport/message_frame.h"
@@ -96,18 +97,7 @@ class TestPeer : private AsyncSocketBase::Delegate {
   FrameDecoder decoder_;
 };
 
-// Sends the log to a fresh temporary file for as long as it lives.
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  std::string contents() const;
-  bool contains(const std::string& text) const { return contents().find(text) != std::string::npos; }
-
- private:
-  base::string16 dir_;
-  base::string16 file_;
-};
+using base::LogCapture;
 
 // `count` frame headers back to back, each with a correct header CRC and a
 // declared payload of `declaredBytes`: every one is a false frame start

@@ -12,11 +12,7 @@
 #include "base/peer_text.h"
 
 ConsoleWindow::ConsoleWindow(CMainFrame* frame, FILE* out)
-    : frame_(frame), out_(out), interactive_(TerminalInput::interactive()) {
-  // Made at once so that other threads may post from the start.
-  window_ = std::make_unique<base::MessageWindow>(
-      kInstanceName, static_cast<base::MessageWindow::Handler*>(this));
-}
+    : MessageFrameWindow(frame), out_(out), interactive_(TerminalInput::interactive()) {}
 
 ConsoleWindow::~ConsoleWindow() {
   if (input_) input_->stop();
@@ -75,10 +71,6 @@ void ConsoleWindow::destroy() {
   frame_->onDestroy();
 }
 
-void ConsoleWindow::postClose(uintptr_t param) { window_->post(kMsgClose, param); }
-
-void ConsoleWindow::postShow() { window_->post(kMsgShow); }
-
 void ConsoleWindow::showStatus(const base::string16& text) {
   if (text == status_) return;
   status_ = text;
@@ -100,10 +92,6 @@ void ConsoleWindow::showAuthorizationPrompt(const base::string16& name, const ba
 }
 
 void ConsoleWindow::closeAuthorizationPrompt() { prompting_ = false; }
-
-bool ConsoleWindow::answerFromAnotherStart(uintptr_t answer) {
-  return answers_.relay(answer, frame_->promptId(), [this] { return window_->post(kMsgAnswer); });
-}
 
 void ConsoleWindow::onInterrupt() {
   if (asking_) {

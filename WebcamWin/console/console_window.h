@@ -14,18 +14,14 @@
 #include <vector>
 
 #include "WebcamWin/console/terminal_input.h"
-#include "WebcamWin/controller/another_start_answers.h"
-#include "WebcamWin/controller/frame_window.h"
+#include "WebcamWin/controller/message_frame_window.h"
 #include "base/message_loop.h"
 
-class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
+class ConsoleWindow : public MessageFrameWindow {
  public:
-  // Messages of the hidden window that carries requests to the UI thread.
-  static constexpr uint32_t kMsgClose = 0x0010;  // WM_CLOSE
-  static constexpr uint32_t kMsgShow = base::kMsgUser + 1;
+  // The hidden window's own messages, besides close, show and answer.
   static constexpr uint32_t kMsgKey = base::kMsgUser + 2;
   static constexpr uint32_t kMsgInterrupt = base::kMsgUser + 3;
-  static constexpr uint32_t kMsgAnswer = base::kMsgUser + 4;
   // SIGTERM: the normal close, but nobody is asked (the system is ending us).
   static constexpr uint32_t kMsgTerminate = base::kMsgUser + 5;
   // The status line's timer: the frame rate is counted over this period.
@@ -43,12 +39,9 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   void bringToFront() override;
   bool visible() const override { return visible_; }
   void destroy() override;
-  void postClose(uintptr_t param) override;
-  void postShow() override;
   void showStatus(const base::string16& text) override;
   void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) override;
   void closeAuthorizationPrompt() override;
-  bool answerFromAnotherStart(uintptr_t answer) override;
   void showPhoneConnected(const base::string16& name) override;
   void showPhoneDisconnected(const base::string16& name) override;
   void showRecording(bool recording) override;
@@ -101,9 +94,7 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   void drawStatusLine();
   void clearStatusLine();
 
-  CMainFrame* frame_;
   FILE* out_;
-  std::unique_ptr<base::MessageWindow> window_;
   std::unique_ptr<TerminalInput> input_;
   base::string16 title_;
   base::string16 status_;
@@ -134,8 +125,6 @@ class ConsoleWindow : public FrameWindow, private base::MessageWindow::Handler {
   // What the terminal shows in place; what was last printed without one.
   std::string drawnStatus_;
   std::string printedStatus_;
-
-  AnotherStartAnswers answers_;
 };
 
 #endif  // WEBCAMWIN_CONSOLE_CONSOLE_WINDOW_H_

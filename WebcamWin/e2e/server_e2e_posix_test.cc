@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <regex>
 
 #include "WebcamWin/e2e/server_process.h"
 #include "WebcamWin/platform/desktop.h"
 #include "base/file_util.h"
 #include "base/platform_thread.h"
+#include "base/test_util.h"
 
 namespace {
 
@@ -120,15 +120,7 @@ TEST_F(ServerE2EPosixTest, StartKeepsTheTenNewestLogs) {
 }
 
 // What avahi resolves for the service type, one line per address.
-std::string avahiBrowse() {
-  std::string out;
-  FILE* pipe = ::popen("avahi-browse -rtpk _lumora_webcam._tcp 2>/dev/null", "r");
-  if (!pipe) return out;
-  char buffer[1024];
-  while (std::fgets(buffer, sizeof(buffer), pipe)) out += buffer;
-  ::pclose(pipe);
-  return out;
-}
+std::string avahiBrowse() { return base::commandOutput("avahi-browse -rtpk _lumora_webcam._tcp 2>/dev/null"); }
 
 TEST_F(ServerE2EPosixTest, TheListeningPortIsPublishedByDnsSdAndWithdrawnAtTheEnd) {
   const base::string16 out = base::joinPath(user_.folder(), u"server.out");

@@ -5,19 +5,13 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "WebcamWin/controller/main_window_strings.h"
 #include "WebcamWin/qt/artwork_qt.h"
 #include "WebcamWin/qt/preview_widget.h"
 #include "WebcamWin/qt/texts_qt.h"
 
 namespace {
 
-constexpr uint32_t kIdsStartRecording = 50000;
-constexpr uint32_t kIdsStopRecording = 50001;
-constexpr uint32_t kIdsSettings = 50004;
-constexpr uint32_t kIdsAbout = 50005;
-constexpr uint32_t kIdsSnapshot = 50038;
-constexpr uint32_t kIdsPicturesFolder = 50042;
-constexpr uint32_t kIdsVideosFolder = 50043;
 constexpr int kBarHeight = 62;
 
 }  // namespace

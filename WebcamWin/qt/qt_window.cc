@@ -123,9 +123,7 @@ bool QtWindow::start(const char* programName) {
   return true;
 }
 
-QtWindow::QtWindow(CMainFrame* frame) : frame_(frame) {
-  window_ = std::make_unique<base::MessageWindow>(kInstanceName, static_cast<base::MessageWindow::Handler*>(this));
-}
+QtWindow::QtWindow(CMainFrame* frame) : MessageFrameWindow(frame) {}
 
 QtWindow::~QtWindow() {
   if (base::MessageLoop* loop = base::MessageLoop::current()) loop->setForeignPump({}, 0);
@@ -209,10 +207,6 @@ void QtWindow::destroy() {
   frame_->onDestroy();
 }
 
-void QtWindow::postClose(uintptr_t param) { window_->post(kMsgClose, param); }
-
-void QtWindow::postShow() { window_->post(kMsgShow); }
-
 void QtWindow::showStatus(const base::string16& text) {
   if (main_) main_->preview()->setStatus(toQt(text));
 }
@@ -236,10 +230,6 @@ void QtWindow::closeAuthorizationPrompt() {
   if (!prompt_) return;
   prompt_->hide();
   delete prompt_.data();
-}
-
-bool QtWindow::answerFromAnotherStart(uintptr_t answer) {
-  return answers_.relay(answer, frame_->promptId(), [this] { return window_->post(kMsgAnswer); });
 }
 
 int QtWindow::messageBox(const base::string16& text, uint32_t type) {

@@ -15,8 +15,7 @@
 
 #include <memory>
 
-#include "WebcamWin/controller/another_start_answers.h"
-#include "WebcamWin/controller/frame_window.h"
+#include "WebcamWin/controller/message_frame_window.h"
 #include "base/message_loop.h"
 
 class QApplication;
@@ -29,12 +28,9 @@ class AuthorizationPrompt;
 class MainWidget;
 class PreviewWidget;
 
-class QtWindow : public FrameWindow, private base::MessageWindow::Handler {
+class QtWindow : public MessageFrameWindow {
  public:
-  // Messages of the hidden window that carries requests to the UI thread.
-  static constexpr uint32_t kMsgClose = 0x0010;  // WM_CLOSE
-  static constexpr uint32_t kMsgShow = base::kMsgUser + 1;
-  static constexpr uint32_t kMsgAnswer = base::kMsgUser + 4;
+  // The hidden window's own messages, besides close, show and answer.
   static constexpr uint32_t kMsgPromptAnswer = base::kMsgUser + 6;
   static constexpr uint32_t kMsgFirstRunTip = base::kMsgUser + 1000;
   // Qt's events wait at most this long while the loop waits for sockets.
@@ -54,12 +50,9 @@ class QtWindow : public FrameWindow, private base::MessageWindow::Handler {
   void bringToFront() override;
   bool visible() const override;
   void destroy() override;
-  void postClose(uintptr_t param) override;
-  void postShow() override;
   void showStatus(const base::string16& text) override;
   void showAuthorizationPrompt(const base::string16& name, const base::string16& uid) override;
   void closeAuthorizationPrompt() override;
-  bool answerFromAnotherStart(uintptr_t answer) override;
   int messageBox(const base::string16& text, uint32_t type) override;
   void showPhoneConnected(const base::string16& name) override;
   void showPhoneDisconnected(const base::string16& name) override;
@@ -90,13 +83,10 @@ class QtWindow : public FrameWindow, private base::MessageWindow::Handler {
   void showFirstRunTip();
   void notify(const QString& title, const QString& text);
 
-  CMainFrame* frame_;
-  std::unique_ptr<base::MessageWindow> window_;
   std::unique_ptr<MainWidget> main_;
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QMenu> trayMenu_;
   QPointer<AuthorizationPrompt> prompt_;
-  AnotherStartAnswers answers_;
   base::string16 lastBalloon_;
   bool created_ = false;
   bool aboutOpen_ = false;

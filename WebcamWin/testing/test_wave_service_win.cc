@@ -2,32 +2,14 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "WebcamWin/testing/shell_test_util.h"
 #include "WebcamWin/suite/wavehost.h"
 #include "base/file_util.h"
 #include "base/test_util.h"
+#include "base/test_util_win.h"
 #include "base/win_util.h"
-
-namespace {
-
-constexpr int kStateTimeoutMs = 60000;
-
-bool waitForState(SC_HANDLE service, DWORD wanted) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStateTimeoutMs);
-  for (;;) {
-    SERVICE_STATUS status = {};
-    if (!::QueryServiceStatus(service, &status)) return false;
-    if (status.dwCurrentState == wanted) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-}
-
-}  // namespace
 
 struct TestWaveService::Impl {
   ~Impl() {
@@ -49,7 +31,7 @@ TestWaveService::TestWaveService() : impl_(std::make_unique<Impl>()) {
     if (SC_HANDLE old = ::OpenServiceW(impl_->manager, base::wstr(kWaveServiceName), SERVICE_ALL_ACCESS)) {
       SERVICE_STATUS status;
       ::ControlService(old, SERVICE_CONTROL_STOP, &status);
-      waitForState(old, SERVICE_STOPPED);
+      base::waitForServiceState(old, SERVICE_STOPPED);
       ::DeleteService(old);
       ::CloseServiceHandle(old);
     }
@@ -79,7 +61,7 @@ bool TestWaveService::start() {
   if (!impl_->service) return false;
   const wchar_t* args[] = {base::wstr(impl_->record)};
   if (!::StartServiceW(impl_->service, 1, args)) return false;
-  return waitForState(impl_->service, SERVICE_RUNNING);
+  return base::waitForServiceState(impl_->service, SERVICE_RUNNING);
 }
 
 bool TestWaveService::stop() {
@@ -87,7 +69,7 @@ bool TestWaveService::stop() {
   SERVICE_STATUS status = {};
   if (::QueryServiceStatus(impl_->service, &status) && status.dwCurrentState == SERVICE_STOPPED) return true;
   ::ControlService(impl_->service, SERVICE_CONTROL_STOP, &status);
-  return waitForState(impl_->service, SERVICE_STOPPED);
+  return base::waitForServiceState(impl_->service, SERVICE_STOPPED);
 }
 
 void TestWaveService::uninstall() {

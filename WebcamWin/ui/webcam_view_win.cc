@@ -5,6 +5,7 @@
 
 #include "WebcamWin/platform/resource_library.h"
 #include "WebcamWin/app/startup.h"
+#include "WebcamWin/controller/main_window_strings.h"
 #include "WebcamWin/controller/ui_rules.h"
 #include "base/logging.h"
 
@@ -47,16 +48,9 @@ constexpr Place kLayout[] = {
     {kIdVideosFolder, 390, kBarTop + 12, 38, 38},
 };
 
-// Tooltips (string resources).
-constexpr uint32_t kIdsStartRecording = 50000;
-constexpr uint32_t kIdsStopRecording = 50001;
-constexpr uint32_t kIdsSettings = 50004;
-constexpr uint32_t kIdsAbout = 50005;
+// Tooltips only this window has (the others: main_window_strings.h).
 constexpr uint32_t kIdsMinimize = 50006;
 constexpr uint32_t kIdsClose = 50007;
-constexpr uint32_t kIdsSnapshot = 50038;
-constexpr uint32_t kIdsPicturesFolder = 50042;
-constexpr uint32_t kIdsVideosFolder = 50043;
 constexpr uint32_t kIdsSplash = 50075;
 
 // The splash line's colour (0xFFD7D7D7 with its alpha dropped).

@@ -16,10 +16,6 @@ bool stopping(const std::atomic<bool>* stop) { return stop && stop->load(std::me
 
 // ---------------------------------------------------------------------------
 
-RenderPacer::RenderPacer(WaveDevice* device, AudioDriver* driver, AudioDriver::Delegate* delegate,
-                         const std::atomic<bool>* stop)
-    : device_(device), driver_(driver), delegate_(delegate), stop_(stop) {}
-
 void RenderPacer::start(int64_t nowUs) {
   position_ = 0;
   deadline_ = nowUs + 1000;
@@ -51,10 +47,6 @@ void RenderPacer::tick(int64_t nowUs) {
 }
 
 // ---------------------------------------------------------------------------
-
-RecordPacer::RecordPacer(WaveDevice* device, AudioDriver* driver, AudioDriver::Delegate* delegate,
-                         const std::atomic<bool>* stop)
-    : device_(device), driver_(driver), delegate_(delegate), stop_(stop) {}
 
 void RecordPacer::drain() {
   for (int i = 0; i < kMaxDrainBlocks && !stopping(stop_); ++i)

@@ -21,8 +21,27 @@
 
 namespace component {
 
+// What both pacers work with: the device, the driver and delegate they
+// report to, one block's buffer and how many blocks have gone through.
+class Pacer {
+ public:
+  // `stop` (may be null) is checked before every block.
+  Pacer(WaveDevice* device, AudioDriver* driver, AudioDriver::Delegate* delegate,
+        const std::atomic<bool>* stop = nullptr)
+      : device_(device), driver_(driver), delegate_(delegate), stop_(stop) {}
+  int64_t position() const { return position_; }
+
+ protected:
+  WaveDevice* device_;
+  AudioDriver* driver_;
+  AudioDriver::Delegate* delegate_;
+  const std::atomic<bool>* stop_;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(WaveDevice::kBlockBytes);
+  int64_t position_ = 0;
+};
+
 // The render side's pacing: one tick of the 10 ms timer at a time.
-class RenderPacer {
+class RenderPacer : public Pacer {
  public:
   static constexpr int64_t kBlockUs = 10000;
   static constexpr int kLeadBlocks = 3;
@@ -30,47 +49,30 @@ class RenderPacer {
   // Where the device starts again after the thread fell behind.
   static constexpr int64_t kRestartMarginUs = kBlockUs / 2;
 
-  // `stop` (may be null) is checked before every block.
-  RenderPacer(WaveDevice* device, AudioDriver* driver, AudioDriver::Delegate* delegate,
-              const std::atomic<bool>* stop = nullptr);
+  using Pacer::Pacer;
   void start(int64_t nowUs);
   void tick(int64_t nowUs);
-  int64_t position() const { return position_; }
   int64_t deadline() const { return deadline_; }
 
  private:
-  WaveDevice* device_;
-  AudioDriver* driver_;
-  AudioDriver::Delegate* delegate_;
-  const std::atomic<bool>* stop_;
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(WaveDevice::kBlockBytes);
-  int64_t position_ = 0;
   int64_t deadline_ = 0;
 };
 
 // The record side's pacing.
-class RecordPacer {
+class RecordPacer : public Pacer {
  public:
   static constexpr int64_t kResyncLagUs = 200000;
   // A device that never runs dry is not drained for ever.
   static constexpr int kMaxDrainBlocks = 1000;
 
-  RecordPacer(WaveDevice* device, AudioDriver* driver, AudioDriver::Delegate* delegate,
-              const std::atomic<bool>* stop = nullptr);
+  using Pacer::Pacer;
   void drain();
   void start(int64_t nowUs);
   void tick(int64_t nowUs);
-  int64_t position() const { return position_; }
   int64_t clock() const { return clock_; }
   uint64_t resyncs() const { return resyncs_; }
 
  private:
-  WaveDevice* device_;
-  AudioDriver* driver_;
-  AudioDriver::Delegate* delegate_;
-  const std::atomic<bool>* stop_;
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(WaveDevice::kBlockBytes);
-  int64_t position_ = 0;
   int64_t clock_ = 0;
   uint64_t resyncs_ = 0;
 };

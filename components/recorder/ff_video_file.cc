@@ -15,6 +15,23 @@ void mixSaturating(const int16_t* a, const int16_t* b, int16_t* out, size_t coun
   }
 }
 
+namespace {
+
+// Copies what the recording uses of a picture into `to`, whose buffer is
+// kept from picture to picture.
+void copyPicture(const VideoFrame& from, VideoFrame* to) {
+  to->width = from.width;
+  to->height = from.height;
+  to->key_frame = from.key_frame;
+  to->pixel_format = from.pixel_format;
+  to->data.assign(from.data.begin(), from.data.end());
+  to->flags = from.flags;
+  to->stride = from.stride;
+  to->timestamp = from.timestamp;
+}
+
+}  // namespace
+
 FFVideoFile::FFVideoFile(AudioClock* clock) : clock_(clock ? clock : AudioClock::system()) {}
 
 FFVideoFile::~FFVideoFile() { stop(); }
@@ -81,14 +98,7 @@ void FFVideoFile::stop() {
 void FFVideoFile::OnVideoFrame(VideoComponent*, const VideoFrame& frame) {
   if (!recording_) return;
   std::lock_guard<std::mutex> lock(frameLock_);
-  latest_.width = frame.width;
-  latest_.height = frame.height;
-  latest_.key_frame = frame.key_frame;
-  latest_.pixel_format = frame.pixel_format;
-  latest_.data.assign(frame.data.begin(), frame.data.end());
-  latest_.flags = frame.flags;
-  latest_.stride = frame.stride;
-  latest_.timestamp = frame.timestamp;
+  copyPicture(frame, &latest_);
   ++generation_;
 }
 
@@ -156,14 +166,7 @@ void FFVideoFile::writeVideoFrame() {
     std::lock_guard<std::mutex> lock(frameLock_);
     generation = generation_;
     if (generation != workingGeneration_) {
-      working_.width = latest_.width;
-      working_.height = latest_.height;
-      working_.key_frame = latest_.key_frame;
-      working_.pixel_format = latest_.pixel_format;
-      working_.data.assign(latest_.data.begin(), latest_.data.end());
-      working_.flags = latest_.flags;
-      working_.stride = latest_.stride;
-      working_.timestamp = latest_.timestamp;
+      copyPicture(latest_, &working_);
     }
   }
   if (generation != workingGeneration_) {
