@@ -79,7 +79,11 @@ TEST_F(HostilePeerE2ETest, ARequesterThatReadsAtATrickleCannotGrowTheServer) {
   ASSERT_TRUE(s.handshaken);
   EXPECT_GT(s.requestsSent, 10000u);
   // Far less than the 48 MB that twenty seconds of unbounded answers cost.
+  // (AddressSanitizer holds freed blocks in quarantine, so there the
+  // resident size tells nothing; the count of answers below still holds.)
+#if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(peak, before.residentBytes + 16 * 1024 * 1024);
+#endif
   // Each of the two components answers a burst and then once a second.
   EXPECT_LE(s.capabilityAnswers, 2u * (8 + kRequesterMs / 1000 + 5));
   peer.stop();
