@@ -21,6 +21,7 @@
 #include "components/component_message.h"
 #include "components/component_test_support.h"
 #include "components/session_gate.h"
+#include "base/peer_text.h"
 #include "fuzz/fuzz_util.h"
 
 using fuzz::check;
@@ -140,8 +141,10 @@ void feed(Rig& rig, const std::vector<uint8_t>& body, bool gateOpen) {
   rig.loop.runUntilIdle();
   check(rig.listener.reports - reportsBefore == (expected.reported ? 1 : 0));
   if (expected.reported) {
-    check(rig.listener.last.uniqueId == expected.uid);
-    check(rig.listener.last.name == expected.name);
+    // The phone's strings arrive cleaned: control and directional
+    // characters as visible escapes.
+    check(rig.listener.last.uniqueId == base::escapePeerText(expected.uid));
+    check(rig.listener.last.name == base::escapePeerText(expected.name));
   }
 
   const int actionsBefore = rig.listener.actions;
