@@ -58,16 +58,24 @@ void LinuxCamera::Stop() {
   pipewireRunning_ = v4l2Running_ = false;
 }
 
+bool LinuxCamera::outputCanShow() const {
+  // A PipeWire still waiting for its daemon has no node anyone could open:
+  // fitting every frame for it only takes the user-interface thread's time
+  // (the next frame after the daemon answers is fitted again).
+  const bool pipewire = pipewireRunning_ && !pipewire_->waiting();
+  return pipewire || v4l2Running_;
+}
+
 void LinuxCamera::OnVideoFrame(VideoComponent*, const VideoFrame& frame) {
   // The component only sends once a phone was accepted; the flag also keeps
   // a frame that was on its way when the phone left off the camera.
-  if (!accepted_ || (!pipewireRunning_ && !v4l2Running_)) return;
+  if (!accepted_ || !outputCanShow()) return;
   picture_.setTimestamp(frame.timestamp);
   picture_.update([&](uint8_t* i420) { return fitter_.fit(frame, picture_.width(), picture_.height(), i420); });
 }
 
 void LinuxCamera::WantedPictureSize(int32_t width, int32_t height, int32_t* wantedWidth, int32_t* wantedHeight) {
-  if (!accepted_ || (!pipewireRunning_ && !v4l2Running_)) {
+  if (!accepted_ || !outputCanShow()) {
     *wantedWidth = *wantedHeight = 0;
     return;
   }

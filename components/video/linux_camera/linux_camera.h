@@ -52,7 +52,8 @@ class LinuxCamera : public CameraSink {
   // VideoComponent::Observer
   void OnVideoFrame(VideoComponent* component, const VideoFrame& frame) override;
   // Only as much of the picture as its fitted rectangle in the camera's
-  // size; nothing while the camera shows the card or does not run.
+  // size; nothing while the camera shows the card, does not run or has
+  // only a PipeWire node waiting for its daemon.
   void WantedPictureSize(int32_t width, int32_t height, int32_t* wantedWidth, int32_t* wantedHeight) override;
   // CameraSink
   void SetPhoneAccepted(bool accepted) override;
@@ -62,6 +63,10 @@ class LinuxCamera : public CameraSink {
   bool v4l2Running() const { return v4l2Running_; }
 
  private:
+  // An output is there for a program to open: the loopback device, or a
+  // PipeWire node a daemon published.
+  bool outputCanShow() const;
+
   const LinuxCameraOptions options_;
   LatestPicture picture_;
   PictureFitter fitter_;

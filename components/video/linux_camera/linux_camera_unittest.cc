@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
+#include "base/test_util.h"
 #include "components/video/linux_camera/camera_picture.h"
 #include "components/video/linux_camera/linux_camera.h"
 #include "components/video/linux_camera/v4l2_output.h"
@@ -222,6 +224,31 @@ TEST_F(LinuxCameraPictureTest, FramesAreFittedAndShownOnlyWhileAPhoneIsAccepted)
   // The phone left: nothing of it stays.
   camera_->SetPhoneAccepted(false);
   EXPECT_TRUE(looksLikeWaitingCard(latest().data(), 320, 240));
+}
+
+TEST_F(LinuxCameraPictureTest, APipeWireNodeWaitingForItsDaemonTakesNoPictureWork) {
+  // An empty runtime folder: no daemon can answer there.
+  const base::string16 runtime = base::makeTempDirectory(u"no-pipewire");
+  const char* old = std::getenv("PIPEWIRE_RUNTIME_DIR");
+  const std::string saved = old ? old : "";
+  ::setenv("PIPEWIRE_RUNTIME_DIR", base::wideToUtf8(runtime).c_str(), 1);
+  options_.pipewire = true;
+  options_.v4l2 = false;
+  options_.nodeName = "lumora_camera_unittest_waiting";
+  camera_ = std::make_unique<LinuxCamera>(options_);
+  // It runs (the node comes once a daemon answers), yet nobody can open it.
+  EXPECT_TRUE(camera_->Start());
+  camera_->SetPhoneAccepted(true);
+  int32_t wantedWidth = -1, wantedHeight = -1;
+  camera_->WantedPictureSize(480, 640, &wantedWidth, &wantedHeight);
+  EXPECT_EQ(0, wantedWidth);
+  EXPECT_EQ(0, wantedHeight);
+  camera_->OnVideoFrame(nullptr, makeTestCard(320, 240));
+  EXPECT_TRUE(looksLikeWaitingCard(latest().data(), 320, 240));
+  camera_.reset();
+  if (old) ::setenv("PIPEWIRE_RUNTIME_DIR", saved.c_str(), 1);
+  else ::unsetenv("PIPEWIRE_RUNTIME_DIR");
+  base::removeTree(runtime);
 }
 
 TEST(V4l2OutputTest, FindsTheLoopbackDeviceAndWritesYuyvAtTheCameraSize) {
