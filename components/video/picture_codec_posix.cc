@@ -255,6 +255,12 @@ bool LinuxCanvas::fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBy
   blend_.resize(static_cast<size_t>(spanEnd - spanBegin) + 4);
   uint16_t* const blend = blend_.data();
   const int32_t columns = static_cast<int32_t>(columns_.size());
+  // Plain pointers in the loops: the unoptimised builds (the sanitizers')
+  // would otherwise make a call per pixel for each vector access.
+  const int32_t* const firstAt = firstAt_.data();
+  const int32_t* const secondAt = secondAt_.data();
+  const uint16_t* const firstWeights = firstWeights_.data();
+  const uint16_t* const secondWeights = secondWeights_.data();
   for (size_t r = 0; r < rows_.size(); ++r) {
     const Tap& row = rows_[r];
     const uint16_t wyBottom = static_cast<uint16_t>(row.weight), wyTop = static_cast<uint16_t>(256 - row.weight);
@@ -271,14 +277,14 @@ bool LinuxCanvas::fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBy
     // loop so nothing lands in the band.
     const __m128i half = _mm_set1_epi16(128);
     for (; c + 2 < columns; c += 2, d += 6) {
-      __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blend + firstAt_[c]));
+      __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blend + firstAt[c]));
       a = _mm_castpd_si128(
-          _mm_loadh_pd(_mm_castsi128_pd(a), reinterpret_cast<const double*>(blend + firstAt_[c + 1])));
-      __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blend + secondAt_[c]));
+          _mm_loadh_pd(_mm_castsi128_pd(a), reinterpret_cast<const double*>(blend + firstAt[c + 1])));
+      __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(blend + secondAt[c]));
       b = _mm_castpd_si128(
-          _mm_loadh_pd(_mm_castsi128_pd(b), reinterpret_cast<const double*>(blend + secondAt_[c + 1])));
-      const __m128i wa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstWeights_.data() + 4 * c));
-      const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(secondWeights_.data() + 4 * c));
+          _mm_loadh_pd(_mm_castsi128_pd(b), reinterpret_cast<const double*>(blend + secondAt[c + 1])));
+      const __m128i wa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstWeights + 4 * c));
+      const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(secondWeights + 4 * c));
       // Values at most 255, weights adding up to 256: no 16-bit sum wraps.
       __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, wa), _mm_mullo_epi16(b, wb)), half);
       sum = _mm_srli_epi16(sum, 8);
@@ -290,7 +296,7 @@ bool LinuxCanvas::fit(const uint8_t* pixels, int32_t w, int32_t h, int32_t rowBy
     }
 #endif
     for (; c < columns; ++c, d += 3)
-      blendPixel(blend + firstAt_[c], blend + secondAt_[c], secondWeights_[4 * c], d);
+      blendPixel(blend + firstAt[c], blend + secondAt[c], secondWeights[4 * c], d);
   }
   return true;
 }
