@@ -132,8 +132,11 @@ void FFVideoFile::threadMain() {
   const int64_t start = startUs_;
   int64_t nextVideo = start;
   int64_t nextAudio = start;
-  while (!stopFlag_) {
-    clock_->sleepMs(kPollMs);
+  while (true) {
+    // After the stop request one more pass: the file covers the recording
+    // up to the stop even when this thread got no time just before it.
+    const bool stopping = stopFlag_;
+    if (!stopping) clock_->sleepMs(kPollMs);
     const int64_t now = clock_->nowUs();
     elapsedUs_ = now - start;
     if (writer_.hasVideo() && nextVideo - now <= 1000) {
@@ -156,6 +159,7 @@ void FFVideoFile::threadMain() {
       writeFailed_ = true;
       break;
     }
+    if (stopping) break;
   }
   LOG(INFO) << "Capture thread stopped";
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <memory>
+#include <thread>
 
 #include "base/file_util.h"
 #include "base/test_util.h"
@@ -210,6 +212,49 @@ TEST_F(RecorderTest, CaptureThreadHeldUpCatchesUpInsteadOfDrifting) {
   ASSERT_TRUE(probe.opened) << probe.error;
   EXPECT_NEAR(76, probe.videoFrames, 1);
   EXPECT_NEAR(3.0, probe.audioSeconds(), 0.1);
+}
+
+// A clock the capture thread reads at `holdAtUs` and then gets no time
+// for `heldUs`, during which the recording is asked to stop.
+class HeldUpClock : public ScriptedClock {
+ public:
+  HeldUpClock(int64_t endUs, int64_t holdAtUs, int64_t heldUs, std::function<bool()> stopAsked)
+      : ScriptedClock(endUs), holdAtUs_(holdAtUs), heldUs_(heldUs), stopAsked_(std::move(stopAsked)) {}
+  int64_t nowUs() override {
+    const int64_t now = ScriptedClock::nowUs();
+    if (held_.load() || now < holdAtUs_) return now;
+    held_ = true;
+    advance(heldUs_);
+    while (!stopAsked_()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return now;  // read before the hold
+  }
+  bool held() const { return held_.load(); }
+
+ private:
+  const int64_t holdAtUs_;
+  const int64_t heldUs_;
+  std::function<bool()> stopAsked_;
+  std::atomic<bool> held_{false};
+};
+
+TEST_F(RecorderTest, StopWhileTheCaptureThreadIsHeldUpStillCoversTheWholeRecording) {
+  // The thread reads 2 s, is held up 500 ms, and the stop comes meanwhile:
+  // the file still lasts until the stop, 2.5 s.
+  auto owned = std::make_unique<HeldUpClock>(10 * kSecondUs, 2 * kSecondUs, 500000,
+                                             [this] { return !recorder_->recording(); });
+  HeldUpClock* clock = owned.get();
+  clock_ = std::move(owned);  // outlives the recorder
+  recorder_ = std::make_unique<FFVideoFile>(clock);
+  framesEvery(clock, 40000, 2.0);
+  toneFrom(clock, kAudioOriginPhone, 0, 440, 2.0);
+  path_ = base::joinPath(dir_, u"held at the stop.avi");
+  ASSERT_TRUE(recorder_->start(path_, 320, 240));
+  while (!clock->held()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  recorder_->stop();
+  const MediaProbe probe = probeMedia(path_);
+  ASSERT_TRUE(probe.opened) << probe.error;
+  EXPECT_NEAR(63, probe.videoFrames, 1);
+  EXPECT_NEAR(2.5, probe.audioSeconds(), 0.1);
 }
 
 TEST_F(RecorderTest, FramesOfAnUnknownPixelFormatAreSkipped) {
