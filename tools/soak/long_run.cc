@@ -152,7 +152,7 @@ RecordingCheck checkRecording(const std::string& file) {
   check.file = file;
   int videoStatus = 0, audioStatus = 0;
   const std::string video = run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                "stream=nb_read_frames:format=duration -of default=noprint_wrappers=1 " +
+                                "stream=nb_read_frames,avg_frame_rate:format=duration -of default=noprint_wrappers=1 " +
                                     quoted(file) + " 2>&1",
                                 &videoStatus);
   const std::string audio = run("ffprobe -v error -select_streams a:0 -show_entries stream=duration "
@@ -162,12 +162,18 @@ RecordingCheck checkRecording(const std::string& file) {
   check.probed = videoStatus == 0 && audioStatus == 0 && video.find("error") == std::string::npos;
   check.frames = probeField(video, "nb_read_frames");
   check.videoSeconds = probeField(video, "duration");
+  std::smatch rate;
+  if (std::regex_search(video, rate, std::regex("avg_frame_rate=([0-9]+)/([0-9]+)")) && std::stod(rate[2]) > 0)
+    check.frameRate = std::stod(rate[1]) / std::stod(rate[2]);
   check.audioSeconds = probeField(audio, "duration");
   return check;
 }
 
 bool RecordingCheck::playable(double expectedSeconds) const {
-  return probed && frames > 0 && videoSeconds > 0 && audioSeconds > 0 &&
+  // The frames counted fill the time the file claims: a file cut short
+  // keeps the length its header was written with.
+  const bool whole = frameRate > 0 && frames >= 0.9 * videoSeconds * frameRate;
+  return probed && whole && frames > 0 && videoSeconds > 0 && audioSeconds > 0 &&
          std::fabs(videoSeconds - expectedSeconds) <= 3 && std::fabs(audioSeconds - videoSeconds) <= 0.5;
 }
 

@@ -84,6 +84,7 @@ struct RecordingCheck {
   bool probed = false;  // ffprobe read it without an error
   double videoSeconds = -1;
   double frames = -1;
+  double frameRate = -1;
   double audioSeconds = -1;
   // Readable, and both tracks about as long as the recording was meant to be.
   bool playable(double expectedSeconds) const;

@@ -635,6 +635,8 @@ int main(int argc, char** argv) {
     soak::TrendRule rule;
     rule.name = j.name;
     rule.maxSlopePerRow = j.maxPerMinute * perRow;
+    // The whole run after the warm-up: a long run is judged over all of it.
+    rule.window = std::max(rule.window, j.series->size());
     const soak::TrendVerdict verdict = soak::judgeTrend(*j.series, rule);
     std::cout << "soak: " << verdict.describe(j.name, perRow) << "\n";
     allJudged = allJudged && verdict.judged;
