@@ -76,6 +76,11 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr char kPhoneId[] = "soak-phone";
 constexpr size_t kBlockBytes = 960;  // 10 ms at 48 kHz, 16-bit mono
 constexpr size_t kCaptureLeadBytes = 2 * kBlockBytes;
+// Markers are this far apart in both directions: a delay is told apart
+// only from one that is a whole period longer, so the period stands well
+// beyond any delay the run could meet (a 1 s period read a 1.09 s delay as
+// 90 ms).
+constexpr int kMarkerPeriodSeconds = 4;
 
 // Ctrl-C or a TERM ends the run early: the rows so far are judged and the
 // server is ended as usual.
@@ -264,9 +269,9 @@ class DeviceEnd {
       }
       bool marker = false;
       for (auto& s : block) {
-        const int64_t inSecond = index % 48000;
-        marker |= inSecond == 0;
-        s = inSecond < 96 ? soak::kMarkerAmplitude
+        const int64_t inPeriod = index % (kMarkerPeriodSeconds * 48000);
+        marker |= inPeriod == 0;
+        s = inPeriod < 96 ? soak::kMarkerAmplitude
                           : static_cast<int16_t>(3000 * std::sin(2 * kPi * 300 * double(index) / 48000));
         ++index;
       }
@@ -433,13 +438,13 @@ int main(int argc, char** argv) {
   phonesim::AudioOptions audioOptions;
   audioOptions.awaitAuth = true;
   audioOptions.profile = options.profile;
-  // The phone speaks a quiet tone with a marker at the start of every second.
+  // The phone speaks a quiet tone with a marker at the start of every period.
   audioOptions.microphone = [&](uint64_t packet, Clock::time_point takenAt, int16_t* pcm) {
     for (size_t i = 0; i < phonesim::PhoneAudio::kPacketSamples; ++i) {
       const double t = double(packet * phonesim::PhoneAudio::kPacketSamples + i) / 8000;
       pcm[i] = static_cast<int16_t>(3000 * std::sin(2 * kPi * 200 * t));
     }
-    if (packet % 50 == 0) {
+    if (packet % (50 * kMarkerPeriodSeconds) == 0) {
       for (size_t i = 0; i < 16; ++i) pcm[i] = soak::kMarkerAmplitude;
       toDevice.made(std::chrono::duration_cast<std::chrono::microseconds>(takenAt.time_since_epoch()).count());
     }
