@@ -1,20 +1,11 @@
 #include "components/answer_budget.h"
 
-#include <chrono>
-
 #include "base/logging.h"
+#include "base/steady_time.h"
 
 namespace component {
-namespace {
 
-int64_t steadyNowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
-
-AnswerBudget::AnswerBudget(std::string what) : what_(std::move(what)), clock_(steadyNowMs) {}
+AnswerBudget::AnswerBudget(std::string what) : what_(std::move(what)), clock_(base::steadyNowMs) {}
 
 void AnswerBudget::reset() {
   tokens_ = kBurst;

@@ -3,7 +3,10 @@
 # simulated phone admitted for the whole run (video at 30 frames a second,
 # audio both ways through the simulated sound device) and a burst of
 # handshake cycles every minute; a row a minute, and a verdict on memory,
-# descriptors, threads and latencies at the end (see tools/soak).
+# descriptors, threads and latencies at the end (see tools/soak). With
+# --long (./dev soak long): two hours through a private PulseAudio, which is
+# restarted once, with a recording every 5 minutes (each probed with ffprobe
+# at the end) and the phone reconnecting every 10.
 # Usage: scripts/soak.sh MINUTES BUILD_DIR [soak options]
 set -euo pipefail
 minutes=${1:-30}

@@ -1,10 +1,10 @@
 #include "transport/message_bearer.h"
 
-#include <chrono>
 #include <vector>
 
 #include "base/logging.h"
 #include "base/peer_text.h"
+#include "base/steady_time.h"
 #include "transport/byte_order.h"
 
 namespace transport {
@@ -24,14 +24,9 @@ void cleanClientStrings(base::DictionaryValue* information) {
   }
 }
 
-int64_t steadyNowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
 
-MessageBearer::MessageBearer() : clock_(steadyNowMs) {}
+MessageBearer::MessageBearer() : clock_(base::steadyNowMs) {}
 
 MessageBearer::~MessageBearer() = default;
 

@@ -1,9 +1,9 @@
 #include "transport/transport.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "base/logging.h"
+#include "base/steady_time.h"
 #include "transport/handshake.h"
 #include "transport/socket_data_bearer.h"
 
@@ -13,11 +13,6 @@ namespace {
 constexpr uint32_t kMsgCollectGarbage = base::kMsgUser;
 constexpr uint16_t kNoClientPort = 65535;
 constexpr uintptr_t kHandshakeCheckTimerId = 1;
-
-int64_t steadyNowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 std::string peerOf(const MessageBearer* bearer) {
   const DataBearer* data = bearer->dataBearer();
@@ -29,7 +24,7 @@ std::string peerOf(const MessageBearer* bearer) {
 
 Transport::Transport()
     : window_(std::make_unique<base::MessageWindow>(kWindowClass, static_cast<base::MessageWindow::Handler*>(this))),
-      clock_(steadyNowMs) {}
+      clock_(base::steadyNowMs) {}
 
 Transport::~Transport() {
   // Sockets destroyed this way report nothing.

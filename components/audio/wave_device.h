@@ -47,6 +47,9 @@ class WaveDevice {
   // From the device's loudspeaker. Returns the bytes read; 0 when nothing
   // is waiting (or on failure).
   virtual size_t read(uint8_t* data, size_t bytes) = 0;
+  // How many bytes from the loudspeaker wait to be read; 0 where the device
+  // cannot tell.
+  virtual size_t readable() { return 0; }
 };
 
 // The device of this build (see above), not yet opened.

@@ -163,6 +163,15 @@ class PulseWaveDevice : public WaveDevice {
     return bytes;
   }
 
+  size_t readable() override {
+    std::shared_lock<std::shared_mutex> guard(mutex_, std::try_to_lock);
+    if (!guard.owns_lock() || !open_ || lost_ || !record_) return 0;
+    Lock lock(loop_);
+    if (pa_stream_get_state(record_) != PA_STREAM_READY) return pending_.size();
+    const size_t waiting = pa_stream_readable_size(record_);
+    return pending_.size() + (waiting == static_cast<size_t>(-1) ? 0 : waiting);
+  }
+
   size_t read(uint8_t* data, size_t bytes) override {
     std::shared_lock<std::shared_mutex> guard(mutex_, std::try_to_lock);
     if (!guard.owns_lock() || !open_ || lost_ || !record_) return 0;

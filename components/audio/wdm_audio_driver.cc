@@ -1,6 +1,7 @@
 #include "components/audio/wdm_audio_driver.h"
 
 #include <cstring>
+#include <algorithm>
 #include <thread>
 
 #include "base/logging.h"
@@ -71,12 +72,29 @@ void RecordPacer::tick(int64_t nowUs) {
       position_ += lag * 48 / 1000;
       clock_ = nowUs;
       ++resyncs_;
+      // What piled up in the device meanwhile is as old as the lag.
+      dropSurplus();
       return;
     }
     if (delegate_) delegate_->captured(driver_, buffer_.data(), bytes, position_);
     position_ += static_cast<int64_t>(bytes / 2);
     clock_ += static_cast<int64_t>(bytes) * 1000 / 96;
     if (bytes < WaveDevice::kBlockBytes) return;
+  }
+  surplusTicks_ = device_->readable() > kSurplusBytes ? surplusTicks_ + 1 : 0;
+  if (surplusTicks_ >= kSurplusTicks) dropSurplus();
+}
+
+void RecordPacer::dropSurplus() {
+  surplusTicks_ = 0;
+  size_t waiting = device_->readable();
+  while (waiting > WaveDevice::kBlockBytes && !stopping(stop_)) {
+    const size_t bytes = device_->read(buffer_.data(), buffer_.size());
+    if (bytes == 0) break;
+    // The time the dropped audio spans passed all the same.
+    position_ += static_cast<int64_t>(bytes / 2);
+    droppedBytes_ += bytes;
+    waiting -= std::min(waiting, bytes);
   }
 }
 
@@ -207,6 +225,8 @@ void WDMAudioDriver::recordThread(std::shared_ptr<Threads> threads) {
     pacer.drain();
     pacer.start(threads->clock->nowUs());
     while (timer->wait()) pacer.tick(threads->clock->nowUs());
+    if (pacer.droppedBytes())
+      LOG(INFO) << "PC audio: " << pacer.droppedBytes() / 96 << " ms left waiting in the device were dropped";
   }
   LOG(INFO) << "Record thread end";
   threads->recordEnded = true;

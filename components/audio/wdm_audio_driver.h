@@ -62,6 +62,13 @@ class RenderPacer : public Pacer {
 class RecordPacer : public Pacer {
  public:
   static constexpr int64_t kResyncLagUs = 200000;
+  // The pacer takes what the clock says is due, so a device that holds
+  // more (the thread was held up, the device delivered late and then all
+  // at once) would keep that delay for as long as it is open. More than
+  // this waiting after a tick's blocks, tick after tick for this many
+  // ticks, is dropped down to a block.
+  static constexpr size_t kSurplusBytes = 4 * WaveDevice::kBlockBytes;
+  static constexpr int kSurplusTicks = 25;
   // A device that never runs dry is not drained for ever.
   static constexpr int kMaxDrainBlocks = 1000;
 
@@ -71,10 +78,15 @@ class RecordPacer : public Pacer {
   void tick(int64_t nowUs);
   int64_t clock() const { return clock_; }
   uint64_t resyncs() const { return resyncs_; }
+  uint64_t droppedBytes() const { return droppedBytes_; }
 
  private:
+  void dropSurplus();
+
   int64_t clock_ = 0;
   uint64_t resyncs_ = 0;
+  int surplusTicks_ = 0;
+  uint64_t droppedBytes_ = 0;
 };
 
 class WDMAudioDriver : public AudioDriver {

@@ -76,6 +76,20 @@ class ScriptedDevice : public WaveDevice {
     std::lock_guard<std::mutex> lock(mutex_);
     return writes_;
   }
+  // What waits, as a device that can tell says (PulseAudio); by default it
+  // cannot.
+  size_t readable() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t bytes = 0;
+    if (tells_)
+      for (size_t r : reads_) bytes += r;
+    return bytes;
+  }
+  void tellWhatWaits() { tells_ = true; }
+  size_t waiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reads_.size();
+  }
 
  private:
   std::mutex mutex_;
@@ -83,6 +97,7 @@ class ScriptedDevice : public WaveDevice {
   bool open_ = false;
   bool hang_ = false;
   bool hanging_ = false;
+  bool tells_ = false;
   size_t writes_ = 0;
   std::deque<size_t> reads_;
 };
@@ -186,6 +201,57 @@ TEST(RecordPacerTest, MoreThan200msBehindDropsOneBlockAndResynchronises) {
   pacer.tick(260000);
   ASSERT_EQ(2u, delegate.captures.size());
   EXPECT_EQ(12000, delegate.captures[0].position);
+}
+
+TEST(RecordPacerTest, ASurplusThatLastsIsDroppedAndAPassingOneIsNot) {
+  ScriptedDevice device;
+  device.tellWhatWaits();
+  RecordingDelegate delegate;
+  RecordPacer pacer(&device, nullptr, &delegate);
+  pacer.start(0);
+  // The device delivers on time, one block a tick, with a burst of 8
+  // blocks ahead for a while (fewer ticks than the pacer waits for): all
+  // of it is handed over by the clock, nothing dropped.
+  device.queueReads(9);
+  int64_t now = 0;
+  const auto tick = [&](int blocksArriving) {
+    device.queueReads(static_cast<size_t>(blocksArriving));
+    now += 10000;
+    pacer.tick(now);
+  };
+  for (int i = 0; i < RecordPacer::kSurplusTicks - 10; ++i) tick(1);
+  EXPECT_EQ(0u, pacer.droppedBytes());
+  for (int i = 0; i < 8; ++i) tick(0);  // the burst is used up by the clock
+  EXPECT_EQ(0u, pacer.droppedBytes());
+  for (int i = 0; i < 3 * RecordPacer::kSurplusTicks; ++i) tick(1);
+  EXPECT_EQ(0u, pacer.droppedBytes());
+
+  // Then half a second arrives at once and stays ahead of the clock: once
+  // it has lasted, all but a block goes, and the positions move on by the
+  // time it spanned.
+  device.queueReads(50);
+  for (int i = 0; i < RecordPacer::kSurplusTicks; ++i) tick(1);
+  EXPECT_LE(device.waiting(), 1u);
+  EXPECT_GE(pacer.droppedBytes(), 48u * WaveDevice::kBlockBytes);
+  const size_t handed = delegate.captures.size();
+  tick(1);
+  ASSERT_GT(delegate.captures.size(), handed);
+  const int64_t expected =
+      static_cast<int64_t>(handed * 480 + pacer.droppedBytes() / 2);
+  EXPECT_EQ(expected, delegate.captures[handed].position);
+}
+
+TEST(RecordPacerTest, AResyncDropsWhatPiledUpMeanwhile) {
+  ScriptedDevice device;
+  device.tellWhatWaits();
+  RecordingDelegate delegate;
+  RecordPacer pacer(&device, nullptr, &delegate);
+  pacer.start(0);
+  device.queueReads(30);
+  pacer.tick(250000);
+  EXPECT_EQ(1u, pacer.resyncs());
+  EXPECT_LE(device.waiting(), 1u);
+  EXPECT_EQ(28u * WaveDevice::kBlockBytes, pacer.droppedBytes());
 }
 
 TEST(WDMAudioDriverTest, StartNeedsAnOpenDevice) {

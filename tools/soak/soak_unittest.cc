@@ -11,6 +11,13 @@
 #include "components/video/video_driver.h"
 #include "tools/soak/audio_markers.h"
 #include "tools/soak/frame_probe.h"
+#if !defined(_WIN32)
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "tools/soak/long_run.h"
+#endif
 #include "tools/soak/trend.h"
 #include "tools/vcamview/camera_view.h"
 
@@ -134,6 +141,7 @@ TEST(AudioMarkersTest, OnsetsAcrossPiecesAndMatching) {
   EXPECT_EQ(5, percentile({5, 1, 3}, 0.99));
 }
 
+
 }  // namespace
 }  // namespace soak
 
@@ -186,6 +194,120 @@ TEST_F(FrameProbeTest, APictureIsTimedFromTheSendAndNoPictureIsNoSample) {
   EXPECT_FALSE(measureFrame(watcher, [] {}, [] {}, &ms, 30));
   EXPECT_EQ(-1, ms);
 }
+
+#if !defined(_WIN32)
+bool inRecording(double at, const std::vector<LongPlan::Due>& due) {
+  double start = -1;
+  for (const auto& d : due) {
+    if (d.event == LongPlan::Event::kRecordStart) start = d.at;
+    if (d.event == LongPlan::Event::kRecordStop && start >= 0 && at >= start && at <= d.at) return true;
+  }
+  return false;
+}
+
+TEST(LongPlanTest, TwoHoursHoldTwentyFourRecordingsElevenReconnectsAndOneRestartThatNeverCutARecording) {
+  LongPlan plan;
+  plan.recordEverySeconds = 300;
+  plan.reconnectEverySeconds = 600;
+  plan.soundRestartAtSeconds = 60.5 * 60;
+  const std::vector<LongPlan::Due> due = plan.schedule(7200);
+  int starts = 0, stops = 0, reconnects = 0, restarts = 0;
+  bool recording = false;
+  for (size_t i = 0; i < due.size(); ++i) {
+    if (i > 0) {
+      EXPECT_LE(due[i - 1].at, due[i].at);
+    }
+    switch (due[i].event) {
+      case LongPlan::Event::kRecordStart:
+        EXPECT_FALSE(recording);
+        recording = true;
+        ++starts;
+        break;
+      case LongPlan::Event::kRecordStop:
+        EXPECT_TRUE(recording);
+        recording = false;
+        ++stops;
+        break;
+      case LongPlan::Event::kReconnect:
+        EXPECT_FALSE(recording) << due[i].at;
+        ++reconnects;
+        break;
+      case LongPlan::Event::kSoundRestart:
+        EXPECT_FALSE(recording) << due[i].at;
+        ++restarts;
+        break;
+    }
+  }
+  EXPECT_EQ(24, starts);
+  EXPECT_EQ(24, stops);
+  EXPECT_EQ(11, reconnects);
+  EXPECT_EQ(1, restarts);
+  EXPECT_FALSE(recording);
+}
+
+TEST(LongPlanTest, AReconnectThatWouldCutARecordingWaitsForItsEnd) {
+  // Recordings from 30 s for 15 s each minute; reconnects every 90 s: the
+  // one at 90 s falls on the second recording's start.
+  LongPlan plan;
+  plan.recordEverySeconds = 60;
+  plan.recordSeconds = 15;
+  plan.reconnectEverySeconds = 90;
+  const std::vector<LongPlan::Due> due = plan.schedule(300);
+  int reconnects = 0;
+  for (const auto& d : due) {
+    if (d.event != LongPlan::Event::kReconnect) continue;
+    ++reconnects;
+    EXPECT_FALSE(inRecording(d.at, due)) << d.at;
+  }
+  EXPECT_EQ(3, reconnects);
+  // Nothing planned: no events at all.
+  EXPECT_TRUE(LongPlan().schedule(7200).empty());
+}
+
+TEST(PipedProgramTest, AProgramThatEndsIsNoticedAndStartedAgainAtMostOnceASecond) {
+  PipedProgram program({"sh", "-c", "printf abc"}, PipedProgram::Direction::kRead);
+  const int fd = program.fd();
+  ASSERT_GE(fd, 0);
+  std::string got;
+  char buffer[16];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof(buffer))) > 0;) got.append(buffer, static_cast<size_t>(n));
+  EXPECT_EQ("abc", got);  // then the end of file: the program is gone
+  program.close();
+  EXPECT_EQ(-1, program.fd());  // not again within the second
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_GE(program.fd(), 0);
+  EXPECT_EQ(2, program.starts());
+  // A program that cannot be started at all.
+  PipedProgram missing({"/nonexistent/program"}, PipedProgram::Direction::kWrite);
+  EXPECT_EQ(-1, missing.fd());
+}
+
+TEST(RecordingCheckTest, AFileWithBothTracksPlaysAndAMissingOrShortOneDoesNot) {
+  EXPECT_EQ(12.5, probeField("codec=x\nduration=12.5\n", "duration"));
+  EXPECT_EQ(-1, probeField("nb_frames=3\n", "duration"));
+  const RecordingCheck missing = checkRecording("/nonexistent/recording.avi");
+  EXPECT_FALSE(missing.probed);
+  EXPECT_FALSE(missing.playable(60));
+  if (std::system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no ffmpeg";
+  char folder[] = "/tmp/soak-check-XXXXXX";
+  ASSERT_NE(nullptr, ::mkdtemp(folder));
+  const std::string file = std::string(folder) + "/two.avi";
+  ASSERT_EQ(0, std::system(("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i sine=sample_rate=48000 "
+                            "-t 2 -c:v mjpeg -c:a ac3 '" + file + "'").c_str()));
+  const RecordingCheck two = checkRecording(file);
+  EXPECT_TRUE(two.probed);
+  EXPECT_NEAR(50, two.frames, 1);
+  EXPECT_NEAR(2, two.audioSeconds, 0.05);
+  EXPECT_TRUE(two.playable(2));
+  EXPECT_FALSE(two.playable(60));  // far shorter than the recording was meant to be
+  // Cut off half-way through: ffprobe finds the damage or the tracks fall apart.
+  const std::string cut = std::string(folder) + "/cut.avi";
+  ASSERT_EQ(0, std::system(("head -c 20000 '" + file + "' > '" + cut + "'").c_str()));
+  EXPECT_FALSE(checkRecording(cut).playable(2));
+  std::system(("rm -rf '" + std::string(folder) + "'").c_str());
+}
+#endif  // !defined(_WIN32)
 
 }  // namespace
 }  // namespace soak
