@@ -357,6 +357,14 @@ class ServerAudioE2ETest : public ::testing::Test {
     if (waitForLog(*server, "are ready", 20000).find("'lumora_wave_mic' are ready") == std::string::npos) return 0;
     return port;
   }
+  // That, and a PC program recording "lumora_wave_mic"; -1 when PulseAudio
+  // is not installed.
+  int startListenedServer(ServerProcess* server, MicListener* mic) {
+    if (std::system("command -v pulseaudio >/dev/null 2>&1 && command -v parec >/dev/null 2>&1") != 0) return -1;
+    const int port = startServerOnPrivatePulse(server);
+    // The recorder takes a while to start; the phone speaks once it hears.
+    return port && mic->start() && mic->waitUntilRecording(20000) ? port : 0;
+  }
   void stopPulse() {
     if (stopPulse_.empty()) return;
     std::system(stopPulse_.c_str());
@@ -570,20 +578,18 @@ TEST_F(ServerAudioE2ETest, PhoneIsHeardAgainAfterPulseAudioRestarts) {
   EXPECT_NE(0, std::system("pactl list short sinks 2>/dev/null | grep -q lumora_wave"));
   setEnv("PULSE_SERVER", "");
 }
+
 // The phone's network stalls for 5 s and then delivers the held packets in
 // one burst on the same connection. The microphone falls silent during the
 // stall, the tone is heard again within a second of the burst, the delay is
 // back where it was before the stall within 10 s, the server dropped the
 // stale part of the burst instead of queueing it, and its memory stayed put.
 TEST_F(ServerAudioE2ETest, PhoneIsHeardAgainSoonAfterANetworkStall) {
-  if (std::system("command -v pulseaudio >/dev/null 2>&1 && command -v parec >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "PulseAudio is not installed";
   ServerProcess server;
-  const int port = startServerOnPrivatePulse(&server);
-  ASSERT_NE(0, port) << user_.logOf(server.pid());
   MicListener mic;
-  ASSERT_TRUE(mic.start());
-  ASSERT_TRUE(mic.waitUntilRecording(20000));
+  const int port = startListenedServer(&server, &mic);
+  if (port < 0) GTEST_SKIP() << "PulseAudio is not installed";
+  ASSERT_NE(0, port) << user_.logOf(server.pid());
 
   constexpr int64_t kStallUs = 5000000;
   std::mutex mu;
@@ -661,14 +667,11 @@ TEST_F(ServerAudioE2ETest, PhoneIsHeardAgainSoonAfterANetworkStall) {
 // of drift if nothing followed it): play-out never runs dry or restarts,
 // and the delay at the end is the delay at the start.
 void ServerAudioE2ETest::expectDriftFollowed(const char* ppm) {
-  if (std::system("command -v pulseaudio >/dev/null 2>&1 && command -v parec >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "PulseAudio is not installed";
   ServerProcess server;
-  const int port = startServerOnPrivatePulse(&server);
-  ASSERT_NE(0, port) << user_.logOf(server.pid());
   MicListener mic;
-  ASSERT_TRUE(mic.start());
-  ASSERT_TRUE(mic.waitUntilRecording(20000));
+  const int port = startListenedServer(&server, &mic);
+  if (port < 0) GTEST_SKIP() << "PulseAudio is not installed";
+  ASSERT_NE(0, port) << user_.logOf(server.pid());
   MarkedTone tone;
   std::string report;
   std::thread phone = startMarkedPhone(port, &tone, kDriftSeconds, {"--clock-ppm", ppm}, nullptr, &report);
