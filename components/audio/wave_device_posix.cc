@@ -52,12 +52,6 @@ constexpr uint32_t kPlaybackBufferBytes = 3840;  // 40 ms
 constexpr size_t kMaxQueuedBytes = 9600;  // 100 ms
 // What the link has read from the monitor but not yet taken, at most.
 constexpr size_t kMaxPendingBytes = 48000 * 2;
-// The writable size stops at 0 once the buffer holds its target, however
-// much more waits (a burst of blocks: the link catching up after the stream
-// opened late): writes in a row that found it full (70 ms of blocks, so
-// that a late tick's pair of writes passes) mean the excess is real, and
-// the buffer is emptied rather than heard that much later for good.
-constexpr int kFullWritesToFlush = 7;
 // Writes in a row that found the sink reading ahead of them before the
 // next one is put where it reads (100 ms of blocks).
 constexpr int kBehindWritesToJump = 10;
@@ -149,14 +143,7 @@ class PulseWaveDevice : public WaveDevice {
     const size_t room = pa_stream_writable_size(playback_);
     const pa_buffer_attr* attr = pa_stream_get_buffer_attr(playback_);
     const size_t target = attr ? attr->tlength : kPlaybackBufferBytes;
-    size_t queued = room == static_cast<size_t>(-1) ? kMaxQueuedBytes : (room >= target ? 0 : target - room);
-    fullWrites_ = room == 0 ? fullWrites_ + 1 : 0;
-    if (fullWrites_ > kFullWritesToFlush) {
-      fullWrites_ = 0;
-      ++flushes_;
-      if (pa_operation* op = pa_stream_flush(playback_, nullptr, nullptr)) pa_operation_unref(op);
-      queued = 0;
-    }
+    const size_t queued = room == static_cast<size_t>(-1) ? kMaxQueuedBytes : (room >= target ? 0 : target - room);
     if (queued + bytes > kMaxQueuedBytes) {
       ++droppedBlocks_;
       return 0;
@@ -313,9 +300,7 @@ class PulseWaveDevice : public WaveDevice {
     if (!loop_) return;
     Lock lock(loop_);
     if (droppedBlocks_) LOG(INFO) << "PulseAudio took " << droppedBlocks_ << " blocks of the phone's audio too late";
-    if (flushes_) LOG(INFO) << "PulseAudio's buffer of the phone's audio held too much " << flushes_ << " times; emptied";
     droppedBlocks_ = 0;
-    flushes_ = 0;
     dropStreams();
   }
 
@@ -478,8 +463,6 @@ class PulseWaveDevice : public WaveDevice {
   std::vector<MadeDevice> made_;
   uint64_t droppedBlocks_ = 0;
   int behindWrites_ = 0;
-  int fullWrites_ = 0;
-  uint64_t flushes_ = 0;
   bool found_ = false;
   uint32_t loadedIndex_ = PA_INVALID_INDEX;
 
