@@ -3,7 +3,9 @@
 // wave-out devices in device-number order, with the product names of their
 // capabilities. Linux: PulseAudio's sources (monitors of sinks left out) and
 // sinks in the server's order, with their descriptions; without a running
-// PulseAudio server the lists are empty.
+// PulseAudio server the lists are empty and *answered (when given) is
+// false, so that an empty list is not taken for "no devices". WinMM always
+// answers.
 #ifndef WEBCAMWIN_AUDIO_AUDIO_DEVICE_ENUMERATOR_H_
 #define WEBCAMWIN_AUDIO_AUDIO_DEVICE_ENUMERATOR_H_
 
@@ -11,7 +13,7 @@
 
 #include "base/string_util.h"
 
-std::vector<base::string16> enumerateRecordingDevices();
-std::vector<base::string16> enumeratePlaybackDevices();
+std::vector<base::string16> enumerateRecordingDevices(bool* answered = nullptr);
+std::vector<base::string16> enumeratePlaybackDevices(bool* answered = nullptr);
 
 #endif  // WEBCAMWIN_AUDIO_AUDIO_DEVICE_ENUMERATOR_H_

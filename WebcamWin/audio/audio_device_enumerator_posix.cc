@@ -6,9 +6,11 @@
 
 namespace {
 
-std::vector<base::string16> descriptions(pulse::DeviceKind kind) {
+std::vector<base::string16> descriptions(pulse::DeviceKind kind, bool* answered) {
   std::vector<base::string16> names;
-  for (const pulse::Device& device : pulse::listDevices(kind, "Lumora ZuvIridar").devices) {
+  const pulse::Listing listing = pulse::listDevices(kind, "Lumora ZuvIridar");
+  if (answered) *answered = listing.complete;
+  for (const pulse::Device& device : listing.devices) {
     // A sink's monitor is no recording device.
     if (!device.monitor) names.push_back(base::utf8ToWide(device.description));
   }
@@ -17,6 +19,10 @@ std::vector<base::string16> descriptions(pulse::DeviceKind kind) {
 
 }  // namespace
 
-std::vector<base::string16> enumerateRecordingDevices() { return descriptions(pulse::DeviceKind::kSources); }
+std::vector<base::string16> enumerateRecordingDevices(bool* answered) {
+  return descriptions(pulse::DeviceKind::kSources, answered);
+}
 
-std::vector<base::string16> enumeratePlaybackDevices() { return descriptions(pulse::DeviceKind::kSinks); }
+std::vector<base::string16> enumeratePlaybackDevices(bool* answered) {
+  return descriptions(pulse::DeviceKind::kSinks, answered);
+}

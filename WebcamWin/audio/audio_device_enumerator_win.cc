@@ -27,11 +27,13 @@ std::vector<base::string16> deviceNames(UINT count, MMRESULT(WINAPI* getCaps)(UI
 
 }  // namespace
 
-std::vector<base::string16> enumerateRecordingDevices() {
+std::vector<base::string16> enumerateRecordingDevices(bool* answered) {
+  if (answered) *answered = true;
   return deviceNames<WAVEINCAPSW>(::waveInGetNumDevs(), &::waveInGetDevCapsW, "waveInGetDevCaps() failed with code ");
 }
 
-std::vector<base::string16> enumeratePlaybackDevices() {
+std::vector<base::string16> enumeratePlaybackDevices(bool* answered) {
+  if (answered) *answered = true;
   return deviceNames<WAVEOUTCAPSW>(::waveOutGetNumDevs(), &::waveOutGetDevCapsW,
                                    "waveOutGetDevCaps() failed with code ");
 }

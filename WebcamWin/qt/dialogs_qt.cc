@@ -54,6 +54,7 @@ constexpr uint32_t kIdsCameraOutputs = 50137;
 constexpr uint32_t kIdsNextStart = 50138;
 constexpr uint32_t kIdsChooseDirectory = 50139;
 constexpr uint32_t kIdsUnexpectedError = 50140;
+constexpr uint32_t kIdsNoSoundServer = 50141;
 
 // The whole loop ends only with the window's destruction, whose code is 1.
 constexpr int kLoopEndCode = 1;
@@ -366,20 +367,31 @@ void SettingsDialog::chooseFolder(QComboBox* box, bool pictures) {
 QWidget* SettingsDialog::makeAudio() {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
-  auto fill = [page, layout](uint32_t caption, const std::vector<base::string16>& devices,
+  auto fill = [page, layout](uint32_t caption, const std::vector<base::string16>& devices, bool listed,
                              const base::string16& stored) {
     layout->addWidget(new QLabel(uiText(caption), page));
     auto* box = new QComboBox(page);
-    const DeviceChoice choice = chooseDevice(devices, stored, loadString(kIdsSystemDefault));
+    // Unlisted: the stored choice alone, unchangeable, rather than a list
+    // that offers only the system default.
+    const DeviceChoice choice = chooseDevice(listed || stored.empty() ? devices : std::vector<base::string16>{stored},
+                                             stored, loadString(kIdsSystemDefault));
     for (const base::string16& entry : choice.entries) box->addItem(toQt(entry));
     if (choice.multipleMatches) LOG(INFO) << "Multiple match in input device list";
     box->setCurrentIndex(static_cast<int>(choice.selected));
+    box->setEnabled(listed);
     layout->addWidget(box);
     return box;
   };
-  speakers_ = fill(kIdsSpeakers, CWaveHost::outputDevices(), CWaveHost::outputDeviceName());
+  const std::vector<base::string16> speakers = CWaveHost::outputDevices(&speakersListed_);
+  const std::vector<base::string16> microphones = CWaveHost::inputDevices(&microphonesListed_);
+  if (!speakersListed_ || !microphonesListed_) {
+    soundServerNote_ = wrapped(uiText(kIdsNoSoundServer), page);
+    layout->addWidget(soundServerNote_);
+    layout->addSpacing(8);
+  }
+  speakers_ = fill(kIdsSpeakers, speakers, speakersListed_, CWaveHost::outputDeviceName());
   layout->addSpacing(8);
-  microphone_ = fill(kIdsMicrophone, CWaveHost::inputDevices(), CWaveHost::inputDeviceName());
+  microphone_ = fill(kIdsMicrophone, microphones, microphonesListed_, CWaveHost::inputDeviceName());
   layout->addStretch(1);
   return page;
 }
@@ -424,8 +436,9 @@ bool SettingsDialog::closeWith(bool ok) {
   auto chosen = [](QComboBox* box) {
     return deviceNameToStore(box->currentIndex(), box->count(), fromQt(box->currentText()));
   };
-  CWaveHost::setInputDeviceName(chosen(microphone_));
-  CWaveHost::setOutputDeviceName(chosen(speakers_));
+  // A list the sound system could not give says nothing about the choice.
+  if (microphonesListed_) CWaveHost::setInputDeviceName(chosen(microphone_));
+  if (speakersListed_) CWaveHost::setOutputDeviceName(chosen(speakers_));
   if (frame_) frame_->applyAudioDevices();
   CSettings& settings = CSettings::Instance();
   settings.setCameraSize(fromQt(cameraSize_->currentText().trimmed()));

@@ -19,6 +19,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QTabWidget;
 class QTreeWidget;
@@ -72,6 +73,10 @@ class SettingsDialog : public QDialog {
   QLineEdit* portField() const { return port_; }
   QCheckBox* notificationsBox() const { return notifications_; }
   QCheckBox* startAtLoginBox() const { return atLogin_; }
+  QComboBox* speakersBox() const { return speakers_; }
+  QComboBox* microphoneBox() const { return microphone_; }
+  // The line saying that no sound server answers (null while one does).
+  QLabel* soundServerNote() const { return soundServerNote_; }
   // OK: false (and the dialog stays) when the port is refused.
   bool closeWith(bool ok);
 
@@ -97,6 +102,11 @@ class SettingsDialog : public QDialog {
   QComboBox* videos_ = nullptr;
   QComboBox* speakers_ = nullptr;
   QComboBox* microphone_ = nullptr;
+  // False when the sound system could not list that kind of device: the
+  // stored choice is then shown and kept as it is.
+  bool speakersListed_ = true;
+  bool microphonesListed_ = true;
+  QLabel* soundServerNote_ = nullptr;
   QComboBox* cameraSize_ = nullptr;
   QComboBox* cameraOutputs_ = nullptr;
   bool closing_ = false;

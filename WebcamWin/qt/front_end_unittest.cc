@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTabWidget>
@@ -27,6 +29,7 @@
 #include "WebcamWin/platform/resource_library.h"
 #include "WebcamWin/settings/settings.h"
 #include "WebcamWin/settings/settings_dialog.h"
+#include "WebcamWin/suite/wavehost.h"
 #include "base/file_util.h"
 #include "base/logging.h"
 #include "base/reg_key.h"
@@ -232,6 +235,43 @@ TEST_F(FrontEndTest, SettingsStoreTheBoxesWhicheverButtonCloses) {
   EXPECT_TRUE(dialog.closeWith(false));
   EXPECT_FALSE(base::readFile(entry, &text));
   ::unsetenv("XDG_CONFIG_HOME");
+}
+
+// No sound server answers (its socket is gone): the audio page says so,
+// shows the stored devices and OK keeps them rather than store the system
+// default.
+TEST_F(FrontEndTest, SettingsKeepTheSoundDevicesWhileNoSoundServerAnswers) {
+  const char* before = std::getenv("PULSE_SERVER");
+  const std::string saved = before ? before : "";
+  ::setenv("PULSE_SERVER", ("unix:" + base::nativePath(dir_) + "/no-pulse/native").c_str(), 1);
+  ASSERT_TRUE(CWaveHost::setOutputDeviceName(u"Line Out Speakers"));
+  ASSERT_TRUE(CWaveHost::setInputDeviceName(u"Desk Microphone"));
+  {
+    SettingsDialogState state;
+    SettingsDialog dialog(&state, nullptr, nullptr);
+    ASSERT_NE(nullptr, dialog.soundServerNote());
+    EXPECT_EQ(QStringLiteral("No sound server answers, so no devices can be listed; the stored choice is kept."),
+              dialog.soundServerNote()->text());
+    EXPECT_EQ(QStringLiteral("Line Out Speakers"), dialog.speakersBox()->currentText());
+    EXPECT_EQ(QStringLiteral("Desk Microphone"), dialog.microphoneBox()->currentText());
+    EXPECT_FALSE(dialog.microphoneBox()->isEnabled());
+    EXPECT_TRUE(dialog.closeWith(true));
+  }
+  EXPECT_EQ(u"Line Out Speakers", CWaveHost::outputDeviceName());
+  EXPECT_EQ(u"Desk Microphone", CWaveHost::inputDeviceName());
+
+  // Nothing stored: the system default, still not written over anything.
+  ASSERT_TRUE(CWaveHost::setInputDeviceName(u""));
+  {
+    SettingsDialogState state;
+    SettingsDialog dialog(&state, nullptr, nullptr);
+    EXPECT_EQ(1, dialog.microphoneBox()->count());
+    EXPECT_TRUE(dialog.closeWith(true));
+  }
+  EXPECT_EQ(u"", CWaveHost::inputDeviceName());
+  EXPECT_EQ(u"Line Out Speakers", CWaveHost::outputDeviceName());
+  if (before) ::setenv("PULSE_SERVER", saved.c_str(), 1);
+  else ::unsetenv("PULSE_SERVER");
 }
 
 TEST_F(FrontEndTest, AccessListDeletesTheSelectedRowsAfterOneQuestion) {

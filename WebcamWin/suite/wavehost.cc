@@ -122,10 +122,10 @@ bool CWaveHost::setOutputDeviceName(const base::string16& name) {
   return writeDeviceName(kOutputDeviceValue, name, "Can't write default output device name to registry");
 }
 
-std::vector<base::string16> CWaveHost::inputDevices() {
-  return withoutVirtualDevice(enumerateRecordingDevices());
+std::vector<base::string16> CWaveHost::inputDevices(bool* answered) {
+  return withoutVirtualDevice(enumerateRecordingDevices(answered));
 }
 
-std::vector<base::string16> CWaveHost::outputDevices() {
-  return withoutVirtualDevice(enumeratePlaybackDevices());
+std::vector<base::string16> CWaveHost::outputDevices(bool* answered) {
+  return withoutVirtualDevice(enumeratePlaybackDevices(answered));
 }

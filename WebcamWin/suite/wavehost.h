@@ -70,9 +70,11 @@ class CWaveHost {
   static bool setOutputDeviceName(const base::string16& name);
 
   // The names of the recording / playback devices, in the system's order,
-  // without the virtual "Lumora Wave Audio Device" ones.
-  static std::vector<base::string16> inputDevices();
-  static std::vector<base::string16> outputDevices();
+  // without the virtual "Lumora Wave Audio Device" ones. *answered (when
+  // given) is false when the sound system could not be asked: the empty
+  // list then says nothing about the devices.
+  static std::vector<base::string16> inputDevices(bool* answered = nullptr);
+  static std::vector<base::string16> outputDevices(bool* answered = nullptr);
 
   // A failed system call: its error number and the system's text for it.
   struct SystemError {

@@ -46,18 +46,35 @@ bool PhoneConnection::sendMessage(uint32_t type, const std::vector<uint8_t>& pay
   if (!bearer_) return false;
   std::vector<uint8_t> frame;
   if (!encoder_.encode(type, payload.data(), payload.size(), &frame)) return false;
-  return bearer_->write(std::move(frame), -1);
+  return write(std::move(frame));
 }
 
 void PhoneConnection::sendRaw(std::vector<uint8_t> bytes) {
-  if (bearer_) bearer_->write(std::move(bytes), -1);
+  if (bearer_) write(std::move(bytes));
+}
+
+bool PhoneConnection::write(std::vector<uint8_t> bytes) {
+  if (!holding_) return bearer_->write(std::move(bytes), -1);
+  held_.insert(held_.end(), bytes.begin(), bytes.end());
+  return true;
+}
+
+size_t PhoneConnection::release() {
+  holding_ = false;
+  const size_t bytes = held_.size();
+  if (bearer_ && bytes) bearer_->write(std::move(held_), -1);
+  held_ = {};
+  return bytes;
 }
 
 void PhoneConnection::disconnect() {
+  release();
   if (bearer_) bearer_->disconnectAfterWriting();
 }
 
 void PhoneConnection::abort() {
+  holding_ = false;
+  held_ = {};
   if (bearer_) bearer_->disconnect();
 }
 

@@ -65,7 +65,13 @@ class PhoneConnection : private transport::DataBearer::Delegate {
   bool sendMessage(uint32_t type, const std::vector<uint8_t>& payload);
   // Bytes exactly as given (garbage, hand-made frames).
   void sendRaw(std::vector<uint8_t> bytes);
-  // Closes once everything sent so far has gone out.
+  // A stalled network: from hold() on, everything sent waits here, and
+  // release() hands it to the socket in one write (a burst). The connection
+  // stays open meanwhile. release() returns how many bytes went.
+  void hold() { holding_ = true; }
+  size_t release();
+  bool holding() const { return holding_; }
+  // Closes once everything sent so far (held bytes too) has gone out.
   void disconnect();
   // Closes at once, dropping whatever is still queued.
   void abort();
@@ -86,6 +92,7 @@ class PhoneConnection : private transport::DataBearer::Delegate {
   void onBearerDidDisconnect(transport::DataBearer* bearer) override;
   void onBearerDidReadData(transport::DataBearer* bearer, const std::vector<uint8_t>& bytes) override;
   void handleFrame(const transport::Frame& frame);
+  bool write(std::vector<uint8_t> bytes);
 
   std::unique_ptr<transport::SocketDataBearer> bearer_;
   transport::FrameEncoder encoder_;
@@ -93,6 +100,8 @@ class PhoneConnection : private transport::DataBearer::Delegate {
   base::ObserverList<Observer> observers_;
   bool connected_ = false;
   bool closed_ = false;
+  bool holding_ = false;
+  std::vector<uint8_t> held_;
   std::unique_ptr<transport::Error> closeError_;
   std::unique_ptr<transport::ServerHandshake> serverHandshake_;
   bool farewellReceived_ = false;

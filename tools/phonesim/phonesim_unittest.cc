@@ -104,6 +104,36 @@ TEST_F(PhoneSimTest, PhoneIsAdmittedDescribedAndHeard) {
   phone.removeObserver(&events);
 }
 
+// A stalled network: nothing reaches the PC while held, then everything in
+// order at once, on the same connection.
+TEST_F(PhoneSimTest, HeldMessagesArriveTogetherAfterTheStall) {
+  PhoneConnection phone;
+  ASSERT_TRUE(phone.connect("127.0.0.1", transport_.localPort(), 5000, nullptr));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.isConnected(); }));
+  ASSERT_TRUE(phone.sendHandshake(PhoneIdentity()));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.serverHandshake() && auth_.connects == 1; }));
+  ASSERT_TRUE(phone.sendMessage(14, {1}));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return auth_.messages.size() == 1; }));
+
+  phone.hold();
+  for (uint8_t i = 2; i <= 4; ++i) ASSERT_TRUE(phone.sendMessage(14, {i}));
+  loop_.runFor(200);
+  EXPECT_EQ(1u, auth_.messages.size());
+  EXPECT_GT(phone.release(), 0u);
+  EXPECT_FALSE(phone.holding());
+  ASSERT_TRUE(runUntil(&loop_, [&] { return auth_.messages.size() == 4; }));
+  EXPECT_EQ((std::vector<uint8_t>{4}), auth_.messages[3]);
+  EXPECT_EQ(1, auth_.connects);
+  EXPECT_TRUE(phone.isConnected());
+
+  // What is held when the phone hangs up still goes out first.
+  phone.hold();
+  ASSERT_TRUE(phone.sendMessage(14, {5}));
+  phone.disconnect();
+  ASSERT_TRUE(runUntil(&loop_, [&] { return auth_.messages.size() == 5; }));
+  ASSERT_TRUE(runUntil(&loop_, [&] { return phone.isClosed(); }));
+}
+
 TEST_F(PhoneSimTest, SessionReportsAnswerAndFarewell) {
   std::ostringstream out;
   SimulatorOptions o = options();
@@ -320,6 +350,27 @@ TEST(PhoneSimAudio, ArgumentsChooseWhatToSendAndHowLongToStay) {
   EXPECT_EQ(250, options.audio.clockPpm);
   for (const char* bad : {"--5", "-", "100001", "1.5"})
     EXPECT_FALSE(phonesim::parseArguments({"--port", "5", "--clock-ppm", bad}, &options, &error)) << bad;
+
+  // A stall: when and how long, decimals allowed, kept below a lost connection.
+  ASSERT_TRUE(phonesim::parseArguments({"--port", "5", "--tone", "440", "--stall-at", "2.5", "--stall-seconds", "5"},
+                                       &options, &error))
+      << error;
+  EXPECT_EQ(2500, options.stallAtMs);
+  EXPECT_EQ(5000, options.stallMs);
+  ASSERT_TRUE(phonesim::parseArguments({"--port", "5", "--stall-seconds", "20", "--stall-at", "0"}, &options, &error));
+  EXPECT_EQ(20000, options.stallMs);
+  ASSERT_TRUE(phonesim::parseArguments({"--port", "5"}, &options, &error));
+  EXPECT_EQ(0, options.stallMs);
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--stall-at", "1"}, {"--stall-seconds", "5"}, {"--stall-at", "1", "--stall-seconds", "0"},
+        {"--stall-at", "1", "--stall-seconds", "20.5"}, {"--stall-at", "1", "--stall-seconds", "21"},
+        {"--stall-at", "-1", "--stall-seconds", "5"}, {"--stall-at", "1", "--stall-seconds", "x"}}) {
+    std::vector<std::string> args = {"--port", "5"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    error.clear();
+    EXPECT_FALSE(phonesim::parseArguments(args, &options, &error)) << bad[0];
+    EXPECT_FALSE(error.empty());
+  }
 }
 
 TEST(PhoneSimAudio, WavFilesRoundTripAndStereoIsMixedDown) {

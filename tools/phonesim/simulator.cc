@@ -30,6 +30,19 @@ bool parseNumber(const std::string& text, uint64_t max, uint64_t* out) {
   return true;
 }
 
+// "S" or "S.fff" seconds up to `maxSeconds` to milliseconds.
+bool parseSeconds(const std::string& text, uint64_t maxSeconds, uint64_t* ms) {
+  const size_t dot = text.find('.');
+  std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+  uint64_t seconds = 0, part = 0;
+  if (fraction.size() > 3) fraction.resize(3);
+  while (!fraction.empty() && fraction.size() < 3) fraction += '0';
+  if (!parseNumber(text.substr(0, dot), maxSeconds, &seconds) || (!fraction.empty() && !parseNumber(fraction, 999, &part)))
+    return false;
+  *ms = seconds * 1000 + part;
+  return true;
+}
+
 std::string valueText(const base::Value* value) {
   std::string s;
   int32_t i = 0;
@@ -68,6 +81,8 @@ class Session : public PhoneConnection::Observer,
   static constexpr uintptr_t kAnswerTimer = 1;
   static constexpr uintptr_t kLingerTimer = 2;
   static constexpr uintptr_t kAuthTimer = 3;
+  static constexpr uintptr_t kStallTimer = 4;
+  static constexpr uintptr_t kReleaseTimer = 5;
   // One timer per --action-at, from this id on.
   static constexpr uintptr_t kTimedActionTimer = 100;
   enum class Auth { kNotAsked, kWaiting, kAccepted, kRejected, kNone };
@@ -137,6 +152,8 @@ class Session : public PhoneConnection::Observer,
     window_.killTimer(kAnswerTimer);
     window_.killTimer(kLingerTimer);
     window_.killTimer(kAuthTimer);
+    window_.killTimer(kStallTimer);
+    window_.killTimer(kReleaseTimer);
     loop_->quit(code);
   }
 
@@ -171,6 +188,7 @@ class Session : public PhoneConnection::Observer,
     for (size_t i = 0; i < options_.timedActions.size(); ++i) {
       window_.setTimer(kTimedActionTimer + i, static_cast<uint32_t>(std::max(options_.timedActions[i].first, 1)));
     }
+    if (options_.stallMs > 0) window_.setTimer(kStallTimer, static_cast<uint32_t>(std::max(options_.stallAtMs, 1)));
     if (video_) video_->start();
     if (options_.stay) startReadingCommands();
     else if (!video_) window_.setTimer(kLingerTimer, static_cast<uint32_t>(std::max(lingerMs(), 0)));
@@ -253,6 +271,14 @@ class Session : public PhoneConnection::Observer,
       out_ << "error no answer from the PC within " << options_.timeoutMs << " ms" << std::endl;
       phone_.abort();
       finish(kExitFailed);
+    } else if (wparam == kStallTimer) {
+      out_ << "stall held for " << options_.stallMs << " ms" << std::endl;
+      phone_.hold();
+      if (options_.onStall) options_.onStall(true);
+      window_.setTimer(kReleaseTimer, static_cast<uint32_t>(options_.stallMs));
+    } else if (wparam == kReleaseTimer) {
+      out_ << "stall released bytes=" << phone_.release() << std::endl;
+      if (options_.onStall) options_.onStall(false);
     } else if (wparam == kLingerTimer) {
       phone_.disconnect();
     } else if (wparam == kAuthTimer) {
@@ -367,6 +393,10 @@ const char* usageText() {
          "                       accepted, e.g. --action-at 1:1 --action-at 9:2 records\n"
          "                       8 s while video and audio stream (repeatable); the PC's\n"
          "                       answers print as \"action N\" and \"recording-time ms=N\"\n"
+         "  --stall-at S         S seconds (decimals allowed) after being accepted, hold\n"
+         "                       everything the phone sends (audio, video) ...\n"
+         "  --stall-seconds N    ... for N seconds (up to 20), then send it all at once;\n"
+         "                       the connection stays open\n"
          "  --discover           find the PC by DNS-SD (_lumora_webcam._tcp) instead\n"
          "                       of --host/--port\n"
          "  --auth UID[:NAME]    the same as --uid UID --name NAME\n"
@@ -433,6 +463,7 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
   SimulatorOptions o;
   bool havePort = false;
   bool haveLinger = false;
+  bool haveStallAt = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     auto value = [&](std::string* v) {
@@ -526,19 +557,25 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
     } else if (name == "--action-at") {
       if (!value(&text)) return false;
       const size_t colon = text.find(':');
-      const std::string when = text.substr(0, colon);
-      const size_t dot = when.find('.');
-      std::string fraction = dot == std::string::npos ? "" : when.substr(dot + 1);
-      uint64_t seconds = 0, part = 0, action = 0;
-      if (fraction.size() > 3) fraction.resize(3);
-      while (!fraction.empty() && fraction.size() < 3) fraction += '0';
-      if (colon == std::string::npos || !parseNumber(when.substr(0, dot), 86400, &seconds) ||
-          (!fraction.empty() && !parseNumber(fraction, 999, &part)) ||
+      uint64_t ms = 0, action = 0;
+      if (colon == std::string::npos || !parseSeconds(text.substr(0, colon), 86400, &ms) ||
           !parseNumber(text.substr(colon + 1), 0x7FFFFFFF, &action)) {
         *error = "--action-at wants SECONDS:ACTION, e.g. 1.5:1";
         return false;
       }
-      o.timedActions.emplace_back(static_cast<int32_t>(seconds * 1000 + part), static_cast<int32_t>(action));
+      o.timedActions.emplace_back(static_cast<int32_t>(ms), static_cast<int32_t>(action));
+    } else if (name == "--stall-at" || name == "--stall-seconds") {
+      const bool at = name == "--stall-at";
+      uint64_t ms = 0;
+      if (!value(&text)) return false;
+      if (!parseSeconds(text, at ? 86400 : kMaxStallSeconds, &ms) ||
+          (!at && (ms == 0 || ms > kMaxStallSeconds * 1000))) {
+        *error = name + (at ? ": seconds (decimals allowed), got " : ": 0.001 to " + std::to_string(kMaxStallSeconds) +
+                                                                        " seconds, got ") + text;
+        return false;
+      }
+      (at ? o.stallAtMs : o.stallMs) = static_cast<int32_t>(ms);
+      haveStallAt |= at;
     } else if (name == "--discover") {
       o.discover = true;
     } else if (name == "--auth") {
@@ -610,6 +647,10 @@ bool parseArguments(const std::vector<std::string>& args, SimulatorOptions* opti
       *error = "unknown argument: " + name;
       return false;
     }
+  }
+  if (haveStallAt != (o.stallMs > 0)) {
+    *error = "--stall-at and --stall-seconds go together";
+    return false;
   }
   if (!havePort && !o.discover) {
     *error = "--port is required";

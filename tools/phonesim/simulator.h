@@ -16,12 +16,15 @@
 //   discovered <name> <host>:<port>
 //   video sending <n> pictures <w>x<h> orientation=<code> fps=<n>
 //   video sent <n> frames
+//   stall held for <ms> ms
+//   stall released bytes=<n>
 //   disconnected[ error domain=<d> code=<c> <text>]
 //   error <text>
 #ifndef TOOLS_PHONESIM_SIMULATOR_H_
 #define TOOLS_PHONESIM_SIMULATOR_H_
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <utility>
@@ -32,6 +35,10 @@
 #include "tools/phonesim/video_sender.h"
 
 namespace phonesim {
+
+// The longest stall --stall-seconds allows: the PC counts a phone whose
+// connection stays silent about 25 s as lost.
+constexpr uint64_t kMaxStallSeconds = 20;
 
 struct SimulatorOptions {
   std::string host = "127.0.0.1";
@@ -65,6 +72,14 @@ struct SimulatorOptions {
   // Actions sent this many milliseconds after the phone was accepted (or,
   // without authorization data, after the handshake): {ms, action}.
   std::vector<std::pair<int32_t, int32_t>> timedActions;
+  // A network stall: this many milliseconds after the phone was accepted
+  // (or, without authorization data, after the handshake) everything it
+  // sends is held for `stallMs` and then sent at once (stallMs 0: none).
+  int32_t stallAtMs = 0;
+  int32_t stallMs = 0;
+  // Called on the session's thread when the stall begins (true) and when
+  // the held bytes go out (false).
+  std::function<void(bool held)> onStall;
   // Find the PC by DNS-SD instead of --host/--port.
   bool discover = false;
   // The camera: streams frames once the PC answered (source empty: none).
