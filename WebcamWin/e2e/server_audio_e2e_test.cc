@@ -98,7 +98,7 @@ double pitchOf(const std::vector<int16_t>& samples, size_t from, size_t count, i
   return crossings / 2.0 / (double(count) / rate);
 }
 
-size_t occurrences(const std::string& text, const std::string& what) {
+[[maybe_unused]] size_t occurrences(const std::string& text, const std::string& what) {
   size_t count = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
   return count;
