@@ -215,7 +215,8 @@ void AudioComponent::onClientDidDisconnect(transport::Transport*) {
   if (profile_) {
     LOG(INFO) << "Audio session: played " << stats_.played.load() << ", late " << stats_.late.load() << ", shed "
               << stats_.shed.load() << ", play-out starts " << playout_.starts() << ", underruns "
-              << playout_.underruns() << ", pulled back " << playout_.pulledBack() / (kDeviceRate / 1000) << " ms";
+              << playout_.underruns() << ", pulled back " << playout_.pulledBack() / (kDeviceRate / 1000) << " ms, held back "
+              << playout_.heldBack() / (kDeviceRate / 1000) << " ms";
   }
   stopThreads();
   resetStreams();
