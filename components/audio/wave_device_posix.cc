@@ -55,6 +55,10 @@ constexpr size_t kMaxPendingBytes = 48000 * 2;
 // Writes in a row that found the sink reading ahead of them before the
 // next one is put where it reads (100 ms of blocks).
 constexpr int kBehindWritesToJump = 10;
+// A sink running further ahead than this when the phone's stream opens has
+// its clock started again (it runs one period, 10 ms, ahead when it follows
+// our stream's latency).
+constexpr pa_usec_t kMostFeedSinkAheadUs = 50000;
 // Pauses between reconnection attempts: the first, doubled up to the last.
 constexpr auto kFirstRetry = std::chrono::milliseconds(1000);
 constexpr auto kLongestRetry = std::chrono::milliseconds(5000);
@@ -301,7 +305,25 @@ class PulseWaveDevice : public WaveDevice {
     }
     pending_.clear();
     pending_.reserve(kMaxPendingBytes + kBlockBytes);
+    restartFeedSinkIfAhead(quiet);
     return true;
+  }
+
+  // Loop lock held, the streams ready. A null sink that nobody listens to,
+  // or whose only listener asked for a long latency, renders seconds ahead
+  // of the clock and sleeps meanwhile; the shorter latency our stream asks
+  // for does not wake it, so what the link writes first would wait there
+  // and the phone would be heard that much late for the whole session. A
+  // suspend and resume starts the sink's clock again at now.
+  void restartFeedSinkIfAhead(bool quiet) {
+    waitFor(pa_stream_update_timing_info(playback_, &PulseWaveDevice::onStreamSuccess, this));
+    const pa_timing_info* timing = pa_stream_get_timing_info(playback_);
+    if (!timing || timing->sink_usec <= kMostFeedSinkAheadUs) return;
+    if (!quiet)
+      LOG(INFO) << "PulseAudio: '" << kFeedSinkName << "' ran " << timing->sink_usec / 1000
+                << " ms ahead; its clock starts again, so that the phone is heard at once";
+    for (const int suspend : {1, 0})
+      waitFor(pa_context_suspend_sink_by_name(context_, kFeedSinkName, suspend, &PulseWaveDevice::onSuccess, this));
   }
 
   // mutex_ held.
@@ -438,6 +460,9 @@ class PulseWaveDevice : public WaveDevice {
     if (up_) lost(true);
   }
   static void onSuccess(pa_context*, int, void* self) {
+    pa_threaded_mainloop_signal(static_cast<PulseWaveDevice*>(self)->loop_, 0);
+  }
+  static void onStreamSuccess(pa_stream*, int, void* self) {
     pa_threaded_mainloop_signal(static_cast<PulseWaveDevice*>(self)->loop_, 0);
   }
   static void onSink(pa_context*, const pa_sink_info* info, int eol, void* self) {
