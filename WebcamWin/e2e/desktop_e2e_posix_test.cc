@@ -110,7 +110,16 @@ TEST(DesktopE2ETest, PromptAnsweredFromAnotherStartThenThePreviewShowsTheCard) {
   const base::string16 output = base::joinPath(user.folder(), u"server.out");
   ServerProcess server;
   ASSERT_TRUE(server.start(ServerProcess::defaultProgram(), {}, output));
-  ASSERT_TRUE(waitUntil([] { return !viewableWindow(kMainTitle).empty(); })) << "the main window never showed";
+  if (!waitUntil([] { return !viewableWindow(kMainTitle).empty(); })) {
+    int code = -1;
+    const bool gone = server.wait(0, &code);
+    std::string terminal;
+    base::readFile(output, &terminal);
+    FAIL() << "the main window never showed; the program " << (gone ? "ended with " + std::to_string(code) : "runs")
+           << "\nwindows: " << run("xwininfo -root -tree") << "\nlog:\n"
+           << user.logOf(server.pid()) << "\nterminal:\n"
+           << terminal;
+  }
   std::smatch listen;
   std::string log;
   ASSERT_TRUE(waitUntil([&] {
