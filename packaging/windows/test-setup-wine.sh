@@ -20,7 +20,7 @@ done
 # The server makes a real window: it needs a display.
 if [ -z "${DISPLAY:-}" ]; then
   command -v xvfb-run >/dev/null || { echo "SKIP: no display and no xvfb-run"; exit 77; }
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$0" "$@"
 fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/setup-wine.XXXXXX")
