@@ -15,8 +15,11 @@ bus_up() { [ -S /run/dbus/system_bus_socket ] && dbus-send --system --print-repl
 
 if ! bus_up; then
   $SUDO mkdir -p /run/dbus
-  # A socket left by a bus that is gone would stop the new one.
+  # A socket or pid file left by a bus that is gone would stop the new one.
   [ -S /run/dbus/system_bus_socket ] && $SUDO rm -f /run/dbus/system_bus_socket
+  if [ -f /run/dbus/pid ] && ! kill -0 "$(cat /run/dbus/pid 2>/dev/null)" 2>/dev/null; then
+    $SUDO rm -f /run/dbus/pid
+  fi
   $SUDO dbus-daemon --system --fork || echo "start-dnssd-daemons: dbus-daemon did not start" >&2
   for _ in $(seq 1 50); do bus_up && break; sleep 0.1; done
 fi
