@@ -579,9 +579,11 @@ TEST_F(ServerAudioE2ETest, PhoneIsHeardAgainAfterPulseAudioRestarts) {
   for (uint32_t waited = 0; waited < 30000 && occurrences(user_.logOf(server.pid()), "PulseAudio answers again") < 2;
        waited += kPollMs)
     base::PlatformThread::sleepMs(kPollMs);
+  // Cleanly within a few seconds: a device that leaves PulseAudio's sink
+  // dry after the restart is heard with gaps for longer.
   pitch = 0;
-  for (int i = 0; i < 10 && std::abs(pitch - 1000) > 15; ++i) pitch = micPitch();
-  EXPECT_NEAR(1000.0, pitch, 15.0) << "the phone is not heard after the restart";
+  for (int i = 0; i < 3 && std::abs(pitch - 1000) > 15; ++i) pitch = micPitch();
+  EXPECT_NEAR(1000.0, pitch, 15.0) << "the phone is not heard after the restart\n" << user_.logOf(server.pid());
   // Said once, not on every attempt.
   log = user_.logOf(server.pid());
   EXPECT_EQ(log.find("PulseAudio connection lost"), log.rfind("PulseAudio connection lost"));

@@ -324,6 +324,13 @@ class PulseWaveDevice : public WaveDevice {
                 << " ms ahead; its clock starts again, so that the phone is heard at once";
     for (const int suspend : {1, 0})
       waitFor(pa_context_suspend_sink_by_name(context_, kFeedSinkName, suspend, &PulseWaveDevice::onSuccess, this));
+    // The resumed sink takes whatever is written at once, so the link's
+    // blocks, written at the sink's own pace, would find it dry at the
+    // slightest delay and land behind where it reads (heard as gaps, 20 to
+    // 70 % of the sound gone with a listener that asked for a long
+    // latency). A buffer's worth of silence ahead of them keeps that slack.
+    const std::vector<uint8_t> silence(kPlaybackBufferBytes, 0);
+    pa_stream_write(playback_, silence.data(), silence.size(), nullptr, 0, PA_SEEK_RELATIVE);
   }
 
   // mutex_ held.
