@@ -652,7 +652,7 @@ TEST_F(ServerAudioE2ETest, PhoneIsHeardAgainSoonAfterANetworkStall) {
   ASSERT_NE(0u, rssBefore);
   ASSERT_NE(0u, rssAfter);
   EXPECT_LT(rssAfter, rssBefore + 8192) << "resident memory jumped after the burst";
-  ASSERT_EQ(1, endServer(server));
+  ASSERT_EQ(1, endServer(server)) << user_.logOf(server.pid());
   const std::string log = user_.logOf(server.pid());
   const AudioSession session = audioSessionOf(log);
   ASSERT_TRUE(session.found) << log;
@@ -701,7 +701,7 @@ void ServerAudioE2ETest::expectDriftFollowed(const char* ppm, bool phoneFast) {
   ASSERT_TRUE(phone.joinable()) << report;
   phone.join();
   mic.stop();
-  ASSERT_EQ(1, endServer(server));
+  ASSERT_EQ(1, endServer(server)) << user_.logOf(server.pid());
   const std::string log = user_.logOf(server.pid());
   const AudioSession session = audioSessionOf(log);
   ASSERT_TRUE(session.found) << log;
